@@ -1,0 +1,22 @@
+#include "dialogsink.h"
+
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+void InstallDialogMessageSink()
+{
+    SetMessageSink([](const String& text, TMsgKind kind) {
+        QMessageBox::Icon icon = QMessageBox::Information;
+        if (kind == TMsgKind::Warning)
+            icon = QMessageBox::Warning;
+        else if (kind == TMsgKind::Error)
+            icon = QMessageBox::Critical;
+        // No parent: the box is centred on the screen, not on a window.
+        QMessageBox box(icon, QApplication::applicationDisplayName(),
+                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                        QMessageBox::Ok);
+        box.exec();
+    });
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Routes the library's messages to modal boxes centred on the screen.
+void InstallDialogMessageSink();
