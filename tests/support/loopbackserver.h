@@ -1,0 +1,126 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace nqtest {
+
+// Owns one POSIX file descriptor so that no exit path can leak it.
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) noexcept : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const noexcept { return m_fd; }
+    bool valid() const noexcept { return m_fd >= 0; }
+    int release() noexcept { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1) noexcept;
+
+private:
+    int m_fd = -1;
+};
+
+struct Request
+{
+    std::string method, target, version;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    std::string header(std::string_view name) const;
+};
+
+struct Reply
+{
+    int status = 200;
+    std::string reason = "OK";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    bool addContentLength = true;
+    bool chunked = false;
+    std::size_t chunkSize = 1000;
+    std::optional<std::size_t> stallAfter;
+
+    static Reply html(std::string body);
+    static Reply redirect(int status, std::string location);
+};
+
+// HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection.
+class LoopbackServer
+{
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    std::uint16_t port() const;
+    std::string url(std::string_view path = "/") const;
+
+    void serve(std::string path, Reply reply);
+    void serveRaw(std::string path, std::string bytes, std::optional<std::size_t> stallAfter = {});
+
+    std::vector<Request> requests() const;
+    std::size_t requestCount() const;
+
+    void releaseStalls();
+
+private:
+    struct Route
+    {
+        Reply reply;
+        std::optional<std::string> raw;
+        std::optional<std::size_t> rawStallAfter;
+    };
+    struct Connection
+    {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void acceptLoop();
+    void startConnection(UniqueFd socket);
+    void reapFinished();
+    void handleConnection(int socket);
+    const Route* findRoute(std::string_view target) const;
+    void waitForRelease(std::uint64_t generation);
+
+    UniqueFd m_listener;
+    UniqueFd m_wakeRead;
+    UniqueFd m_wakeWrite;
+    std::uint16_t m_port = 0;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::map<std::string, Route, std::less<>> m_routes;
+    std::vector<Request> m_requests;
+    std::uint64_t m_releaseGeneration = 0;
+    bool m_stopping = false;
+
+    // Touched only by the accept thread, and by the destructor once that thread has ended.
+    std::list<Connection> m_connections;
+    std::thread m_acceptThread;
+};
+
+} // namespace nqtest
