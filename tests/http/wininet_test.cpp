@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <stdexcept>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -57,11 +57,10 @@ struct Transfer
 
     Transfer(std::uint16_t port, const std::string& path, const Options& o = {})
         : root(InternetOpenA(o.agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)),
-          connection(InternetConnectA(root.get(), "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP,
-                                      0, 0)),
+          connection(
+              InternetConnectA(root.get(), "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP, 0, 0)),
           request(openRequest(path, o))
-    {
-    }
+    {}
 
     HINTERNET openRequest(const std::string& path, const Options& o) const
     {

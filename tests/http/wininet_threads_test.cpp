@@ -131,7 +131,9 @@ TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
     constexpr int kThreads = 5;
     constexpr int kRounds = 4;
     for (int i = 0; i < kThreads; ++i)
-        server.serve("/p" + std::to_string(i), Reply::html(std::string(static_cast<std::size_t>(20000 + i), static_cast<char>('a' + i))));
+        server.serve("/p" + std::to_string(i),
+                     Reply::html(std::string(static_cast<std::size_t>(20000 + i),
+                                             static_cast<char>('a' + i))));
 
     std::vector<std::thread> threads;
     std::atomic<int> good{0};
@@ -140,12 +142,12 @@ TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
             for (int round = 0; round < kRounds; ++round) {
                 const HINTERNET root =
                     InternetOpenA("t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-                const HINTERNET connection = InternetConnectA(
-                    root, "127.0.0.1", server.port(), "", "", INTERNET_SERVICE_HTTP, 0, 0);
+                const HINTERNET connection = InternetConnectA(root, "127.0.0.1", server.port(), "",
+                                                              "", INTERNET_SERVICE_HTTP, 0, 0);
                 const char* accept[] = {"*/*", nullptr};
                 const std::string path = "/p" + std::to_string(i);
-                const HINTERNET request = HttpOpenRequestA(connection, "GET", path.c_str(),
-                                                           "HTTP/1.0", "", accept, 0, 0);
+                const HINTERNET request =
+                    HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", "", accept, 0, 0);
                 std::string body;
                 if (HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
                     std::array<char, 1025> buffer{};
@@ -153,7 +155,8 @@ TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
                     while (InternetReadFile(request, buffer.data(), 1025, &got) && got > 0)
                         body.append(buffer.data(), got);
                 }
-                if (body == std::string(static_cast<std::size_t>(20000 + i), static_cast<char>('a' + i)))
+                if (body ==
+                    std::string(static_cast<std::size_t>(20000 + i), static_cast<char>('a' + i)))
                     ++good;
                 InternetCloseHandle(request);
                 InternetCloseHandle(connection);
