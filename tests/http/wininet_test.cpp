@@ -460,3 +460,36 @@ TEST(InternetLayer, CombinesRelativeLinks)
             << row.base << " + " << row.relative;
     }
 }
+
+TEST(InternetLayer, CracksIntoTheCallersBuffers)
+{
+    std::array<char, 16> scheme{};
+    std::array<char, 8> host{};
+    std::array<char, 64> path{};
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszScheme = scheme.data();
+    parts.dwSchemeLength = static_cast<std::uint32_t>(scheme.size());
+    parts.lpszHostName = host.data();
+    parts.dwHostNameLength = static_cast<std::uint32_t>(host.size());
+    parts.lpszUrlPath = path.data();
+    parts.dwUrlPathLength = static_cast<std::uint32_t>(path.size());
+
+    const char* address = "https://short:8443/a%41b";
+    ASSERT_TRUE(InternetCrackUrlA(address, 0, ICU_DECODE, &parts));
+    EXPECT_STREQ(scheme.data(), "https");
+    EXPECT_EQ(parts.dwSchemeLength, 5U);
+    EXPECT_STREQ(host.data(), "short");
+    EXPECT_EQ(parts.nPort, 8443);
+    EXPECT_EQ(parts.nScheme, INTERNET_SCHEME_HTTPS);
+    EXPECT_STREQ(path.data(), "/aAb");
+
+    // Eight characters need nine bytes: the host no longer fits.
+    parts.dwSchemeLength = static_cast<std::uint32_t>(scheme.size());
+    parts.dwHostNameLength = static_cast<std::uint32_t>(host.size());
+    parts.dwUrlPathLength = static_cast<std::uint32_t>(path.size());
+    EXPECT_FALSE(InternetCrackUrlA("http://eightchr/", 0, ICU_DECODE, &parts));
+    EXPECT_EQ(lastResponse().code, ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FALSE(InternetCrackUrlA("relative/page.htm", 0, ICU_DECODE, &parts));
+    EXPECT_EQ(lastResponse().code, ERROR_INTERNET_INVALID_URL);
+}
