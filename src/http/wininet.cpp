@@ -477,6 +477,11 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
     };
     if (!accept.empty())
         addHeader("Accept: " + accept);
+    // There is no local cache; a reload still tells caches on the way.
+    if (flags & INTERNET_FLAG_RELOAD) {
+        addHeader("Cache-Control: no-cache");
+        addHeader("Pragma: no-cache");
+    }
     std::size_t start = 0;
     while (start < extraHeaders.size()) {
         auto end = extraHeaders.find('\n', start);
