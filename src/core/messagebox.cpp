@@ -1,13 +1,8 @@
 #include "messagebox.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
+#include "uithread.h"
 
-#include <condition_variable>
 #include <cstdio>
-#include <memory>
-#include <mutex>
 
 namespace {
 
@@ -27,42 +22,6 @@ void deliver(const String& text, TMsgKind kind)
     std::fprintf(stderr, "netquarry %s: %s\n", names[static_cast<int>(kind)], text.c_str());
 }
 
-// Released when the posted call has run or when the event loop throws it away
-// unrun (the application is going down), so a waiting worker never hangs.
-class Rendezvous
-{
-public:
-    void release()
-    {
-        const std::lock_guard lock(m_mutex);
-        m_done = true;
-        m_cond.notify_all();
-    }
-    void wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_cond.wait(lock, [this] { return m_done; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_done = false;
-};
-
-struct ReleaseOnDestroy
-{
-    std::shared_ptr<Rendezvous> rendezvous;
-    ReleaseOnDestroy(std::shared_ptr<Rendezvous> r) : rendezvous(std::move(r)) {}
-    ReleaseOnDestroy(ReleaseOnDestroy&&) = default;
-    ReleaseOnDestroy(const ReleaseOnDestroy&) = delete;
-    ~ReleaseOnDestroy()
-    {
-        if (rendezvous)
-            rendezvous->release();
-    }
-};
-
 } // namespace
 
 void ShowMessageBox(const String& text, TMsgKind kind)
@@ -70,18 +29,7 @@ void ShowMessageBox(const String& text, TMsgKind kind)
     if (text.find("invalid url") != String::npos || text.find("already working") != String::npos)
         return;
 
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        deliver(text, kind);
-        return;
-    }
-
-    auto rendezvous = std::make_shared<Rendezvous>();
-    auto guard = std::make_shared<ReleaseOnDestroy>(rendezvous);
-    QMetaObject::invokeMethod(
-        app, [guard, text, kind] { deliver(text, kind); }, Qt::QueuedConnection);
-    guard.reset();
-    rendezvous->wait();
+    RunOnUiThreadAndWait([&text, kind] { deliver(text, kind); });
 }
 
 MessageSink SetMessageSink(MessageSink newSink)

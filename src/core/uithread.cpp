@@ -1,0 +1,95 @@
+#include "uithread.h"
+
+#include "messagebox.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+class Rendezvous
+{
+public:
+    void release()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_cond.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_cond.wait(lock, [this] { return m_done; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    bool m_done = false;
+};
+
+// Owned by the posted call: its end, run or discarded, releases the waiter.
+class ReleaseOnDestroy
+{
+public:
+    explicit ReleaseOnDestroy(std::shared_ptr<Rendezvous> r) : m_rendezvous(std::move(r)) {}
+    ReleaseOnDestroy(const ReleaseOnDestroy&) = delete;
+    ReleaseOnDestroy& operator=(const ReleaseOnDestroy&) = delete;
+    ~ReleaseOnDestroy() { m_rendezvous->release(); }
+
+private:
+    std::shared_ptr<Rendezvous> m_rendezvous;
+};
+
+void runGuarded(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}
+
+} // namespace
+
+bool IsUiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void RunOnUiThreadAndWait(std::function<void()> fn)
+{
+    if (IsUiThread()) {
+        runGuarded(fn);
+        return;
+    }
+    auto rendezvous = std::make_shared<Rendezvous>();
+    auto guard = std::make_shared<ReleaseOnDestroy>(rendezvous);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [guard, fn = std::move(fn)] { runGuarded(fn); },
+        Qt::QueuedConnection);
+    guard.reset();
+    rendezvous->wait();
+}
+
+void HandleCurrentException() noexcept
+{
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            ShowMessageBox(e.what(), TMsgKind::Error);
+        } catch (...) {
+            ShowMessageBox("Unknown error", TMsgKind::Error);
+        }
+    } catch (...) {
+        // A failing message sink must not take the event loop down with it.
+    }
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+
+// Runs fn on the UI thread (the application object's thread) and waits for
+// it. On the UI thread itself, or when there is no application object, fn
+// runs at once. When the event loop throws the call away unrun (the
+// application is going down) the wait ends all the same, so a worker never
+// hangs on a UI thread that has stopped listening. An exception from fn goes
+// to the default handler on the UI thread; it never crosses the event loop.
+void RunOnUiThreadAndWait(std::function<void()> fn);
+
+// True on the application object's thread, or when there is none.
+bool IsUiThread();
+
+// The application's default handler: call it from a catch block at an entry
+// point from the event loop. It shows the exception's message and returns.
+void HandleCurrentException() noexcept;
