@@ -1,0 +1,114 @@
+#pragma once
+
+#include "nqtypes.h"
+#include "wininet.h"
+#include "workerthread.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+
+using TOnProgressEvent = TEvent<Integer /*TotalSize*/, Integer /*Readed*/>;
+using TOnDoneFileEvent = TEvent<const String& /*FileName*/, Integer /*FileSize*/>;
+using TOnDoneStringEvent = TEvent<const String& /*Result*/>;
+using TNotifyEvent = TEvent<>;
+
+namespace pagefetch {
+
+// Where SplitUrl puts an address.
+struct TUrlSplit
+{
+    String Scheme = "http";
+    String Host;
+    INTERNET_PORT Port = INTERNET_DEFAULT_HTTP_PORT;
+    String Path = "/"; // with the query, as the request line carries it
+};
+
+// The page-fetch component's own worker: one download into a file (or into
+// memory), stopped only by a stop request.
+class THTTPGetThread final : public TWorkerThread
+{
+public:
+    THTTPGetThread() = default;
+
+    String AcceptTypes;
+    String Agent;
+    String URL;
+    String FileName;
+    String Result;
+    String UserName;
+    String Password;
+    String PostQuery;
+    String Referer;
+    bool BinaryData = false;
+    bool UseCache = false;
+    // Cleared by the component's Cancel from the UI thread.
+    std::atomic<bool> Success{false};
+    Integer FileSize = 0;
+    bool ToFile = true;
+    Integer TotalRead = 0;
+    // Read on the UI thread only, when a progress report is delivered.
+    TOnProgressEvent Progress;
+
+    // Not offered to owners, whose Cancel only asks the run to stop; used
+    // when the component goes away so that its worker ends at once.
+    void Kill() { closeHandles(); }
+
+protected:
+    void Execute() override;
+
+private:
+    void fail();
+    void closeHandles() { CloseEach({&m_request, &m_connection, &m_root}); }
+
+    std::atomic<HINTERNET> m_root{NullHandle};
+    std::atomic<HINTERNET> m_connection{NullHandle};
+    std::atomic<HINTERNET> m_request{NullHandle};
+};
+
+} // namespace pagefetch
+
+// Downloads one address at a time into a file on a worker thread and reports
+// through events on the UI thread.
+class THTTPGet : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit THTTPGet(QObject* Owner = nullptr);
+    // Cancels a running download and detaches from its worker, which ends
+    // and frees itself without reporting.
+    ~THTTPGet() override;
+
+    String AcceptTypes = "*/*";
+    String Agent = "Quillbox HTTPGet";
+    bool BinaryData = false;
+    String URL;
+    bool UseCache = false;
+    String FileName; // empty: the body is kept in memory for OnDoneString
+    String UserName;
+    String Password;
+    String PostQuery;
+    String Referer;
+    bool WaitThread = false;
+    TOnProgressEvent OnProgress; // sender: the worker
+    TOnDoneFileEvent OnDoneFile;
+    TOnDoneStringEvent OnDoneString;
+    TNotifyEvent OnError;
+
+    pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
+
+    void DownloadFile();
+    void Cancel();
+
+    // Splits an address into what the request needs: the scheme and port it
+    // names (http on 80 when it names none), the host, and the path with its
+    // query. An address with no "/" after the host gets the path "/".
+    static pagefetch::TUrlSplit SplitUrl(const String& Text);
+
+private:
+    void ThreadDone(pagefetch::THTTPGetThread* worker);
+
+    QPointer<pagefetch::THTTPGetThread> m_worker;
+};

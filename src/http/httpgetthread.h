@@ -1,0 +1,67 @@
+#pragma once
+
+#include "crackurl.h"
+#include "nqtypes.h"
+#include "wininet.h"
+#include "workerthread.h"
+
+#include <atomic>
+
+// One HTTP transfer of a fetch controller on a worker thread of its own: a
+// GET (or a POST with a form body) of the address in a TCrackUrl, the reply's
+// status and headers, and the body into memory or into a file. The owner may
+// abort it at any moment from the UI thread with Terminate and Kill.
+class THTTPGetThread final : public TWorkerThread
+{
+public:
+    // Created suspended; the address parts are taken now, so the owner's
+    // TCrackUrl is never read from the worker thread.
+    explicit THTTPGetThread(const TCrackUrl& Url);
+
+    // Inputs, written by the owner before Resume.
+    String AcceptTypes = "*/*";
+    String Agent;
+    String PostQuery;
+    String Referer;
+    bool ReuseCache = false;
+    String FileName;
+
+    // Results, read by the owner in the completion handler.
+    bool Success = false;
+    Integer ContentLength = 0;
+    Integer StatusCode = 0;
+    String Head;
+    String ContentType;
+    String Body;
+    Integer TotalRead = 0;
+    // The library's last-response information of a failed run, taken on the
+    // worker thread where the library keeps it.
+    bool HasErrorInfo = false;
+    Cardinal ErrorCode = 0;
+    String ErrorMsg;
+
+    std::atomic<HINTERNET> RootHandle{NullHandle};
+    std::atomic<HINTERNET> ConnectHandle{NullHandle};
+    std::atomic<HINTERNET> RequestHandle{NullHandle};
+
+    // Closes the handles so that a blocked library call fails at once.
+    void Kill() { CloseHandles(); }
+    // Request, connection, root; each at most once, whichever thread comes
+    // first.
+    void CloseHandles();
+
+protected:
+    void Execute() override;
+
+private:
+    bool failRun();
+    bool failRun(Cardinal code, const String& text);
+    bool queryText(std::uint32_t level, char* buffer, String* value);
+
+    String m_scheme;
+    String m_host;
+    INTERNET_PORT m_port = 0;
+    String m_userName;
+    String m_password;
+    String m_path;
+};

@@ -1,0 +1,110 @@
+#include "kshttpget.h"
+
+#include "httpgetthread.h"
+#include "messagebox.h"
+#include "tickcount.h"
+
+#include <QCoreApplication>
+
+TKsHttpGet::TKsHttpGet(QObject* Owner) : QObject(Owner)
+{
+    m_state = GETHTTP_WAITING;
+}
+
+TKsHttpGet::~TKsHttpGet()
+{
+    if (THTTPGetThread* worker = m_worker.data()) {
+        worker->OnTerminate = nullptr;
+        worker->Terminate();
+        worker->Kill();
+    }
+}
+
+void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
+{
+    if (!CrackUrl.Valid()) {
+        ShowMessageBox("invalid url : " + CrackUrl.Url(), TMsgKind::Error);
+        return;
+    }
+    m_state = GETHTTP_GETTING;
+    Request = ARequest;
+    if (Busy) {
+        ShowMessageBox("thread deja assigne : " + CrackUrl.Url(), TMsgKind::Error);
+        return;
+    }
+    ConnectTimeOut = GetTickCount() + static_cast<Cardinal>(TimeOut) * 1000U;
+    Busy = true;
+
+    auto* worker = new THTTPGetThread(CrackUrl); // frees itself when done
+    m_worker = worker;
+    worker->Agent = Agent;
+    worker->FileName = FileName;
+    worker->Referer = Referer;
+    worker->ReuseCache = ReuseCache;
+    worker->OnTerminate = [this](TObject* sender) {
+        ThreadDone(static_cast<THTTPGetThread*>(sender));
+    };
+    worker->Resume();
+
+    if (Wait) {
+        const QPointer<TKsHttpGet> alive(this);
+        // Only this transfer's completion ends the wait; a controller
+        // destroyed by something dispatched meanwhile ends it too.
+        while (alive && Busy && m_worker == worker)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void TKsHttpGet::KillGet()
+{
+    if (!Busy) {
+        ShowMessageBox("KillGet on unassigned thread : " + CrackUrl.Url(), TMsgKind::Error);
+        return;
+    }
+    m_state = GETHTTP_KILLING;
+    if (THTTPGetThread* worker = m_worker.data()) {
+        worker->Terminate();
+        worker->Kill();
+    }
+}
+
+void TKsHttpGet::ThreadDone(THTTPGetThread* worker)
+{
+    // Busy is cleared however the events end, so a throwing handler does not
+    // leave the controller unusable.
+    struct ClearBusy
+    {
+        TKsHttpGet* self;
+        ~ClearBusy()
+        {
+            self->Busy = false;
+            self->m_worker = nullptr;
+        }
+    };
+
+    if (worker->Success) {
+        const ClearBusy clearBusy{this};
+        m_statusCode = worker->StatusCode;
+        if (!worker->FileName.empty()) {
+            Fire(OnFileComplete, this, worker->FileName, worker->ContentLength);
+        } else {
+            m_head = worker->Head;
+            FContentType = worker->ContentType;
+            FContentLength = worker->ContentLength;
+            m_body = worker->Body;
+            Fire(OnHeadComplete, this, m_head, FContentType, FContentLength);
+            Fire(OnDataComplete, this, m_body);
+        }
+        m_state = GETHTTP_OK;
+        return;
+    }
+
+    m_errorCode = worker->ErrorCode;
+    if (worker->HasErrorInfo)
+        m_errorMsg = worker->ErrorMsg;
+    m_state = GETHTTP_ERROR;
+    Busy = false;
+    m_worker = nullptr;
+    // Raised once the controller is idle, so its handler may start again.
+    Fire(OnError, this, m_errorCode, m_errorMsg);
+}

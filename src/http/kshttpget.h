@@ -1,0 +1,96 @@
+#pragma once
+
+#include "crackurl.h"
+#include "httpgetthread.h"
+#include "nqtypes.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+enum TKsHttpGetState
+{
+    GETHTTP_CREATING = 0,
+    GETHTTP_WAITING = 1,
+    GETHTTP_GETTING = 2,
+    GETHTTP_KILLING = 3,
+    GETHTTP_OK = 4,
+    GETHTTP_ERROR = 5,
+};
+
+enum TKsHttpGetRequest
+{
+    GETHTTP_HEAD = 0,
+    GETHTTP_BODY = 1,
+};
+
+using TOnFileComplete = TEvent<const String& /*FileName*/, Integer /*ContentLength*/>;
+using TOnHeadComplete =
+    TEvent<const String& /*Head*/, const String& /*FContentType*/, Integer /*FContentLength*/>;
+using TOnDataComplete = TEvent<const String& /*Result*/>;
+using TOnError = TEvent<Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
+
+// Runs one HTTP transfer at a time on a worker thread and shows its outcome
+// as a state that the owner polls. Everything here runs on the UI thread.
+class TKsHttpGet : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TKsHttpGet(QObject* Owner = nullptr);
+    // A running transfer is stopped and its worker detached: it frees
+    // itself and reports to no one.
+    ~TKsHttpGet() override;
+
+    // Published properties.
+    Integer TimeOut = 300;       // seconds
+    Cardinal ConnectTimeOut = 0; // tick count at which the running transfer times out
+    String AcceptTypes;          // stored only: transfers accept "*/*"
+    String Agent = "Quillbox HTTPGet";
+    bool ReuseCache = false;
+    String FileName;
+    String UserName;  // stored only: credentials come from CrackUrl
+    String Password;  // stored only
+    String PostQuery; // stored only: transfers are GET requests
+    String Referer;
+    bool Wait = false;
+    TKsHttpGetState State() const { return m_state; }
+    TKsHttpGetRequest Request = GETHTTP_BODY;
+    Integer StatusCode() const { return m_statusCode; }
+    const String& Head() const { return m_head; }
+    const String& Body() const { return m_body; }
+    TOnFileComplete OnFileComplete;
+    TOnHeadComplete OnHeadComplete;
+    TOnDataComplete OnDataComplete;
+    Cardinal ErrorCode() const { return m_errorCode; }
+    const String& ErrorMsg() const { return m_errorMsg; }
+    TOnError OnError;
+
+    // Public fields.
+    TCrackUrl CrackUrl;
+    THTTPGetThread* Worker() const { return m_worker.data(); }
+    bool Busy = false;
+    String FContentType;
+    Integer FContentLength = 0;
+    // The crawler's bookkeeping for the address being fetched.
+    Integer Level = 1;
+    Integer Tries = 0;
+    Integer CountArea = 0;
+    char LinkKind = ' ';
+
+    void StartGet(TKsHttpGetRequest ARequest);
+    void KillGet();
+    void SetWaiting() { m_state = GETHTTP_WAITING; }
+
+private:
+    void ThreadDone(THTTPGetThread* worker);
+
+    TKsHttpGetState m_state = GETHTTP_CREATING;
+    Integer m_statusCode = 0;
+    String m_head;
+    String m_body;
+    Cardinal m_errorCode = 0;
+    String m_errorMsg;
+    QPointer<THTTPGetThread> m_worker;
+};

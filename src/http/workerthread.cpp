@@ -1,0 +1,48 @@
+#include "workerthread.h"
+
+#include "uithread.h"
+
+namespace {
+std::atomic<int> g_liveWorkers{0};
+}
+
+TWorkerThread::TWorkerThread()
+{
+    ++g_liveWorkers;
+    // Freed on the UI thread once the thread has really ended.
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+TWorkerThread::~TWorkerThread()
+{
+    --g_liveWorkers;
+}
+
+int TWorkerThread::LiveWorkers()
+{
+    return g_liveWorkers.load();
+}
+
+void TWorkerThread::Synchronize(std::function<void()> fn)
+{
+    RunOnUiThreadAndWait(std::move(fn));
+}
+
+void TWorkerThread::CloseEach(std::initializer_list<std::atomic<HINTERNET>*> handles)
+{
+    for (auto* field : handles) {
+        const HINTERNET handle = field->exchange(NullHandle);
+        if (handle != NullHandle)
+            InternetCloseHandle(handle);
+    }
+}
+
+void TWorkerThread::run()
+{
+    try {
+        Execute();
+    } catch (...) {
+        // Execute reports its own failures; nothing may escape the thread.
+    }
+    Synchronize([this] { Fire(OnTerminate, this); });
+}
