@@ -1,0 +1,15 @@
+#include "ioerror.h"
+
+#include <cerrno>
+
+EInOutError EInOutError::FromErrno(int error)
+{
+    if (error == EACCES || error == EPERM)
+        return EInOutError("File access denied", error);
+    return EInOutError("I/O error " + std::to_string(error), error);
+}
+
+EInOutError EInOutError::CannotCreate(const String& fileName, int error)
+{
+    return EInOutError("Cannot create file " + fileName, error);
+}

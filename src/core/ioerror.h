@@ -1,0 +1,23 @@
+#pragma once
+
+#include "nqtypes.h"
+
+#include <stdexcept>
+
+// File input and output errors, raised as exceptions with the run-time
+// library's texts and shown by the application's default handler.
+class EInOutError : public std::runtime_error
+{
+public:
+    explicit EInOutError(const String& message, int code = 0)
+        : std::runtime_error(message), ErrorCode(code)
+    {}
+
+    // From errno after a failed call: "File access denied" for permission
+    // errors, otherwise "I/O error %d".
+    static EInOutError FromErrno(int error);
+    // "Cannot create file %s".
+    static EInOutError CannotCreate(const String& fileName, int error);
+
+    const int ErrorCode;
+};
