@@ -1,0 +1,48 @@
+#pragma once
+
+#include "crackurl.h"
+#include "nqtypes.h"
+
+#include <functional>
+
+// The text steps of link extraction: a character scan, no HTML parser.
+
+// Marker codes put into a page's text (also stored as a queued link's kind).
+inline constexpr char kMarkHref = 10;
+inline constexpr char kMarkSrc = 11;
+inline constexpr char kMarkLocation = 12;
+inline constexpr char kMarkAnchorOpen = 13;
+inline constexpr char kMarkAnchorClose = 14;
+inline constexpr char kKindStart = ' ';
+
+// Drops control characters and the blanks around every "=", so attributes
+// written across lines read as NAME="value".
+String PreparePage(const String& Body);
+
+// Replaces, ignoring letter case and in this order, HREF=, SRC=, <A, /A> and
+// .LOCATION= by their marker codes.
+void MarkTags(String& Text);
+
+// Walks marked text and hands every complete quoted attribute value to
+// found(value, countArea, kind). anchorCount is the crawler's running anchor
+// number. aborted() is asked before every character; yield() is called now
+// and then so the UI stays responsive, and a false from it ends the scan.
+struct ScanHooks
+{
+    std::function<bool()> aborted;
+    std::function<bool()> yield;
+    std::function<void(const String& value, Integer countArea, char kind)> found;
+};
+void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks);
+
+// The absolute address of a link value found on the page decomposed in
+// page, cut at its first "#"; empty when the value is to be dropped (mail
+// and script links, or a value that does not combine). The base keeps the
+// page's scheme and, when not the scheme's default, its port; never its
+// credentials.
+String ResolveLink(const TCrackUrl& page, const String& Value);
+
+// The link's type from its address alone: "htm" for pages, else the
+// extension or scheme, lower case, at most four letters; "unknown" drops it.
+String LinkType(const String& Address);
+String GuessType(const String& Address);

@@ -1,0 +1,505 @@
+#include "ruzizidu.h"
+
+#include "ioerror.h"
+#include "linkscan.h"
+#include "messagebox.h"
+#include "scopeexit.h"
+#include "tickcount.h"
+#include "uithread.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <cerrno>
+#include <exception>
+
+namespace {
+
+constexpr int kTickInterval = 350; // ms
+// The scan offers the UI a turn at least this often, in ms.
+constexpr std::uint32_t kScanSlice = 4;
+
+// Deadlines are tick counts that wrap every 49.7 days; compare the distance.
+bool tickPassed(std::uint32_t now, std::uint32_t deadline)
+{
+    return static_cast<std::int32_t>(now - deadline) > 0;
+}
+
+String defaultPortSuffix(const TCrackUrl& url)
+{
+    const String scheme = url.Scheme;
+    if ((scheme == "http" && url.Port == 80) || (scheme == "https" && url.Port == 443))
+        return String();
+    return ":" + std::to_string(url.Port);
+}
+
+} // namespace
+
+TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
+{
+    m_timer.setInterval(kTickInterval);
+    connect(&m_timer, &QTimer::timeout, this, &TRuziZidu::onTimer);
+    m_promptTimer.setSingleShot(true);
+    m_promptTimer.setInterval(0);
+    connect(&m_promptTimer, &QTimer::timeout, this, &TRuziZidu::onTimer);
+    SetWorking(false);
+    m_knownUrls.SetCapacity(32000);
+    m_knownHosts.SetCapacity(10000);
+}
+
+TRuziZidu::~TRuziZidu()
+{
+    m_timer.stop();
+    m_promptTimer.stop();
+}
+
+void TRuziZidu::SetDepthSearchLevel(Integer Value)
+{
+    if (Value > 0)
+        m_depthSearchLevel = Value;
+}
+
+void TRuziZidu::SetConcurrentDownloads(Integer Value)
+{
+    if (Value > 0)
+        m_concurrentDownloads = Value;
+}
+
+bool TRuziZidu::Start(const String& Address)
+{
+    bool failed = false;
+    if (m_aborting) {
+        ShowMessageBox("Waiting for processes to abort", TMsgKind::Warning);
+        failed = true;
+    } else if (m_working) {
+        ShowMessageBox("I'm already working !", TMsgKind::Information);
+        failed = true;
+    }
+
+    if (!failed) {
+        for (TKsHttpGet* fetcher : m_fetchers)
+            delete fetcher; // all idle between crawls
+        m_fetchers.clear();
+        for (Integer i = 0; i < m_concurrentDownloads; ++i) {
+            auto* fetcher = new TKsHttpGet(this);
+            // A finished transfer is consumed at once, not at the next tick.
+            fetcher->OnDataComplete = [this](TObject*, const String&) { requestTick(); };
+            fetcher->OnError = [this](TObject*, Cardinal, const String&) { requestTick(); };
+            m_fetchers.push_back(fetcher);
+        }
+    }
+
+    if (!failed) {
+        closeResults();
+        if (!FileOfResults.empty()) {
+            m_results.reset(std::fopen(FileOfResults.c_str(), "wb"));
+            if (!m_results) {
+                ShowMessageBox("unable to create file " + FileOfResults, TMsgKind::Error);
+                failed = true;
+            } else {
+                m_resultsFileOpen = true;
+            }
+        }
+    }
+
+    if (!failed && !Address.empty())
+        StartingUrl = Address;
+
+    if (StartingUrl.empty()) {
+        ShowMessageBox("You must set the \"starting url\" property before starting",
+                       TMsgKind::Information);
+        failed = true;
+    }
+
+    if (!failed) {
+        m_doneCount = 0;
+        m_errorCount = 0;
+        m_retryCount = 0;
+        m_lastStats.fill(99999);
+        Fire(OnUpdatedStats, this, 0, 0, 0, 0, 0, 0);
+        m_knownUrls.Clear();
+        m_knownHosts.Clear();
+        m_queue.Clear();
+        if (!m_startUrlParts.Crack(StartingUrl)) {
+            closeResults();
+            ShowMessageBox("Invalid Url : " + StartingUrl, TMsgKind::Error);
+            failed = true;
+        }
+    }
+
+    if (failed)
+        return false;
+    SetWorking(true);
+    m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
+    m_timer.start();
+    return true;
+}
+
+void TRuziZidu::Stop()
+{
+    // An idle crawler has no tick to clear the request, which would refuse
+    // every later start.
+    if (m_working)
+        m_aborting = true;
+}
+
+void TRuziZidu::SetWorking(bool Value)
+{
+    // A failing close must not keep the crawler working for ever.
+    std::exception_ptr closeError;
+    if (!Value) {
+        try {
+            closeResults();
+        } catch (...) {
+            closeError = std::current_exception();
+        }
+    }
+    m_working = Value;
+    Fire(OnWorking, this, Value);
+    if (closeError)
+        std::rethrow_exception(closeError);
+}
+
+void TRuziZidu::closeResults()
+{
+    if (!m_resultsFileOpen) {
+        m_results.reset();
+        return;
+    }
+    m_resultsFileOpen = false;
+    std::FILE* file = m_results.release();
+    if (std::fclose(file) != 0)
+        throw EInOutError::FromErrno(errno);
+}
+
+void TRuziZidu::onTimer()
+{
+    try {
+        TimerTick();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}
+
+void TRuziZidu::requestTick()
+{
+    if (!m_timer.isActive())
+        return;
+    if (m_tickBusy)
+        m_tickRequested = true;
+    else
+        m_promptTimer.start();
+}
+
+bool TRuziZidu::pumpMessages()
+{
+    const QPointer<TRuziZidu> alive(this);
+    QCoreApplication::processEvents();
+    if (!alive)
+        return false;
+    m_lastPump = GetTickCount();
+    return true;
+}
+
+void TRuziZidu::TimerTick()
+{
+    if (m_tickBusy) {
+        m_tickRequested = true;
+        return;
+    }
+    m_tickBusy = true;
+    std::exception_ptr firstError;
+    const auto keep = [&firstError] {
+        if (!firstError)
+            firstError = std::current_exception();
+    };
+
+    // A copy: a handler may not replace the controllers mid-tick, but the
+    // walk must not depend on it.
+    const std::vector<TKsHttpGet*> fetchers = m_fetchers;
+    for (TKsHttpGet* fetcher : fetchers) {
+        try {
+            if (!processController(fetcher))
+                return; // destroyed meanwhile: touch nothing
+        } catch (...) {
+            keep();
+        }
+        try {
+            UpdateStats();
+        } catch (...) {
+            keep();
+        }
+        if (!pumpMessages())
+            return;
+    }
+    try {
+        UpdateStats();
+    } catch (...) {
+        keep();
+    }
+    if (!pumpMessages())
+        return;
+
+    try {
+        const bool busy = UpdateStats();
+        if (!busy) {
+            m_aborting = false;
+            if (m_working) {
+                m_timer.stop();
+                m_promptTimer.stop();
+                SetWorking(false);
+            }
+        } else if (!m_working) {
+            SetWorking(true);
+        } else if (m_aborting) {
+            for (TKsHttpGet* fetcher : m_fetchers) {
+                if (fetcher->State() == GETHTTP_GETTING)
+                    fetcher->KillGet();
+            }
+            m_queue.Clear();
+        }
+    } catch (...) {
+        keep();
+    }
+
+    m_tickBusy = false;
+    if (m_tickRequested) {
+        m_tickRequested = false;
+        if (m_timer.isActive())
+            m_promptTimer.start();
+    }
+    if (firstError)
+        std::rethrow_exception(firstError);
+}
+
+bool TRuziZidu::processController(TKsHttpGet* Fetcher)
+{
+    const QPointer<TRuziZidu> alive(this);
+    const QPointer<TKsHttpGet> fetcher(Fetcher);
+    switch (Fetcher->State()) {
+    case GETHTTP_WAITING:
+        DispatchNext(Fetcher);
+        break;
+    case GETHTTP_GETTING:
+        if (tickPassed(GetTickCount(), Fetcher->ConnectTimeOut)) {
+            ++m_errorCount;
+            const ScopeExit kill([&fetcher] {
+                TKsHttpGet* f = fetcher.data();
+                if (f && f->Busy)
+                    f->KillGet();
+            });
+            Fire(OnError, this, "timeout : " + Fetcher->CrackUrl.Url(), Cardinal{0}, String());
+        } else if (m_aborting) {
+            Fetcher->KillGet();
+        }
+        break;
+    case GETHTTP_OK: {
+        const ScopeExit consume([&fetcher] {
+            if (TKsHttpGet* f = fetcher.data())
+                f->SetWaiting();
+        });
+        if (Fetcher->Request != GETHTTP_BODY)
+            break;
+        const String url = Fetcher->CrackUrl.Url();
+        if (Fetcher->StatusCode() == 200) {
+            ++m_doneCount;
+            Fire(OnPageReceived, this, Fetcher->CrackUrl.HostName.Text(), url, Fetcher->Head(),
+                 Fetcher->Body());
+            if (!alive)
+                return false;
+            if (!m_aborting) {
+                String text = PreparePage(Fetcher->Body());
+                MarkTags(text);
+                ScanPage(Fetcher, text);
+                if (!alive)
+                    return false;
+                DispatchIdle();
+            }
+        } else {
+            ++m_errorCount;
+            Fire(OnError, this, url, static_cast<Cardinal>(Fetcher->StatusCode()), String());
+        }
+        break;
+    }
+    case GETHTTP_ERROR: {
+        const ScopeExit consume([&fetcher] {
+            if (TKsHttpGet* f = fetcher.data())
+                f->SetWaiting();
+        });
+        if (Fetcher->Tries < Retries) {
+            m_queue.Add(Fetcher->CrackUrl.Url(), Fetcher->Level, Fetcher->Tries + 1,
+                        Fetcher->LinkKind, Fetcher->CountArea);
+            ++m_retryCount;
+        } else {
+            ++m_errorCount;
+            Fire(OnError, this, Fetcher->CrackUrl.Url(), Fetcher->ErrorCode(), Fetcher->ErrorMsg());
+        }
+        break;
+    }
+    case GETHTTP_CREATING:
+    case GETHTTP_KILLING:
+        break;
+    }
+    return alive;
+}
+
+Integer TRuziZidu::nextQueueIndex() const
+{
+    if (!LeavesFirst)
+        return 0;
+    Integer best = 0;
+    for (Integer i = 1; i < m_queue.Count(); ++i) {
+        if (m_queue.Item(i)->Level > m_queue.Item(best)->Level)
+            best = i;
+    }
+    return best;
+}
+
+void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
+{
+    // An entry that does not decompose is dropped unseen; the next one is
+    // taken instead, so a bad link costs no tick.
+    while (m_queue.Count() > 0) {
+        const Integer index = nextQueueIndex();
+        const TObjectUrlInQueue& entry = *m_queue.Item(index);
+        Fetcher->TimeOut = TimeOut;
+        Fetcher->Agent = Agent;
+        Fetcher->Referer = Referer;
+        Fetcher->ReuseCache = ReuseCache;
+        const bool valid = Fetcher->CrackUrl.Crack(m_queue.Url(index));
+        if (valid && Fetcher->CrackUrl.UserName.empty() && !UserName.empty()) {
+            Fetcher->CrackUrl.UserName.Assign(UserName);
+            Fetcher->CrackUrl.Password.Assign(Password);
+        }
+        Fetcher->Level = entry.Level;
+        Fetcher->Tries = entry.Tries;
+        Fetcher->CountArea = entry.CountArea;
+        Fetcher->LinkKind = entry.LinkKind;
+        m_queue.Delete(index);
+        if (m_aborting) {
+            m_queue.Clear();
+            return;
+        }
+        Fetcher->StartGet(GETHTTP_BODY); // refuses, silently, an invalid address
+        if (Fetcher->State() != GETHTTP_WAITING)
+            return;
+    }
+}
+
+void TRuziZidu::DispatchIdle()
+{
+    for (TKsHttpGet* fetcher : m_fetchers) {
+        if (fetcher->State() == GETHTTP_WAITING)
+            DispatchNext(fetcher);
+    }
+}
+
+bool TRuziZidu::UpdateStats()
+{
+    Integer downloading = 0;
+    Integer toAnalyze = 0;
+    bool settling = false;
+    for (const TKsHttpGet* fetcher : m_fetchers) {
+        const TKsHttpGetState state = fetcher->State();
+        if (state == GETHTTP_GETTING)
+            ++downloading;
+        else if (state == GETHTTP_OK)
+            ++toAnalyze;
+        if (state > GETHTTP_WAITING)
+            settling = true;
+    }
+    const Integer inQueue = m_queue.Count();
+    const std::array<Integer, 6> now = {inQueue,     toAnalyze,    downloading,
+                                        m_doneCount, m_errorCount, m_retryCount};
+    if (OnUpdatedStats && now != m_lastStats) {
+        OnUpdatedStats(this, inQueue, downloading, toAnalyze, m_doneCount, m_retryCount,
+                       m_errorCount);
+        m_lastStats = now;
+    }
+    if (inQueue == 0 && downloading == 0)
+        return settling;
+    return true;
+}
+
+void TRuziZidu::ScanPage(TKsHttpGet* Page, const String& Text)
+{
+    bool destroyed = false;
+    const QPointer<TRuziZidu> alive(this);
+    m_lastPump = GetTickCount();
+    ScanHooks hooks;
+    hooks.aborted = [this, &destroyed] { return destroyed || m_aborting; };
+    hooks.yield = [this, &destroyed] {
+        if (GetTickCount() - m_lastPump < kScanSlice)
+            return true;
+        destroyed = !pumpMessages();
+        return !destroyed;
+    };
+    hooks.found = [this, Page](const String& value, Integer countArea, char kind) {
+        ProcessLink(Page, value, countArea, kind);
+    };
+    ScanLinks(Text, m_anchorCount, hooks);
+}
+
+String TRuziZidu::ResolveLink(TKsHttpGet* Page, const String& Value) const
+{
+    return ::ResolveLink(Page->CrackUrl, Value);
+}
+
+void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer CountArea, char Kind)
+{
+    const String address = ResolveLink(Page, Value);
+    if (address.empty())
+        return;
+    const String type = LinkType(address);
+    if (type == "unknown")
+        return;
+    if (!m_linkParts.Crack(address))
+        return; // nothing trustworthy to report or follow
+    const String host = m_linkParts.HostName;
+    if (StayOnSite && host != m_startUrlParts.HostName.Text())
+        return;
+
+    // Inserting where the search stopped keeps the lists in the sorted order
+    // at linear cost, instead of sorting again after every addition.
+    Integer index = 0;
+    if (!m_knownHosts.Find(host, index)) {
+        m_knownHosts.Insert(index, host);
+        if (SeekRobotsTxt) {
+            const String robots = m_linkParts.Scheme.Text() + "://" + host +
+                                  defaultPortSuffix(m_linkParts) + "/robots.txt";
+            m_queue.Add(robots, Page->Level + 1, 1, Kind, CountArea);
+        }
+    }
+    if (m_knownUrls.Find(address, index))
+        return;
+    m_knownUrls.Insert(index, address);
+
+    String writeToFile = "x";
+    const char hrefOrSrc = Kind == kMarkHref ? 'H' : Kind == kMarkSrc ? 'S' : ' ';
+    bool follow = true;
+    // Copies: the handler may crack other addresses meanwhile.
+    const String directory = m_linkParts.Directory();
+    const String path = m_linkParts.UrlPath;
+    const String extra = m_linkParts.ExtraInfo;
+    const String fromUrl = Page->CrackUrl.Url();
+    const Integer pageLevel = Page->Level;
+    Fire(OnLinkFound, this, address, type, fromUrl, host, directory, path, extra, writeToFile,
+         hrefOrSrc, CountArea, follow);
+
+    if (m_resultsFileOpen) {
+        if (writeToFile == "x")
+            writeResultLine("\"" + type + "\";\"" + address + "\";\"" + host + "\"");
+        else if (!writeToFile.empty())
+            writeResultLine(writeToFile);
+    }
+    if (follow && type == "htm" && pageLevel < m_depthSearchLevel && !m_aborting)
+        m_queue.Add(address, pageLevel + 1, 1, Kind, CountArea);
+}
+
+void TRuziZidu::writeResultLine(const String& line)
+{
+    const String text = line + "\r\n";
+    if (std::fwrite(text.data(), 1, text.size(), m_results.get()) != text.size() ||
+        std::fflush(m_results.get()) != 0)
+        throw EInOutError::FromErrno(errno);
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "crackurl.h"
+#include "kshttpget.h"
+#include "nqtypes.h"
+#include "stringlist.h"
+#include "urlinqueue.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using TOnLinkFound =
+    TEvent<const String& /*UrlFound*/, const String& /*TypeLink*/, const String& /*FromUrl*/,
+           const String& /*HostName*/, const String& /*UrlPath*/, const String& /*UrlPathWithFile*/,
+           const String& /*ExtraInfos*/, String& /*WriteToFile*/, char /*HrefOrSrc*/,
+           Integer /*CountArea*/, bool& /*FollowIfHtmlLink*/>;
+using TOnPageReceived = TEvent<const String& /*HostName*/, const String& /*Url*/,
+                               const String& /*Head*/, const String& /*Body*/>;
+using TOnUpdatedStats = TEvent<Integer /*InQueue*/, Integer /*Downloading*/, Integer /*ToAnalyze*/,
+                               Integer /*Done*/, Integer /*Retries*/, Integer /*Errors*/>;
+using TOnLog = TEvent<const String& /*LogMessage*/>;
+using TOnWorking = TEvent<bool /*Working_*/>;
+using TScanOnError =
+    TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
+
+// Crawls a web site from one start address on the UI thread: a scheduler
+// tick hands queued addresses to a fixed set of fetch controllers, consumes
+// their results, extracts the links of every page received with status 200
+// and reports what it finds through events.
+class TRuziZidu : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TRuziZidu(QObject* Owner = nullptr);
+    ~TRuziZidu() override;
+
+    // Published properties.
+    Integer TimeOut = 300;
+    String FileOfResults;
+    bool LeavesFirst = false; // true: the deepest queued address goes first
+    bool ReuseCache = false;
+    String UserName; // for addresses that carry none
+    String Password;
+    String Agent = "KsRuziZidu";
+    String Referer;
+    bool SeekRobotsTxt = false;
+    String StartingUrl;
+    Integer HttpPort = 80; // stored only
+    Integer Retries = 3;
+    bool StayOnSite = false;
+    Integer DepthSearchLevel() const { return m_depthSearchLevel; }
+    void SetDepthSearchLevel(Integer Value);
+    Integer ConcurrentDownloads() const { return m_concurrentDownloads; }
+    void SetConcurrentDownloads(Integer Value);
+    TOnLinkFound OnLinkFound;
+    TOnPageReceived OnPageReceived;
+    TOnUpdatedStats OnUpdatedStats;
+    TOnLog OnLog;
+    TOnWorking OnWorking;
+    TScanOnError OnError;
+
+    bool Start(const String& Address = String());
+    // Asks a running crawl to wind down; on an idle crawler it does nothing.
+    void Stop();
+
+    bool Working() const { return m_working; }
+    bool Aborting() const { return m_aborting; }
+    Integer AnchorCount() const { return m_anchorCount; }
+    Integer DoneCount() const { return m_doneCount; }
+    Integer ErrorCount() const { return m_errorCount; }
+    Integer RetryCount() const { return m_retryCount; }
+    const TStringList& KnownUrls() const { return m_knownUrls; }
+    const TStringList& KnownHosts() const { return m_knownHosts; }
+    const TUrlInQueue& Queue() const { return m_queue; }
+    const std::vector<TKsHttpGet*>& Fetchers() const { return m_fetchers; }
+    const TCrackUrl& StartUrlParts() const { return m_startUrlParts; }
+
+    // One scheduler step. The first error a handler (or the results file)
+    // raised during the tick is thrown again once the tick is over; the tick
+    // itself always completes.
+    void TimerTick();
+
+    // Link extraction of one received page.
+    void ScanPage(TKsHttpGet* Page, const String& Text);
+    void ProcessLink(TKsHttpGet* Page, const String& Value, Integer CountArea, char Kind);
+    String ResolveLink(TKsHttpGet* Page, const String& Value) const;
+
+private:
+    void SetWorking(bool Value);
+    void DispatchNext(TKsHttpGet* Fetcher);
+    void DispatchIdle();
+    bool UpdateStats();
+    // False when the crawler was destroyed by something processed meanwhile.
+    [[nodiscard]] bool processController(TKsHttpGet* Fetcher);
+    [[nodiscard]] bool pumpMessages();
+    void requestTick();
+    void onTimer();
+    void writeResultLine(const String& line);
+    void closeResults();
+    Integer nextQueueIndex() const;
+
+    QTimer m_timer;
+    QTimer m_promptTimer; // a finished transfer asks for a tick without waiting 350 ms
+    bool m_tickBusy = false;
+    bool m_tickRequested = false;
+    bool m_aborting = false;
+    struct FileCloser
+    {
+        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> m_results;
+    bool m_resultsFileOpen = false;
+    TUrlInQueue m_queue;
+    Integer m_depthSearchLevel = 3;
+    Integer m_concurrentDownloads = 5;
+    Integer m_anchorCount = 0;
+    bool m_working = false;
+    // Both kept in ascending ordinal order, searched by bisection.
+    TStringList m_knownUrls;
+    TStringList m_knownHosts;
+    TCrackUrl m_startUrlParts;
+    TCrackUrl m_linkParts;               // reused for every link of every page
+    std::vector<TKsHttpGet*> m_fetchers; // owned as children
+    Integer m_doneCount = 0;
+    Integer m_errorCount = 0;
+    Integer m_retryCount = 0;
+    // InQueue, ToAnalyze, Downloading, Done, Errors, Retries as last reported.
+    std::array<Integer, 6> m_lastStats{};
+    std::uint32_t m_lastPump = 0;
+};
