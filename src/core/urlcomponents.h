@@ -61,6 +61,7 @@ UrlError CrackUrlComponents(const char* url, std::uint32_t urlLength, std::uint3
 
 // Resolves relative against base into buffer (capacity *bufferLength, NUL
 // included); *bufferLength receives the result's length, or the size needed
-// when it does not fit. With ICU_NO_ENCODE nothing is percent-encoded.
+// when it does not fit. Whatever the flags, a relative link's spaces and
+// bytes outside ASCII come back percent-encoded, as libcurl resolves it.
 UrlError CombineUrl(const char* base, const char* relative, char* buffer,
                     std::uint32_t* bufferLength, std::uint32_t flags);

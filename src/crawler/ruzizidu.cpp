@@ -421,6 +421,17 @@ bool TRuziZidu::UpdateStats()
     return true;
 }
 
+bool TRuziZidu::Settled() const
+{
+    if (m_queue.Count() > 0)
+        return false;
+    for (const TKsHttpGet* fetcher : m_fetchers) {
+        if (fetcher->State() != GETHTTP_WAITING)
+            return false;
+    }
+    return true;
+}
+
 void TRuziZidu::ScanPage(TKsHttpGet* Page, const String& Text)
 {
     bool destroyed = false;

@@ -70,6 +70,8 @@ public:
     void Stop();
 
     bool Working() const { return m_working; }
+    // Nothing queued and every controller idle: no result is still to come.
+    bool Settled() const;
     bool Aborting() const { return m_aborting; }
     Integer AnchorCount() const { return m_anchorCount; }
     Integer DoneCount() const { return m_doneCount; }

@@ -1,0 +1,312 @@
+#include "linkscan.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+namespace {
+
+const String H(1, kMarkHref);
+const String S(1, kMarkSrc);
+const String L(1, kMarkLocation);
+const String O(1, kMarkAnchorOpen);
+const String C(1, kMarkAnchorClose);
+
+struct Hit
+{
+    String value;
+    Integer area;
+    char kind;
+    bool operator==(const Hit&) const = default;
+};
+
+void PrintTo(const Hit& hit, std::ostream* os)
+{
+    *os << "{\"" << hit.value << "\", " << hit.area << ", " << static_cast<int>(hit.kind) << "}";
+}
+
+std::vector<Hit> Scan(const String& text, Integer& anchorCount, ScanHooks hooks = {})
+{
+    std::vector<Hit> hits;
+    hooks.found = [&hits](const String& value, Integer area, char kind) {
+        hits.push_back({value, area, kind});
+    };
+    ScanLinks(text, anchorCount, hooks);
+    return hits;
+}
+
+struct TextCase
+{
+    String input;
+    String expected;
+};
+
+TEST(PreparePageTest, RemovesBlanksAroundEqualsAndControlCharacters)
+{
+    const std::vector<TextCase> cases = {
+        {"a = b", "a=b"},
+        {"href  =   \"x\"", "href=\"x\""},
+        {"href\n=\r\n\t'x'", "href='x'"},
+        {"a\n = b", "a=b"},
+        // A dropped line break must not count as the last character kept.
+        {"x= \n y", "x=y"},
+        {"= =", "=="},
+        {"a   b", "a   b"},
+        {"a \t b", "a  b"},
+        {"one\r\ntwo", "onetwo"},
+        {"\x01x\x1fy", "xy"},
+        // Bytes above 127 are text, not control characters.
+        {"caf\xe9", "caf\xe9"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PreparePage(c.input), c.expected) << "input: " << c.input;
+    }
+}
+
+TEST(MarkTagsTest, ReplacesEachPatternIgnoringCase)
+{
+    const std::vector<TextCase> cases = {
+        {"href=", H},
+        {"HrEf='x'", H + "'x'"},
+        {"src=", S},
+        {"SrC=\"i\"", S + "\"i\""},
+        {"<a", O},
+        {"<A", O},
+        {"x/a>y", "x" + C + "y"},
+        {"/A>", C},
+        {"w.location='p'", "w" + L + "'p'"},
+        {"top.LoCaTiOn=", "top" + L},
+        // The anchor opening is replaced first, so a closing tag keeps its "<".
+        {"</a>", "<" + C},
+        {"</A>", "<" + C},
+        {"<AREA href=", O + "REA " + H},
+        {"<abbr>", O + "bbr>"},
+        {"<a href=\"x\">X</a>", O + " " + H + "\"x\">X<" + C},
+        // Unprepared text keeps its blanks, so the pattern does not match.
+        {"href =", "href ="},
+        {"<b><img>", "<b><img>"},
+    };
+    for (const auto& c : cases) {
+        String text = c.input;
+        MarkTags(text);
+        EXPECT_EQ(text, c.expected) << "input: " << c.input;
+    }
+}
+
+TEST(ScanLinksTest, CollectsQuotedValues)
+{
+    struct Case
+    {
+        String input;
+        std::vector<Hit> expected;
+    };
+    const std::vector<Case> cases = {
+        {H + "\"a.htm\"", {{"a.htm", 0, kMarkHref}}},
+        {S + "'i.gif'", {{"i.gif", 0, kMarkSrc}}},
+        {L + "'p.htm'", {{"p.htm", 0, kMarkLocation}}},
+        {H + "\"\"", {{"", 0, kMarkHref}}},
+        {H + "a.htm>", {}},
+        {H + " \"a.htm\"", {}},
+        {H + "'a' " + S + "\"b\"", {{"a", 0, kMarkHref}, {"b", 0, kMarkSrc}}},
+        // Quotes before any attribute are plain text.
+        {"say \"hi\" " + H + "'x'", {{"x", 0, kMarkHref}}},
+        // A new attribute abandons an unfinished one.
+        {H + "\"a" + S + "\"b\"", {{"b", 0, kMarkSrc}}},
+        // An apostrophe inside a double-quoted value swaps quotes twice: no value completes.
+        {H + "\"it's\">" + H + "'b'", {{"b", 0, kMarkHref}}},
+        {H + "\"javascript:open('w.htm')\"", {{"w.htm", 0, kMarkHref}}},
+        {H + "\"top.window.x.htm\"", {}},
+        {H + "'ToP.WiNdOw.location=1'", {}},
+        {H + "\"go(x.htm)\"", {{"x.htm", 0, kMarkHref}}},
+        {H + "\"go(x.htm\"", {{"x.htm", 0, kMarkHref}}},
+        {H + "\"(x.htm)\"", {{"(x.htm)", 0, kMarkHref}}},
+        {H + "\"f(a)b)\"", {{"a", 0, kMarkHref}}},
+        {H + "\"f(g(x))\"", {{"g(x", 0, kMarkHref}}},
+        {H + "\"f()\"", {{")", 0, kMarkHref}}},
+        {H + "\"a)b\"", {{"a)b", 0, kMarkHref}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.input));
+        Integer anchors = 0;
+        EXPECT_EQ(Scan(c.input, anchors), c.expected);
+        EXPECT_EQ(anchors, 0);
+    }
+}
+
+TEST(ScanLinksTest, NumbersLinksInsideAnchorsFromRunningCount)
+{
+    const String text = S + "'a'" + O + " " + H + "'b'>" + S + "'c'<" + C + S + "'d'" + O + "REA " +
+                        H + "'e'" + O + " " + H + "'f'";
+    // The count is the crawler's and carries over from earlier pages.
+    Integer anchors = 5;
+    const std::vector<Hit> expected = {
+        {"a", 0, kMarkSrc}, {"b", 6, kMarkHref}, {"c", 6, kMarkSrc},
+        {"d", 0, kMarkSrc}, {"e", 7, kMarkHref}, {"f", 8, kMarkHref},
+    };
+    EXPECT_EQ(Scan(text, anchors), expected);
+    EXPECT_EQ(anchors, 8);
+}
+
+TEST(ScanLinksTest, AbortStopsTheScan)
+{
+    Integer anchors = 0;
+    ScanHooks always;
+    always.aborted = [] { return true; };
+    EXPECT_TRUE(Scan(O + H + "'a'", anchors, always).empty());
+    EXPECT_EQ(anchors, 0);
+
+    std::vector<Hit> hits;
+    ScanHooks afterFirst;
+    afterFirst.aborted = [&hits] { return !hits.empty(); };
+    afterFirst.found = [&hits](const String& value, Integer area, char kind) {
+        hits.push_back({value, area, kind});
+    };
+    ScanLinks(H + "'a'" + H + "'b'", anchors, afterFirst);
+    EXPECT_EQ(hits, (std::vector<Hit>{{"a", 0, kMarkHref}}));
+}
+
+TEST(ScanLinksTest, FalseFromYieldStopsTheScan)
+{
+    // Long enough that any reasonable yield interval is reached before the link.
+    const String text = String(100000, ' ') + H + "'late.htm'";
+    for (const bool keepGoing : {true, false}) {
+        SCOPED_TRACE(keepGoing ? "yield true" : "yield false");
+        int calls = 0;
+        ScanHooks hooks;
+        hooks.yield = [&calls, keepGoing] {
+            ++calls;
+            return keepGoing;
+        };
+        Integer anchors = 0;
+        const auto hits = Scan(text, anchors, hooks);
+        EXPECT_GT(calls, 0);
+        EXPECT_EQ(hits.size(), keepGoing ? 1U : 0U);
+    }
+}
+
+TEST(LinkExtractionTest, WorkedCaseFromBodyToTypedAddresses)
+{
+    String text = PreparePage("<a href = \"x.htm\">X</a><img src='i.gif'>");
+    MarkTags(text);
+    EXPECT_EQ(text, O + " " + H + "\"x.htm\">X<" + C + "<img " + S + "'i.gif'>");
+
+    Integer anchors = 41;
+    const auto hits = Scan(text, anchors);
+    EXPECT_EQ(anchors, 42);
+    ASSERT_EQ(hits, (std::vector<Hit>{{"x.htm", 42, kMarkHref}, {"i.gif", 0, kMarkSrc}}));
+
+    TCrackUrl page;
+    ASSERT_TRUE(page.Crack("http://h/d/p.htm"));
+    const String page1 = ResolveLink(page, hits[0].value);
+    const String image = ResolveLink(page, hits[1].value);
+    EXPECT_EQ(page1, "http://h/d/x.htm");
+    EXPECT_EQ(image, "http://h/d/i.gif");
+    EXPECT_EQ(LinkType(page1), "htm");
+    EXPECT_EQ(LinkType(image), "gif");
+}
+
+TEST(ResolveLinkTest, CombinesWithPageDirectory)
+{
+    struct Case
+    {
+        String page;
+        String value;
+        String expected;
+    };
+    const std::vector<Case> cases = {
+        {"http://h/d/p.htm", "x.htm", "http://h/d/x.htm"},
+        {"http://h/d/p.htm", "sub/y.htm?q=1", "http://h/d/sub/y.htm?q=1"},
+        {"http://h/d/p.htm", "../x.htm", "http://h/x.htm"},
+        {"http://h/d/p.htm", "/x.htm", "http://h/x.htm"},
+        {"http://h/d/p.htm", "//other/x", "http://other/x"},
+        {"http://h/d/p.htm", "", "http://h/d/"},
+        {"http://h/d/p.htm", "#top", "http://h/d/"},
+        {"http://h/d/p.htm", "x.htm#sec", "http://h/d/x.htm"},
+        {"http://h/d/p.htm", "a b.htm", "http://h/d/a%20b.htm"},
+        {"http://h/d/e", "x.htm", "http://h/d/e/x.htm"},
+        {"http://h", "x.htm", "http://h/x.htm"},
+        {"http://h/d/p.htm?a=1", "x.htm", "http://h/d/x.htm"},
+        {"http://user:pw@h/d/p.htm", "x.htm", "http://h/d/x.htm"},
+        {"http://h:8080/d/p.htm", "x.htm", "http://h:8080/d/x.htm"},
+        {"http://h:80/d/p.htm", "x.htm", "http://h/d/x.htm"},
+        {"http://h:443/d/p.htm", "x.htm", "http://h:443/d/x.htm"},
+        {"https://h/d/p.htm", "x.htm", "https://h/d/x.htm"},
+        {"https://h:443/d/p.htm", "x.htm", "https://h/d/x.htm"},
+        {"https://h:8443/d/p.htm", "x.htm", "https://h:8443/d/x.htm"},
+        {"http://h/d/p.htm", "http://o/A.htm", "http://o/A.htm"},
+        {"http://h/d/p.htm", "HtTp://O/a b.htm", "HtTp://O/a b.htm"},
+        {"http://h/d/p.htm", "HTTPS://o/a.htm#f", "HTTPS://o/a.htm"},
+        {"http://h/d/p.htm", "mailto:me@h", ""},
+        {"http://h/d/p.htm", "MailTo:me@h", ""},
+        {"http://h/d/p.htm", "javascript:void(0)", ""},
+        {"http://h/d/p.htm", "JavaScript:go()", ""},
+        {"http://h/d/p.htm", "noJAVASCRIPT.htm", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page + " + \"" + c.value + "\"");
+        TCrackUrl page;
+        ASSERT_TRUE(page.Crack(c.page));
+        EXPECT_EQ(ResolveLink(page, c.value), c.expected);
+    }
+}
+
+TEST(LinkTypeTest, ClassifiesBySchemeAndExtension)
+{
+    const std::vector<TextCase> cases = {
+        {"http://h/d/", "htm"},
+        {"http://h", "htm"},
+        {"http://h.com/d/page", "htm"},
+        {"http://h/a.b/c", "htm"},
+        {"http://h/a.html", "htm"},
+        {"http://h/a.HTML", "htm"},
+        {"http://h/a.HTM", "htm"},
+        {"http://h/a.htm", "htm"},
+        {"http://h/i.gif", "gif"},
+        {"HTTP://h/i.GIF", "gif"},
+        {"http://h/p.jpeg", "jpeg"},
+        {"http://h/a.json", "json"},
+        {"http://h/a.shtml", "htm"},
+        {"http://h/a.longext", "htm"},
+        {"http://h/s.asp?id=1.5", "asp"},
+        {"http://h/p.cfm&x=1.2", "cfm"},
+        {"h/d/i.gif", "gif"},
+        {"ftp://h/f.zip", "ftp"},
+        {"FTP://h/f", "ftp"},
+        {"news://h/group", "news"},
+        {"https://h/a.gif", "htm"},
+        {"HTTPS://h/a", "htm"},
+        {"http://h/cgi-bin/run.", "cgi"},
+        {"http://h/dbm/x.", "dbm"},
+        {"http://h/a./", "htm"},
+        {"http://h/x.", "unknown"},
+        {"http://h/CGI/x.", "unknown"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LinkType(c.input), c.expected) << "address: " << c.input;
+    }
+}
+
+TEST(GuessTypeTest, LooksForCgiDbmOrTrailingSlash)
+{
+    const std::vector<TextCase> cases = {
+        {"h/cgi-bin/x.", "cgi"},
+        {"h/x.cgi", "cgi"},
+        {"h/dbm.", "dbm"},
+        {"h/cgi/dbm", "cgi"},
+        {"h/dbm/", "dbm"},
+        {"h/dir/", "htm"},
+        {"/", "htm"},
+        {"h/x.", "unknown"},
+        {"h/CGI/x.", "unknown"},
+        {"h/DBM.", "unknown"},
+        {"h/dir/x", "unknown"},
+        {"", "unknown"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GuessType(c.input), c.expected) << "address: " << c.input;
+    }
+}
+
+} // namespace
