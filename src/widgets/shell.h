@@ -1,0 +1,20 @@
+#pragma once
+
+#include "nqtypes.h"
+
+#include <memory>
+
+// Our shell layer: opens a web address or a "mailto:" address with the
+// user's default program, and a file name (relative to the working folder)
+// with the program registered for its type. Returns at once; failures are
+// not reported.
+class IShell
+{
+public:
+    virtual ~IShell() = default;
+    virtual void Open(const String& text) = 0;
+};
+
+IShell& Shell();
+// Tests install a recorder. Returns the previous one.
+std::unique_ptr<IShell> SetShell(std::unique_ptr<IShell> shell);

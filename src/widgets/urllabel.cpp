@@ -1,0 +1,37 @@
+#include "urllabel.h"
+
+#include "credits.h"
+#include "shell.h"
+
+#include <QMouseEvent>
+
+TURLLabel::TURLLabel(QWidget* Owner) : QLabel(Owner)
+{
+    QFont f = font();
+    f.setBold(false);
+    f.setItalic(false);
+    f.setStrikeOut(false);
+    f.setUnderline(true);
+    setFont(f);
+    setCursor(Qt::PointingHandCursor);
+}
+
+String TURLLabel::Copyright() const
+{
+    return kNetquarryCredit;
+}
+
+void TURLLabel::Click()
+{
+    Fire(OnClick, this);
+    const QByteArray caption = text().toUtf8();
+    const String value(caption.constData(), static_cast<std::size_t>(caption.size()));
+    Shell().Open(MailLabel ? "mailto:" + value : value);
+}
+
+void TURLLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Click();
+}
