@@ -1,0 +1,9 @@
+#include "form2.h"
+
+TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Form2"));
+    resize(590, 383);
+    move(210, 199);
+}

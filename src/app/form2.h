@@ -1,0 +1,17 @@
+#pragma once
+
+#include "memo.h"
+
+#include <QWidget>
+
+// The text window, never shown: its memo is the buffer in which each
+// downloaded page is searched for the keywords.
+class TForm2 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TForm2(QWidget* parent = nullptr);
+
+    TMemo memo;
+};

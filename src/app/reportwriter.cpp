@@ -1,0 +1,272 @@
+#include "reportwriter.h"
+
+#include "ioerror.h"
+#include "runview.h"
+#include "textdecode.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char* const kSiteAddress = "https://netquarry.example/";
+const char* const kCredit = " - keyword search for whole web sites";
+const char* const kLogoText = "Netquarry";
+
+struct FileCloser
+{
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+// One report file: every line ends in CR LF, and every create, write and
+// close is checked.
+class ReportFile
+{
+public:
+    explicit ReportFile(const char* name) : m_file(std::fopen(name, "wb"))
+    {
+        if (!m_file) {
+            const int error = errno;
+            if (error == EACCES || error == EPERM || error == EROFS)
+                throw EInOutError("File access denied", error);
+            throw EInOutError::CannotCreate(name, error);
+        }
+    }
+
+    ReportFile& operator<<(const String& line)
+    {
+        const String text = line + "\r\n";
+        if (std::fwrite(text.data(), 1, text.size(), m_file.get()) != text.size())
+            throw EInOutError::FromErrno(errno);
+        return *this;
+    }
+
+    void Close()
+    {
+        if (std::fclose(m_file.release()) != 0)
+            throw EInOutError::FromErrno(errno);
+    }
+
+private:
+    std::unique_ptr<std::FILE, FileCloser> m_file;
+};
+
+void writeHead(ReportFile& f)
+{
+    f << "<HTML>"
+      << "<HEAD>"
+      << "<TITLE>Netquarry search results</TITLE>"
+      << "</HEAD>"
+      << "<BODY BGCOLOR=\"#0080FF\">";
+}
+
+void writeFooter(ReportFile& f)
+{
+    f << "<P ALIGN=\"CENTER\"><FONT SIZE=\"-1\" FACE=\"Arial\" COLOR=\"#FFFF00\">This page was"
+      << String("generated with Netquarry") + kCredit + "</FONT></P>"
+      << String("<P ALIGN=\"CENTER\"><A HREF=\"") + kSiteAddress + "\""
+      << String("TARGET=\"new\"><IMG SRC=\"qlogo.gif\" ALT=\"") + kLogoText +
+             "\" BORDER=\"0\"></A></P>"
+      << "</BODY>"
+      << "</HTML>";
+}
+
+// address is already escaped.
+void writeItem(ReportFile& f, const String& address, const String& text)
+{
+    f << "<LI><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A HREF=\"" + address +
+             "\" TARGET=\"new\"><FONT"
+      << "COLOR=\"#FFFF00\">" + text + "</FONT></A></B></FONT></LI>";
+}
+
+void writeListHeading(ReportFile& f, const String& address)
+{
+    f << "<P ALIGN=\"LEFT\"><FONT FACE=\"Arial\"><B><FONT SIZE=\"+3\""
+      << "COLOR=\"#FFFFFF\">Netquarry search results<FONT FACE=\"Arial\""
+      << "COLOR=\"#FFFFFF\"><B></B></FONT></FONT></B></FONT></P>"
+      << "<P ALIGN=\"LEFT\"><FONT FACE=\"Arial\"><B><FONT COLOR=\"#FFFFFF\">Scanned pages"
+      << "related to: " + address + "</FONT></B></FONT></P>";
+}
+
+void writeResults(const TRunData& data, const String& address, const String& keywords,
+                  const String& depth)
+{
+    ReportFile f("results.htm");
+    writeHead(f);
+    f << "<P ALIGN=\"CENTER\"><FONT FACE=\"Arial\"><B><FONT SIZE=\"+3\""
+      << "COLOR=\"#FFFFFF\">Netquarry search results</FONT></B></FONT></P>";
+    if (data.Cancelled) {
+        f << "<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request aborted by"
+          << "user.)</B></FONT></P>";
+    }
+    for (const char* target : {"pagelist.htm\"><FONT", "links.htm\"><FONT"}) {
+        const bool pages = target[0] == 'p';
+        f << String("<B><P ALIGN=\"CENTER\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A "
+                    "HREF=\"") +
+                 target
+          << String("COLOR=\"#FFFF00\">Click here</FONT></A> to view ") +
+                 (pages ? "page-list" : "link-list") + ".</B></FONT></B>"
+          << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT><BR>"
+          << "<BR>";
+    }
+    f << "<BLOCKQUOTE><TABLE WIDTH=\"81%\">"
+      << "<TR>"
+      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Scanned"
+      << "pages related to:</B></FONT><BR>"
+      << "<BR>"
+      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B> </B></FONT></TD>"
+      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT FACE=\"Arial\"><B><FONT"
+      << "COLOR=\"#FFFFFF\">" + address + "</FONT></B></FONT></TD>"
+      << "</TR>"
+      << "<TR>"
+      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Searching"
+      << "for:</B></FONT><BR>"
+      << "<BR>"
+      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT></TD>"
+      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\""
+      << "FACE=\"Arial\"><B>&nbsp;" + keywords + "</B></FONT></TD>"
+      << "</TR>"
+      << "<TR>"
+      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\""
+      << "COLOR=\"#FFFFFF\"><B>Search-level:</B></FONT><BR>"
+      << "<BR>"
+      << "</TD>"
+      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\">&nbsp;<B><FONT"
+      << "FACE=\"Arial\">" + depth + "</FONT></B></FONT></TD>"
+      << "</TR>"
+      << "<TR>"
+      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>No of pages"
+      << "found on site:</B></FONT><BR>"
+      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT><FONT FACE=\"Arial\""
+      << "COLOR=\"#FFFFFF\"><B></B></FONT></TD>"
+      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\""
+      << "FACE=\"Arial\"><B>&nbsp;" + std::to_string(data.PageCount) + "</B></FONT></TD>"
+      << "</TR>"
+      << "<TR>"
+      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Pages with"
+      << "hits:</B></FONT></TD>"
+      << "<TD WIDTH=\"380\"><B><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\">&nbsp;" +
+             std::to_string(data.HitPageCount) + "</FONT></B></TD>"
+      << "</TR>"
+      << "</TABLE>"
+      << "</BLOCKQUOTE>"
+      << "<P><FONT FACE=\"Arial\"><B><FONT COLOR=\"#FFFFFF\">Hitlist:</FONT></B></FONT><FONT"
+      << String("FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A HREF=\"") + kSiteAddress + "\"><FONT"
+      << "COLOR=\"#FFFF00\"></FONT></A></B></FONT></P>"
+      << "<UL>";
+    for (const TPageEntry& entry : data.PageTable) {
+        if (entry.Hits <= 0)
+            continue;
+        const String name = TReportWriter::EscapeHtml(entry.Name);
+        writeItem(f, name, name + " (" + std::to_string(entry.Hits) + " Hits)");
+    }
+    f << "</UL>"
+      << "<P ALIGN=\"CENTER\"></P>"
+      << "<P ALIGN=\"CENTER\"></P>"
+      << "<P ALIGN=\"CENTER\"></P>";
+    writeFooter(f);
+    f.Close();
+}
+
+void writePageList(const TRunData& data, const String& address)
+{
+    ReportFile f("pagelist.htm");
+    writeHead(f);
+    writeListHeading(f, address);
+    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" +
+             std::to_string(data.PageCount) + " Pages found:</B></FONT>"
+      << "</P>"
+      << "<UL>";
+    for (const TPageEntry& entry : data.PageTable) {
+        if (entry.Name.empty())
+            continue;
+        const String name = TReportWriter::EscapeHtml(entry.Name);
+        writeItem(f, name, name);
+    }
+    f << "</UL>"
+      << "<P ALIGN=\"CENTER\"></P>"
+      << "<P ALIGN=\"CENTER\"></P>";
+    writeFooter(f);
+    f.Close();
+}
+
+void writeLinks(const TRunData& data, const String& address)
+{
+    ReportFile f("links.htm");
+    writeHead(f);
+    writeListHeading(f, address);
+    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" +
+             std::to_string(data.LinkCount) + " Links found:</B></FONT>"
+      << "</P>"
+      << "<UL>";
+    for (const String& link : data.LinkList) {
+        const String text = TReportWriter::EscapeHtml(link);
+        writeItem(f, text, text);
+    }
+    f << "</UL>"
+      << "<P ALIGN=\"CENTER\"></P>"
+      << "<P ALIGN=\"CENTER\"></P>";
+    writeFooter(f);
+    f.Close();
+}
+
+} // namespace
+
+void TReportWriter::CountHitPages(TRunData& data)
+{
+    data.HitPageCount = 0;
+    for (const TPageEntry& entry : data.PageTable) {
+        if (entry.Hits > 0)
+            ++data.HitPageCount;
+    }
+}
+
+String TReportWriter::EscapeHtml(const String& text)
+{
+    const QString decoded = DecodeWebText(text);
+    String out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        char32_t c = decoded[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < decoded.size() &&
+            decoded[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(decoded[i].unicode(), decoded[i + 1].unicode());
+            ++i;
+        }
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            if (c < 0x80)
+                out += static_cast<char>(c);
+            else
+                out += "&#" + std::to_string(static_cast<std::uint32_t>(c)) + ";";
+        }
+    }
+    return out;
+}
+
+void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
+{
+    const String address = EscapeHtml(view.AddressText());
+    const String keywords = EscapeHtml(view.KeywordText());
+    const String depth = EscapeHtml(view.DepthText());
+    writeResults(data, address, keywords, depth);
+    writePageList(data, address);
+    writeLinks(data, address);
+    view.OpenResultsPage();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "nqtypes.h"
+
+#include <vector>
+
+class IRunView;
+
+struct TPageEntry
+{
+    String Name; // at most 255 characters; empty marks the end of the used part
+    Integer Hits = 0;
+};
+
+// What a run leaves behind for the report.
+struct TRunData
+{
+    std::vector<TPageEntry> PageTable;
+    std::vector<String> PageList;
+    std::vector<String> LinkList;
+    std::vector<String> KeywordList;
+    Integer PageCount = 0;
+    Integer LinkCount = 0;
+    Integer HitPageCount = 0;
+    Integer CurrentPage = 0;
+    bool Cancelled = false;
+};
+
+// Writes the results of a run as "results.htm", "pagelist.htm" and
+// "links.htm" in the working folder. Every inserted text is HTML-escaped,
+// with characters outside ASCII as numeric references, so a hostile page
+// cannot put markup or script into the report.
+class TReportWriter
+{
+public:
+    // HitPageCount := the number of table entries with hits.
+    static void CountHitPages(TRunData& data);
+    // Writes the three files, each complete and closed before the next, then
+    // opens the results page through the view. The first failed create,
+    // write or close throws EInOutError; files written before stay complete
+    // and the results page is not opened.
+    static void WriteReport(const TRunData& data, IRunView& view);
+
+    // Bytes (UTF-8, or Windows-1252 when not UTF-8) as escaped HTML text.
+    static String EscapeHtml(const String& text);
+};

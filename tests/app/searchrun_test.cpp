@@ -1,0 +1,389 @@
+#include "eventpump.h"
+#include "fakerunview.h"
+#include "loopbackserver.h"
+#include "messagecapture.h"
+#include "searchrun.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using nqtest::FakeRunView;
+using nqtest::LoopbackServer;
+using nqtest::MessageCapture;
+using nqtest::PumpUntil;
+using nqtest::Reply;
+
+namespace {
+
+std::string readFile(const QString& path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The expected report pages are kept with plain line ends and a {{port}}
+// placeholder; the program writes CR LF.
+std::string expectedPage(const char* name, std::uint16_t port)
+{
+    std::string text = readFile(QStringLiteral(NQ_TEST_DATA "/") + QString::fromLatin1(name));
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 8, "{{port}}") == 0) {
+            out += std::to_string(port);
+            i += 7;
+        } else if (text[i] == '\n') {
+            out += "\r\n";
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+const std::string kStall = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+
+class Run : public ::testing::Test
+{
+protected:
+    Run()
+    {
+        m_previousDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        // The start page links three pages of the site, an image, and a file
+        // on another host; at the lowest depth only the start page is
+        // crawled, and the run then downloads each page itself.
+        server.serve("/index.htm",
+                     Reply::html("<html><body><a href=\"a.htm\">A</a> <a href='b.htm'>B</a>"
+                                 " <img src=\"logo.gif\"> <a href=\"broken.htm\">broken</a>"
+                                 " <a href=\"http://other.test/file.zip\">zip</a></body></html>"));
+        server.serve("/a.htm", Reply::html("aaaa quarry QUARRY"));
+        server.serve("/b.htm", Reply::html("nothing to see"));
+        server.serveRaw("/broken.htm", ""); // every download of it fails
+        view.address = "127.0.0.1:" + std::to_string(server.port()) + "/index.htm";
+        view.keywords = "quarry aa";
+        view.depthIndex = 0;
+        view.depthText = "Lowest";
+    }
+    ~Run() override
+    {
+        if (run.Running())
+            run.PassOverBtn3Click();
+        server.releaseStalls();
+        EXPECT_TRUE(nqtest::WaitForWorkers());
+        QDir::setCurrent(m_previousDir);
+    }
+
+    void scanToTheEnd()
+    {
+        run.PassOverBtn1Click();
+        ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(30)));
+    }
+    std::string url(const std::string& path) const { return server.url(path); }
+    bool statusSeen(const std::string& text) const
+    {
+        return std::find(view.statusLog.begin(), view.statusLog.end(), text) !=
+               view.statusLog.end();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    LoopbackServer server;
+    MessageCapture messages;
+    FakeRunView view;
+    TSearchRun run{view};
+};
+
+} // namespace
+
+TEST_F(Run, WholeRunListsPagesHitsAndStatus)
+{
+    run.PassOverBtn1Click();
+    EXPECT_EQ(view.address, url("/index.htm")) << "the address gets its http:// prefix";
+    EXPECT_EQ(run.SiteRoot, url(""));
+    EXPECT_EQ(view.buttons(), "0010");
+    EXPECT_EQ(view.status, " Analyzing site...");
+    EXPECT_TRUE(view.progressShown);
+    ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
+
+    EXPECT_EQ(run.Data.PageList,
+              (std::vector<String>{url("/a.htm"), url("/b.htm"), url("/broken.htm")}));
+    EXPECT_EQ(run.Data.LinkList,
+              (std::vector<String>{url("/logo.gif"), "http://other.test/file.zip"}));
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
+                                                     "Invalid URL=0"}));
+    EXPECT_EQ(view.currentRow, 3);
+    EXPECT_TRUE(statusSeen(" Searching for: quarry aa"));
+    EXPECT_TRUE(statusSeen(" 1 pages analyzed. Working..."));
+    EXPECT_TRUE(statusSeen(" 2 pages analyzed. Working..."));
+    // The last page failed: the count of the last analysed page stays.
+    EXPECT_EQ(view.status, " 2 pages analyzed. Ready.");
+    EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
+    EXPECT_EQ(view.buttons(), "1101");
+    EXPECT_FALSE(view.progressShown);
+    EXPECT_GT(view.flips, 0);
+    EXPECT_EQ(view.history, std::vector<String>{url("/index.htm")});
+    EXPECT_EQ(readFile(QStringLiteral("cache.txt")), "nothing to see")
+        << "the last good page stays in the cache file";
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(Run, KeywordRules)
+{
+    const struct
+    {
+        const char* keywords;
+        bool caseSensitive;
+        const char* hitsOfA;
+        std::size_t keywordCount;
+    } rows[] = {
+        {"quarry aa", false, "4", 2}, {"quarry aa", true, "3", 2}, // only the lower-case quarry
+        {"QUARRY", true, "1", 1},                                  // the upper-case one
+        {"aa  aa", false, "4", 3}, // typed twice, with an empty keyword between
+        {" aaa ", false, "1", 3},  // non-overlapping: aaa once in aaaa
+        {"Quarry", false, "2", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.keywords);
+        view.keywords = row.keywords;
+        view.caseSensitive = row.caseSensitive;
+        scanToTheEnd();
+        EXPECT_EQ(run.Data.KeywordList.size(), row.keywordCount);
+        EXPECT_EQ(view.rows[1], (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
+        EXPECT_EQ(view.rows[2].second, "0");
+    }
+    EXPECT_EQ(view.history.size(), 1U) << "the same address is kept once";
+}
+
+TEST_F(Run, EmptyKeywordsEndAfterTheCrawl)
+{
+    view.keywords = "";
+    scanToTheEnd();
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=0", url("/b.htm") + "=0",
+                                                     url("/broken.htm") + "=0"}));
+    EXPECT_EQ(view.status, " 3 pages found. Ready.");
+    EXPECT_TRUE(statusSeen(" 2 of 3 pages analyzed. Working..."));
+    EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
+    EXPECT_EQ(view.buttons(), "1101");
+    EXPECT_EQ(server.requestCount(), 1U) << "no page is downloaded again";
+}
+
+TEST_F(Run, CancelWhileCrawlingThenScanAgain)
+{
+    server.serveRaw("/slow.htm", kStall, kStall.size());
+    server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slow.htm'>s</a>"));
+    view.address = url("/start.htm");
+    view.depthIndex = 1; // the links are followed, and the slow page holds the crawl
+    run.PassOverBtn1Click();
+    TRuziZidu* first = run.Crawler();
+    ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
+    ASSERT_TRUE(run.Running());
+
+    run.PassOverBtn3Click();
+    EXPECT_EQ(view.status, " 2 pages found. Request aborted by user. Ready.");
+    EXPECT_TRUE(statusSeen(" Search cancelled."));
+    EXPECT_EQ(view.grid(),
+              (std::vector<std::string>{url("/a.htm") + "=0", url("/slow.htm") + "=0"}));
+    EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 4, 2}));
+    EXPECT_EQ(view.buttons(), "1101");
+    EXPECT_FALSE(view.progressShown);
+
+    // A fresh crawler does the next scan, at its default depth when no
+    // depth entry is selected.
+    view.address = url("/index.htm");
+    view.depthIndex = -1;
+    view.sounds.clear();
+    scanToTheEnd();
+    TRuziZidu* second = run.Crawler();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->DepthSearchLevel(), 3);
+    EXPECT_EQ(view.rows[1], (std::pair<String, String>{url("/a.htm"), "4"}));
+    EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
+}
+
+TEST_F(Run, CancelWhileFetchingThenScanAgain)
+{
+    server.serveRaw("/slowpage.htm",
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10\r\n\r\n", 70);
+    server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slowpage.htm'>s</a>"
+                                           "<a href='b.htm'>b</a>"));
+    view.address = url("/start.htm");
+    run.PassOverBtn1Click();
+    ASSERT_TRUE(
+        PumpUntil([this] { return run.State() == TSearchRun::Fetching && view.rows.size() == 1; }));
+    ASSERT_TRUE(PumpUntil([this] {
+        const auto requests = server.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const auto& r) { return r.target == "/slowpage.htm"; });
+    }));
+
+    run.PassOverBtn3Click();
+    EXPECT_EQ(view.grid(),
+              (std::vector<std::string>{url("/a.htm") + "=4", url("/slowpage.htm") + "=0",
+                                        url("/b.htm") + "=0"}));
+    EXPECT_EQ(view.status, " 3 pages found. Request aborted by user. Ready.");
+
+    // The cancelled download is still blocked; the next run waits for it
+    // to end instead of losing its first page.
+    view.address = url("/index.htm");
+    run.PassOverBtn1Click();
+    ASSERT_TRUE(PumpUntil([this] { return run.State() == TSearchRun::Fetching; }));
+    server.releaseStalls();
+    ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
+                                                     "Invalid URL=0"}));
+}
+
+TEST_F(Run, RunsThatFindNothingEnd)
+{
+    // A start address the crawler refuses.
+    view.address = "http://[::1/x";
+    run.PassOverBtn1Click();
+    EXPECT_FALSE(run.Running());
+    ASSERT_EQ(messages.texts().size(), 1U);
+    EXPECT_EQ(messages.texts()[0], "Invalid Url : http://[::1/x");
+    EXPECT_EQ(view.status, " 0 pages found. Ready.");
+    EXPECT_EQ(view.buttons(), "1101");
+
+    // A start page without links.
+    server.serve("/empty.htm", Reply::html("no links at all"));
+    view.address = url("/empty.htm");
+    scanToTheEnd();
+    EXPECT_EQ(view.status, " 0 pages found. Ready.");
+
+    // Links, but none to a page of the site.
+    server.serve("/pics.htm", Reply::html("<img src='one.gif'>"));
+    view.address = url("/pics.htm");
+    scanToTheEnd();
+    EXPECT_EQ(view.status, " 0 pages found. Ready.");
+    EXPECT_EQ(run.Data.LinkList, std::vector<String>{url("/one.gif")});
+    EXPECT_EQ(view.buttons(), "1101");
+}
+
+TEST_F(Run, CancelBeforeAnyScan)
+{
+    run.PassOverBtn3Click();
+    EXPECT_TRUE(view.grid().empty());
+    EXPECT_EQ(view.status, " 0 pages found. Request aborted by user. Ready.");
+    EXPECT_FALSE(view.enabled[IRunView::CancelButton]);
+}
+
+TEST_F(Run, AddressPrefixAndSiteRoot)
+{
+    const std::string hostPort = "127.0.0.1:" + std::to_string(server.port());
+    const struct
+    {
+        std::string typed, shown, root;
+    } rows[] = {
+        {hostPort + "/d/x.htm", "http://" + hostPort + "/d/x.htm", "http://" + hostPort},
+        {"http://" + hostPort, "http://" + hostPort, "http://" + hostPort},
+        {"HTTPS://" + hostPort + "/a", "HTTPS://" + hostPort + "/a", "HTTPS://" + hostPort},
+        {"https://" + hostPort, "https://" + hostPort, "https://" + hostPort},
+        // "http://" in the middle: no prefix, and the root counts from the
+        // eighth character.
+        {"x?u=http://" + hostPort + "/", "x?u=http://" + hostPort + "/", "x?u=http:"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        view.address = row.typed;
+        run.PassOverBtn1Click();
+        EXPECT_EQ(view.address, row.shown);
+        EXPECT_EQ(run.SiteRoot, row.root);
+        if (run.Running())
+            run.PassOverBtn3Click();
+    }
+}
+
+TEST_F(Run, SoundsThatCannotPlayStopNothing)
+{
+    view.soundsFail = true;
+    scanToTheEnd();
+    EXPECT_EQ(view.status, " 2 pages analyzed. Ready.");
+    EXPECT_EQ(view.sounds.size(), 2U);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(Run, GrowsBeyondTheFixedTable)
+{
+    std::string body;
+    for (int i = 0; i < 1100; ++i)
+        body += "<a href='p" + std::to_string(i) + ".htm'>p</a>\n";
+    server.serve("/many.htm", Reply::html(body));
+    view.address = url("/many.htm");
+    view.keywords = "";
+    scanToTheEnd();
+    EXPECT_EQ(view.status, " 1100 pages found. Ready.");
+    EXPECT_EQ(view.rows.size(), 1100U);
+    EXPECT_EQ(view.rows[1100].first, url("/p1099.htm"));
+}
+
+TEST_F(Run, ReportOfASmallRun)
+{
+    scanToTheEnd();
+    view.sounds.clear();
+    run.PassOverBtn2Click();
+    EXPECT_EQ(view.sounds, std::vector<Integer>{3});
+    EXPECT_EQ(run.Data.HitPageCount, 1);
+    EXPECT_EQ(view.reportsOpened, 1);
+    for (const char* name : {"results.htm", "pagelist.htm", "links.htm"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(readFile(QString::fromLatin1(name)), expectedPage(name, server.port()));
+    }
+    run.PassOverBtn2Click();
+    EXPECT_EQ(run.Data.HitPageCount, 1) << "counted afresh each time";
+}
+
+TEST_F(Run, ReportAfterCancelAndWithoutHits)
+{
+    view.keywords = "absent";
+    scanToTheEnd();
+    run.PassOverBtn3Click();
+    run.PassOverBtn2Click();
+    const std::string results = readFile(QStringLiteral("results.htm"));
+    EXPECT_NE(results.find("<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request "
+                           "aborted by\r\nuser.)</B></FONT></P>\r\n"),
+              std::string::npos);
+    EXPECT_NE(results.find("<UL>\r\n</UL>\r\n"), std::string::npos) << "an empty hit list";
+    // After a cancel the failed page shows its own address again.
+    EXPECT_NE(readFile(QStringLiteral("pagelist.htm")).find(url("/broken.htm")), std::string::npos);
+}
+
+TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
+{
+    view.keywords = "<script>alert('x')</script> & caf\xC3\xA9";
+    view.address = "http://h/\"><b>";
+    run.Data.PageTable[0] = {"http://h/\"><script>evil()</script>", 2};
+    run.Data.LinkList = {"http://h/a?x=1&y=<2>"};
+    run.PassOverBtn2Click();
+    const std::string results = readFile(QStringLiteral("results.htm"));
+    EXPECT_EQ(results.find("<script>"), std::string::npos);
+    EXPECT_EQ(results.find("<b>"), std::string::npos);
+    EXPECT_NE(results.find("&nbsp;&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; caf&#233;"),
+              std::string::npos);
+    EXPECT_NE(results.find("HREF=\"http://h/&quot;&gt;&lt;script&gt;evil()&lt;/script&gt;\""),
+              std::string::npos);
+    EXPECT_NE(readFile(QStringLiteral("links.htm")).find("http://h/a?x=1&amp;y=&lt;2&gt;"),
+              std::string::npos);
+    EXPECT_TRUE(std::none_of(results.begin(), results.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80;
+    })) << "the files stay ASCII";
+}
+
+TEST_F(Run, AFailedReportWriteStopsTheReport)
+{
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
+    run.PassOverBtn2Click();
+    ASSERT_EQ(messages.texts().size(), 1U);
+    EXPECT_EQ(messages.texts()[0], "Cannot create file pagelist.htm");
+    const std::string results = readFile(QStringLiteral("results.htm"));
+    EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";
+    EXPECT_FALSE(QFile::exists(QStringLiteral("links.htm")));
+    EXPECT_EQ(view.reportsOpened, 0);
+}
