@@ -1,0 +1,95 @@
+#include "appdlg.h"
+
+#include "appdlgform.h"
+#include "credits.h"
+#include "urllabel.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QIcon>
+#include <QLabel>
+#include <QLocale>
+
+#include <memory>
+
+namespace {
+
+constexpr const char* kVersion = "1.1";
+constexpr const char* kEmail = "netquarry@example.org";
+constexpr const char* kSite1 = "https://netquarry.example.org/";
+constexpr const char* kSite2 = "https://www.example.org/netquarry/";
+
+String toString(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return String(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString toQString(const String& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+String today()
+{
+    return toString(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+}
+
+String applicationTitle()
+{
+    const QString name = QApplication::applicationDisplayName();
+    return toString(name.isEmpty() ? QApplication::applicationName() : name);
+}
+
+void fallBack(String& text, const String& value)
+{
+    if (text.empty())
+        text = value;
+}
+
+// An icon has no single size of its own: take the largest that fits the
+// picture, or the desktop's usual 32 x 32 for a scalable one.
+QPixmap iconPicture(const QIcon& icon, const QSize& room)
+{
+    QSize size(32, 32);
+    for (const QSize& available : icon.availableSizes())
+        if (available.width() <= room.width() && available.height() <= room.height() &&
+            available.width() * available.height() > size.width() * size.height())
+            size = available;
+    return icon.pixmap(size);
+}
+
+} // namespace
+
+TAppDlg::TAppDlg(QObject* Owner)
+    : QObject(Owner), Version(kVersion), Copyright(kNetquarryCredit), Info(today()), Email(kEmail),
+      Site1(kSite1), Site2(kSite2)
+{}
+
+bool TAppDlg::Execute()
+{
+    const auto form = std::make_unique<TAppDlgForm>();
+    fallBack(Productname, applicationTitle());
+    fallBack(Copyright, kNetquarryCredit);
+    fallBack(Info, today());
+    fallBack(Version, kVersion);
+    fallBack(Site1, kSite1);
+    fallBack(Site2, kSite2);
+    fallBack(Email, kEmail);
+
+    const auto show = [](QLabel* label, const String& text) {
+        label->setText(toQString(text));
+        label->adjustSize();
+    };
+    show(form->Productname, Productname);
+    show(form->Version, Version);
+    show(form->Copyright, Copyright);
+    show(form->Info, Info);
+    show(form->Site1, Site1);
+    show(form->Site2, Site2);
+    show(form->EMail, Email);
+    form->setWindowTitle(QStringLiteral("About ") + toQString(Productname));
+    form->ProgramIcon->setPixmap(
+        iconPicture(QApplication::windowIcon(), form->ProgramIcon->size()));
+    return form->exec() == QDialog::Accepted;
+}
