@@ -1,8 +1,12 @@
+#include "artwork.h"
 #include "curlhandles.h"
 #include "dialogsink.h"
+#include "form1.h"
+#include "form2.h"
+#include "progress.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QScreen>
 
 int main(int argc, char* argv[])
 {
@@ -10,11 +14,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Netquarry"));
     QApplication::setApplicationDisplayName(QStringLiteral("Netquarry"));
+    QApplication::setWindowIcon(artwork::ApplicationIcon());
     InstallDialogMessageSink();
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Netquarry"));
-    window.resize(640, 480);
-    window.show();
+    auto* form1 = new TForm1; // freed when it closes, which ends the program
+    form1->setAttribute(Qt::WA_DeleteOnClose);
+    auto* form2 = new TForm2(form1);
+    auto* progress = new TProgress(form1);
+    form1->AttachWindows(form2, progress);
+    if (const QScreen* screen = form1->screen())
+        form1->move(screen->availableGeometry().center() - form1->rect().center());
+    form1->show();
     return QApplication::exec();
 }

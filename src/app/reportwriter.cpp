@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* const kSiteAddress = "https://netquarry.example/";
+const char* const kSiteAddress = "https://netquarry.example.org/";
 const char* const kCredit = " - keyword search for whole web sites";
 const char* const kLogoText = "Netquarry";
 

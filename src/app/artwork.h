@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+// The program's own pictures, drawn in one style: the report's blue
+// (#0080FF) with yellow and white, dark outlines, 16 x 16 button glyphs.
+namespace artwork {
+
+QPixmap ScanGlyph();
+QPixmap PasteGlyph();
+QPixmap CancelGlyph();
+QPixmap ReportGlyph();
+QPixmap ExitGlyph();
+// The main window's picture: 89 x 80, shown cut to 81 x 78.
+QPixmap SitePicture();
+QIcon ApplicationIcon();
+
+} // namespace artwork

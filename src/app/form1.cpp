@@ -1,0 +1,432 @@
+#include "form1.h"
+
+#include "appdlg.h"
+#include "artwork.h"
+#include "colors.h"
+#include "form2.h"
+#include "messagebox.h"
+#include "passoverbtn.h"
+#include "progress.h"
+#include "textdecode.h"
+#include "urllabel.h"
+#include "velplayer.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+QString fromUtf8(const String& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QFrame* loweredPanel(QWidget* parent, int x, int y, int w, int h)
+{
+    auto* panel = new QFrame(parent);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setGeometry(x, y, w, h);
+    return panel;
+}
+
+QLabel* label(QWidget* parent, const char* text, int x, int y)
+{
+    auto* l = new QLabel(QString::fromLatin1(text), parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+TPassOverBtn* hoverButton(QWidget* parent, const char* caption, const QPixmap& glyph,
+                          Cardinal colorIn, int x, int y, int w, int h)
+{
+    auto* button = new TPassOverBtn(parent);
+    button->setText(QString::fromLatin1(caption));
+    button->setIcon(QIcon(glyph));
+    button->setGeometry(x, y, w, h);
+    button->SetFontColorIn(colorIn);
+    button->SetFontColorOut(clBlack);
+    return button;
+}
+
+QProgressBar* verticalBar(QWidget* parent, int x, int maximum)
+{
+    auto* bar = new QProgressBar(parent);
+    bar->setOrientation(Qt::Vertical);
+    bar->setRange(0, maximum);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setGeometry(x, 85, 9, 146);
+    return bar;
+}
+
+const std::pair<const char*, const char*> kResources[] = {
+    {":/RCDATA_0", "qlogo.gif"}, {":/RCDATA_1", "1.wav"}, {":/RCDATA_2", "2.wav"},
+    {":/RCDATA_3", "3.wav"},     {":/RCDATA_4", "4.wav"},
+};
+
+} // namespace
+
+// The embedded files live in this static library; make sure they link.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
+{
+    initResources();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Netquarry"));
+    setWindowIcon(artwork::ApplicationIcon());
+    buildControls();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildControls()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    setFixedSize(519, 589);
+
+    Panel3 = loweredPanel(client, 8, 0, 494, 73);
+    Label1 = label(Panel3, "Adress:", 4, 16);
+    ComboBox1 = new QComboBox(Panel3);
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setGeometry(42, 7, 445, 22);
+    ComboBox1->setEditText(QStringLiteral("http://www.example.com/"));
+    ComboBox1->lineEdit()->installEventFilter(this);
+    PassOverBtn1 =
+        hoverButton(Panel3, "Scan/Search site", artwork::ScanGlyph(), clYellow, 42, 33, 135, 32);
+    PassOverBtn5 = hoverButton(Panel3, "Paste adress and scan", artwork::PasteGlyph(), clYellow,
+                               186, 33, 155, 32);
+    PassOverBtn3 =
+        hoverButton(Panel3, "Cancel ", artwork::CancelGlyph(), clYellow, 350, 33, 136, 32);
+
+    Panel1 = loweredPanel(client, 8, 80, 400, 107);
+    Label2 = label(Panel1, "Search for:", 45, 9);
+    Label3 = label(Panel1, "(Use space as delimiter for multiple  keywords)", 117, 9);
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setGeometry(44, 22, 289, 21);
+    Label5 = label(Panel1, "Search depth:", 163, 26);
+    Label4 = label(Panel1, "Depth:", 235, 56);
+    CheckBox1 = new QCheckBox(QStringLiteral("Casesensitive search"), Panel1);
+    CheckBox1->setGeometry(43, 71, 126, 18);
+    ComboBox2 = new QComboBox(Panel1);
+    ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox2->addItems({QStringLiteral("Lowest"), QStringLiteral("Low"), QStringLiteral("Normal"),
+                         QStringLiteral("High"), QStringLiteral("Highest")});
+    ComboBox2->setCurrentIndex(-1);
+    ComboBox2->setEditText(QStringLiteral("Normal"));
+    ComboBox2->setGeometry(234, 69, 101, 22);
+
+    Panel2 = loweredPanel(client, 8, 192, 400, 45);
+    PassOverBtn2 = hoverButton(Panel2, "Show result as Webpage", artwork::ReportGlyph(), clYellow,
+                               10, 7, 180, 32);
+    PassOverBtn4 = hoverButton(Panel2, "Exit", artwork::ExitGlyph(), clRed, 212, 7, 177, 32);
+
+    Bevel1 = new QFrame(client);
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Bevel1->setGeometry(413, 80, 89, 156);
+    Image1 = new QLabel(client);
+    Image1->setGeometry(418, 83, 81, 78);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setPixmap(artwork::SitePicture());
+    PBar3 = verticalBar(client, 417, 2);
+    PBar2 = verticalBar(client, 447, 5);
+    PBar1 = verticalBar(client, 477, 10);
+
+    StringGrid1 = new QTableWidget(254, 2, client);
+    StringGrid1->setGeometry(7, 240, 495, 276);
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->setColumnWidth(0, 423);
+    StringGrid1->setColumnWidth(1, 50);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(18);
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setStyleSheet(QStringLiteral(
+        "QTableWidget { background: #008080; color: #FFFF00; gridline-color: #006060; "
+        "selection-background-color: #0080FF; selection-color: #FFFFFF; }"));
+
+    StatusPanel0 = new QLabel(this);
+    StatusPanel1 = new QLabel(this);
+    StatusPanel0->setMinimumWidth(300);
+    statusBar()->addWidget(StatusPanel0, 1);
+    statusBar()->addPermanentWidget(StatusPanel1);
+
+    URLLabel1 = new TURLLabel(client);
+    URLLabel1->setText(QStringLiteral("results.htm"));
+    URLLabel1->move(104, 384);
+    URLLabel1->hide();
+    Edit2 = new QLineEdit(QStringLiteral("Edit2"), client);
+    Edit2->setGeometry(56, 376, 305, 21);
+    Edit2->hide();
+    MP = new TVelPlayer(client);
+    MP->move(48, 320);
+    MP->SetMediaFiles({"", "1.wav", "2.wav", "3.wav", "4.wav"});
+    MP->SetMediaFileIndex(0);
+    MP->hide();
+
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(1000);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    Timer2->start();
+
+    AppDlg1 = new TAppDlg(this);
+    AppDlg1->Version = "1.4";
+    AppDlg1->Info = "2000-12-01";
+
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("&Menu"));
+    AboutNetquarry1 = menu->addAction(QStringLiteral("About Netquarry"));
+    Exit1 = menu->addAction(QStringLiteral("Exit"));
+    connect(AboutNetquarry1, &QAction::triggered, this, &TForm1::AboutNetquarry1Click);
+    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+
+    m_run = new TSearchRun(*this, this);
+    connect(PassOverBtn1, &QPushButton::clicked, this, [this] { m_run->PassOverBtn1Click(); });
+    connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
+    connect(PassOverBtn3, &QPushButton::clicked, this, [this] { m_run->PassOverBtn3Click(); });
+    connect(PassOverBtn2, &QPushButton::clicked, this, [this] { m_run->PassOverBtn2Click(); });
+    connect(PassOverBtn4, &QPushButton::clicked, this, &TForm1::PassOverBtn4Click);
+}
+
+void TForm1::AttachWindows(TForm2* form2, TProgress* progress)
+{
+    m_form2 = form2;
+    m_progress = progress;
+}
+
+void TForm1::FormCreate()
+{
+    for (const auto& [resource, fileName] : kResources) {
+        QFile source(QString::fromLatin1(resource));
+        QFile target(QString::fromLatin1(fileName));
+        const bool written = source.open(QIODevice::ReadOnly) &&
+                             target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                             target.write(source.readAll()) == source.size() && target.flush();
+        // The rest of start-up goes on: the window works without them.
+        if (!written)
+            ShowMessageBox(String("Cannot create file ") + fileName, TMsgKind::Error);
+    }
+    StringGrid1->setHorizontalHeaderLabels(
+        {QStringLiteral("  Pagename"), QStringLiteral("  Hits")});
+    StringGrid1->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    StringGrid1->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Timer2Timer();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // ComboBox1KeyDown: Enter scans, except while a run is going on.
+    if (watched == ComboBox1->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (!m_run->Running())
+                m_run->PassOverBtn1Click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::PassOverBtn5Click()
+{
+    Edit2->clear();
+    Edit2->paste();
+    ComboBox1->setEditText(Edit2->text());
+    m_run->PassOverBtn1Click();
+}
+
+void TForm1::PassOverBtn4Click()
+{
+    PlaySoundGuarded(3);
+    close();
+}
+
+void TForm1::Exit1Click()
+{
+    close();
+}
+
+void TForm1::Timer2Timer()
+{
+    const QLocale locale = QLocale::system();
+    const QDateTime now = QDateTime::currentDateTime();
+    StatusPanel1->setText(QStringLiteral("   ") +
+                          locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                          locale.toString(now.time(), QLocale::LongFormat));
+}
+
+void TForm1::AboutNetquarry1Click()
+{
+    AppDlg1->Execute();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose()
+{
+    PlaySoundGuarded(1);
+    // The closing sound plays out; nothing else happens meanwhile.
+    QThread::msleep(static_cast<unsigned long>(std::max(CloseDelayMs, 0)));
+    if (TRuziZidu* crawler = m_run->Crawler())
+        crawler->Stop();
+    m_run->Fetcher()->Cancel();
+}
+
+void TForm1::PlaySoundGuarded(Integer index)
+{
+    try {
+        PlaySound(index);
+    } catch (...) {
+        // A sound that cannot play is no reason to keep the window open.
+    }
+}
+
+String TForm1::AddressText() const
+{
+    return ToUtf8(ComboBox1->currentText());
+}
+
+void TForm1::SetAddressText(const String& text)
+{
+    ComboBox1->setEditText(fromUtf8(text));
+}
+
+String TForm1::KeywordText() const
+{
+    return ToUtf8(Edit1->text());
+}
+
+Integer TForm1::DepthIndex() const
+{
+    return ComboBox2->currentIndex();
+}
+
+String TForm1::DepthText() const
+{
+    return ToUtf8(ComboBox2->currentText());
+}
+
+bool TForm1::CaseSensitive() const
+{
+    return CheckBox1->isChecked();
+}
+
+std::vector<String> TForm1::History() const
+{
+    std::vector<String> items;
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        items.push_back(ToUtf8(ComboBox1->itemText(i)));
+    return items;
+}
+
+void TForm1::AppendHistory(const String& address)
+{
+    const QString text = ComboBox1->currentText();
+    ComboBox1->addItem(fromUtf8(address));
+    ComboBox1->setEditText(text); // adding the first entry would select it
+}
+
+void TForm1::SetStatus(const String& text)
+{
+    StatusPanel0->setText(fromUtf8(text));
+}
+
+void TForm1::ClearResultRows()
+{
+    StringGrid1->clearContents();
+    StringGrid1->setRowCount(254);
+}
+
+void TForm1::SetResultRow(Integer row, const String& name, const String& hits)
+{
+    if (row < 1)
+        return;
+    if (StringGrid1->rowCount() < row)
+        StringGrid1->setRowCount(row);
+    StringGrid1->setItem(row - 1, 0, new QTableWidgetItem(DecodeWebText(name)));
+    StringGrid1->setItem(row - 1, 1, new QTableWidgetItem(fromUtf8(hits)));
+}
+
+void TForm1::SetCurrentRow(Integer row)
+{
+    if (row < 1 || row > StringGrid1->rowCount())
+        return;
+    StringGrid1->setCurrentCell(row - 1, 0);
+    StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
+}
+
+void TForm1::SetButtonEnabled(Button button, bool enabled)
+{
+    TPassOverBtn* const buttons[] = {PassOverBtn1, PassOverBtn5, PassOverBtn3, PassOverBtn2};
+    buttons[button]->setEnabled(enabled);
+}
+
+void TForm1::SetBar(Bar bar, Integer value)
+{
+    QProgressBar* const bars[] = {PBar1, PBar2, PBar3};
+    bars[bar]->setValue(value);
+}
+
+void TForm1::ShowProgress()
+{
+    if (m_progress)
+        m_progress->show();
+}
+
+void TForm1::HideProgress()
+{
+    if (m_progress)
+        m_progress->hide();
+}
+
+void TForm1::FlipPictures()
+{
+    if (m_progress)
+        m_progress->FlipPictures();
+}
+
+void TForm1::PlaySound(Integer index)
+{
+    MP->PlayMediaFile(index);
+}
+
+TMemo& TForm1::TextBuffer()
+{
+    return m_form2 ? m_form2->memo : m_spareMemo;
+}
+
+void TForm1::OpenResultsPage()
+{
+    URLLabel1->Click();
+}

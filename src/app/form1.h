@@ -1,0 +1,122 @@
+#pragma once
+
+#include "runview.h"
+#include "searchrun.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QTableWidget;
+class QTimer;
+class TAppDlg;
+class TForm2;
+class TPassOverBtn;
+class TProgress;
+class TURLLabel;
+class TVelPlayer;
+
+// The main window: the address, keywords and depth, the five command
+// buttons, the result grid, the status bar and the menu. The run of a
+// search lives in TSearchRun; the window is its view.
+class TForm1 : public QMainWindow, public IRunView
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The text window and the pop-up are made after the main window.
+    void AttachWindows(TForm2* form2, TProgress* progress);
+
+    // Milliseconds the window waits after the closing sound.
+    int CloseDelayMs = 2000;
+
+    TSearchRun& Run() { return *m_run; }
+
+    // Controls, by their layout names.
+    QFrame* Panel3 = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    TPassOverBtn* PassOverBtn1 = nullptr;
+    TPassOverBtn* PassOverBtn5 = nullptr;
+    TPassOverBtn* PassOverBtn3 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label4 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QFrame* Panel2 = nullptr;
+    TPassOverBtn* PassOverBtn2 = nullptr;
+    TPassOverBtn* PassOverBtn4 = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QProgressBar* PBar1 = nullptr;
+    QProgressBar* PBar2 = nullptr;
+    QProgressBar* PBar3 = nullptr;
+    QTableWidget* StringGrid1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    TURLLabel* URLLabel1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    TVelPlayer* MP = nullptr;
+    QTimer* Timer2 = nullptr;
+    TAppDlg* AppDlg1 = nullptr;
+    QAction* AboutNetquarry1 = nullptr;
+    QAction* Exit1 = nullptr;
+
+    // Handlers.
+    void FormCreate();
+    void PassOverBtn5Click();
+    void PassOverBtn4Click();
+    void Timer2Timer();
+    void AboutNetquarry1Click();
+    void Exit1Click();
+
+    // The run's view of the controls.
+    String AddressText() const override;
+    void SetAddressText(const String& text) override;
+    String KeywordText() const override;
+    Integer DepthIndex() const override;
+    String DepthText() const override;
+    bool CaseSensitive() const override;
+    std::vector<String> History() const override;
+    void AppendHistory(const String& address) override;
+    void SetStatus(const String& text) override;
+    void ClearResultRows() override;
+    void SetResultRow(Integer row, const String& name, const String& hits) override;
+    void SetCurrentRow(Integer row) override;
+    void SetButtonEnabled(Button button, bool enabled) override;
+    void SetBar(Bar bar, Integer value) override;
+    void ShowProgress() override;
+    void HideProgress() override;
+    void FlipPictures() override;
+    void PlaySound(Integer index) override;
+    TMemo& TextBuffer() override;
+    void OpenResultsPage() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void FormClose();
+    void PlaySoundGuarded(Integer index);
+
+    TSearchRun* m_run = nullptr;
+    TForm2* m_form2 = nullptr;
+    TProgress* m_progress = nullptr;
+    // Stands in until the text window is attached.
+    TMemo m_spareMemo;
+};

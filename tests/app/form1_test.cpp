@@ -1,0 +1,332 @@
+#include "eventpump.h"
+#include "form1.h"
+#include "form2.h"
+#include "loopbackserver.h"
+#include "mediacontrol.h"
+#include "messagecapture.h"
+#include "passoverbtn.h"
+#include "progress.h"
+#include "shell.h"
+#include "urllabel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using nqtest::LoopbackServer;
+using nqtest::MessageCapture;
+using nqtest::PumpUntil;
+using nqtest::Reply;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Records which sound files are opened, in order; plays nothing.
+class RecordingMedia final : public IMediaControl
+{
+public:
+    explicit RecordingMedia(std::vector<String>* opened) : m_opened(opened) {}
+    std::uint32_t Open(const String& fileName, std::uint32_t* device) override
+    {
+        m_opened->push_back(fileName);
+        *device = 1;
+        return NoError;
+    }
+    std::uint32_t Length(std::uint32_t) override { return 1; }
+    std::uint32_t Position(std::uint32_t) override { return 0; }
+    void SeekToStart(std::uint32_t) override {}
+    std::uint32_t Play(std::uint32_t) override { return NoError; }
+    std::uint32_t Close(std::uint32_t) override { return NoError; }
+    String ErrorText(std::uint32_t) override { return String(); }
+
+private:
+    std::vector<String>* m_opened;
+};
+
+class RecordingShell final : public IShell
+{
+public:
+    explicit RecordingShell(std::vector<String>* opened) : m_opened(opened) {}
+    void Open(const String& text) override { m_opened->push_back(text); }
+
+private:
+    std::vector<String>* m_opened;
+};
+
+struct WaveFormat
+{
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    double seconds = 0;
+};
+
+WaveFormat waveFormat(const QByteArray& bytes)
+{
+    const auto u16 = [&](int at) {
+        return static_cast<int>(static_cast<unsigned char>(bytes[at]) |
+                                static_cast<unsigned char>(bytes[at + 1]) << 8);
+    };
+    const auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
+    WaveFormat f;
+    if (bytes.size() < 44 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
+        return f;
+    int pos = 12;
+    int byteRate = 0;
+    while (pos + 8 <= bytes.size()) {
+        const QByteArray id = bytes.mid(pos, 4);
+        const int size = u32(pos + 4);
+        if (id == "fmt " && u16(pos + 8) == 1) {
+            f.channels = u16(pos + 10);
+            f.rate = u32(pos + 12);
+            byteRate = u32(pos + 16);
+            f.bits = u16(pos + 22);
+        } else if (id == "data" && byteRate > 0) {
+            f.seconds = static_cast<double>(size) / byteRate;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return f;
+}
+
+class MainWindow : public ::testing::Test
+{
+protected:
+    MainWindow()
+        : m_previousMedia(SetMediaControl(std::make_unique<RecordingMedia>(&sounds))),
+          m_previousShell(SetShell(std::make_unique<RecordingShell>(&opened)))
+    {
+        m_previousDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+    }
+    ~MainWindow() override
+    {
+        window.reset();
+        server.releaseStalls();
+        EXPECT_TRUE(nqtest::WaitForWorkers());
+        SetMediaControl(std::move(m_previousMedia));
+        SetShell(std::move(m_previousShell));
+        QDir::setCurrent(m_previousDir);
+    }
+
+    TForm1& open()
+    {
+        window = std::make_unique<TForm1>();
+        window->CloseDelayMs = 0;
+        auto* form2 = new TForm2(window.get());
+        auto* progress = new TProgress(window.get());
+        window->AttachWindows(form2, progress);
+        return *window;
+    }
+
+    void pressEnterInAddressBox()
+    {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->ComboBox1->lineEdit(), &press);
+    }
+
+    QString cell(int row, int column) const
+    {
+        const QTableWidgetItem* item = window->StringGrid1->item(row - 1, column);
+        return item ? item->text() : QString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    std::vector<String> sounds;
+    std::vector<String> opened;
+    std::unique_ptr<IMediaControl> m_previousMedia;
+    std::unique_ptr<IShell> m_previousShell;
+    LoopbackServer server;
+    MessageCapture messages;
+    std::unique_ptr<TForm1> window;
+};
+
+} // namespace
+
+TEST_F(MainWindow, StartUpWritesItsFilesByteForByte)
+{
+    for (const char* name : {"qlogo.gif", "1.wav", "2.wav", "3.wav", "4.wav"}) {
+        QFile old(QString::fromLatin1(name));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("stale");
+    }
+    TForm1& form = open();
+    for (const char* name : {"qlogo.gif", "1.wav", "2.wav", "3.wav", "4.wav"}) {
+        SCOPED_TRACE(name);
+        const QByteArray written = readFile(QString::fromLatin1(name));
+        EXPECT_EQ(written, readFile(QStringLiteral(NQ_SOURCE_DIR "/resources/") +
+                                    QString::fromLatin1(name)));
+    }
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Netquarry"));
+    EXPECT_EQ(form.StringGrid1->horizontalHeaderItem(0)->text(), QStringLiteral("  Pagename"));
+    EXPECT_EQ(form.StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("  Hits"));
+    EXPECT_TRUE(messages.messages().empty());
+
+    // The logo: a looping GIF89a of 115 x 60 with 13 frames.
+    const QByteArray gif = readFile(QStringLiteral("qlogo.gif"));
+    EXPECT_TRUE(gif.startsWith("GIF89a"));
+    QImageReader reader(QStringLiteral("qlogo.gif"));
+    EXPECT_EQ(reader.size(), QSize(115, 60));
+    EXPECT_EQ(reader.imageCount(), 13);
+    EXPECT_EQ(reader.loopCount(), -1) << "loops for ever";
+
+    const struct
+    {
+        const char* name;
+        int channels, rate;
+        double seconds;
+    } formats[] = {{"1.wav", 1, 11025, 0.3},
+                  {"2.wav", 2, 22050, 1.35},
+                  {"3.wav", 1, 16000, 0.08},
+                  {"4.wav", 1, 16000, 0.5}};
+    for (const auto& s : formats) {
+        SCOPED_TRACE(s.name);
+        const WaveFormat f = waveFormat(readFile(QString::fromLatin1(s.name)));
+        EXPECT_EQ(f.channels, s.channels);
+        EXPECT_EQ(f.rate, s.rate);
+        EXPECT_EQ(f.bits, 16);
+        EXPECT_NEAR(f.seconds, s.seconds, 0.01);
+    }
+}
+
+TEST_F(MainWindow, StartUpGoesOnWhenAFileCannotBeWritten)
+{
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("2.wav")));
+    TForm1& form = open();
+    ASSERT_EQ(messages.texts().size(), 1U);
+    EXPECT_EQ(messages.texts()[0], "Cannot create file 2.wav");
+    EXPECT_TRUE(QFile::exists(QStringLiteral("4.wav"))) << "the later files are still written";
+    EXPECT_EQ(form.StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("  Hits"));
+}
+
+TEST_F(MainWindow, LaidOutAsDesigned)
+{
+    TForm1& form = open();
+    EXPECT_EQ(form.size(), QSize(519, 589));
+    EXPECT_EQ(form.ComboBox1->currentText(), QStringLiteral("http://www.example.com/"));
+    EXPECT_EQ(form.ComboBox2->currentIndex(), -1);
+    EXPECT_EQ(form.ComboBox2->currentText(), QStringLiteral("Normal"));
+    EXPECT_EQ(form.PassOverBtn3->text(), QStringLiteral("Cancel "));
+    EXPECT_EQ(form.Label3->text(),
+              QStringLiteral("(Use space as delimiter for multiple  keywords)"));
+    EXPECT_EQ(form.PassOverBtn1->geometry(), QRect(42, 33, 135, 32));
+    EXPECT_EQ(form.StringGrid1->rowCount(), 254);
+    EXPECT_EQ(form.StringGrid1->columnWidth(0), 423);
+    for (TPassOverBtn* button : {form.PassOverBtn1, form.PassOverBtn2, form.PassOverBtn3,
+                                 form.PassOverBtn4, form.PassOverBtn5})
+        EXPECT_TRUE(button->isEnabled());
+    EXPECT_FALSE(form.URLLabel1->isVisibleTo(&form));
+    EXPECT_FALSE(form.Edit2->isVisibleTo(&form));
+}
+
+TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
+{
+    server.serve("/index.htm", Reply::html("no links"));
+    TForm1& form = open();
+
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
+    pressEnterInAddressBox();
+    EXPECT_TRUE(form.Run().Running());
+    EXPECT_FALSE(form.PassOverBtn1->isEnabled());
+    pressEnterInAddressBox(); // ignored while the run goes on
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
+    EXPECT_EQ(server.requestCount(), 1U);
+
+    QApplication::clipboard()->setText(QString::fromStdString(server.url("/index.htm")));
+    form.PassOverBtn5->click();
+    EXPECT_EQ(form.ComboBox1->currentText().toStdString(), server.url("/index.htm"));
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
+    EXPECT_EQ(server.requestCount(), 2U);
+
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
+    EXPECT_EQ(server.requestCount(), 3U);
+    EXPECT_EQ(form.ComboBox1->count(), 1) << "one history entry for the same address";
+
+    QApplication::clipboard()->clear();
+    form.PassOverBtn5->click();
+    EXPECT_EQ(form.ComboBox1->currentText(), QStringLiteral("http://"));
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
+}
+
+TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
+{
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"));
+    server.serve("/a.htm", Reply::html("quarry quarry"));
+    server.serve("/b.htm", Reply::html("nothing"));
+    TForm1& form = open();
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
+    form.Edit1->setText(QStringLiteral("quarry"));
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+
+    EXPECT_EQ(form.StatusPanel0->text(), QStringLiteral(" 2 pages analyzed. Ready."));
+    EXPECT_EQ(cell(1, 0).toStdString(), server.url("/a.htm"));
+    EXPECT_EQ(cell(1, 1), QStringLiteral("2"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("0"));
+    EXPECT_TRUE(form.PassOverBtn2->isEnabled());
+    EXPECT_FALSE(form.PassOverBtn3->isEnabled());
+    EXPECT_EQ(sounds, (std::vector<String>{"3.wav", "2.wav"}));
+
+    form.PassOverBtn2->click();
+    EXPECT_EQ(opened, std::vector<String>{"results.htm"});
+    for (const char* name : {"results.htm", "pagelist.htm", "links.htm"})
+        EXPECT_TRUE(readFile(QString::fromLatin1(name)).endsWith("</HTML>\r\n")) << name;
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(MainWindow, ExitSounds)
+{
+    TForm1& form = open();
+    form.PassOverBtn4->click();
+    EXPECT_EQ(sounds, (std::vector<String>{"3.wav", "1.wav"}));
+    window.reset();
+
+    sounds.clear();
+    open();
+    window->Exit1->trigger();
+    EXPECT_EQ(sounds, std::vector<String>{"1.wav"});
+}
+
+TEST_F(MainWindow, ClosingDuringARunStopsIt)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    server.serveRaw("/slow.htm", head, head.size());
+    TForm1& form = open();
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/slow.htm")));
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return server.requestCount() == 1; }));
+    TRuziZidu* crawler = form.Run().Crawler();
+    ASSERT_NE(crawler, nullptr);
+    form.close();
+    EXPECT_TRUE(crawler->Aborting());
+    EXPECT_TRUE(PumpUntil([&] { return !crawler->Working(); }));
+}
+
+TEST_F(MainWindow, TheClockTicks)
+{
+    TForm1& form = open();
+    const QString first = form.StatusPanel1->text();
+    EXPECT_TRUE(first.startsWith(QStringLiteral("   "))) << first.toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return form.StatusPanel1->text() != first; },
+                          std::chrono::milliseconds(2500)));
+}
