@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev
     clang-format
     xvfb xauth
+    fonts-urw-base35
 )
 
 missing=()

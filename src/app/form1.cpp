@@ -106,6 +106,11 @@ void TForm1::buildControls()
 {
     auto* client = new QWidget(this);
     setCentralWidget(client);
+    // The design's font is a narrow Windows face; these take its place.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("DejaVu Sans")});
     QFont font(QStringLiteral("MS Sans Serif"), 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
@@ -132,6 +137,7 @@ void TForm1::buildControls()
     Edit1 = new QLineEdit(Panel1);
     Edit1->setGeometry(44, 22, 289, 21);
     Label5 = label(Panel1, "Search depth:", 163, 26);
+    Label5->stackUnder(Edit1); // the design keeps it under the keyword box
     Label4 = label(Panel1, "Depth:", 235, 56);
     CheckBox1 = new QCheckBox(QStringLiteral("Casesensitive search"), Panel1);
     CheckBox1->setGeometry(43, 71, 126, 18);
@@ -200,6 +206,8 @@ void TForm1::buildControls()
     AppDlg1 = new TAppDlg(this);
     AppDlg1->Version = "1.4";
     AppDlg1->Info = "2000-12-01";
+    // Short enough to stay clear of the logo beside it.
+    AppDlg1->Copyright = "(c) 2026 the Netquarry developers";
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Menu"));
     AboutNetquarry1 = menu->addAction(QStringLiteral("About Netquarry"));
