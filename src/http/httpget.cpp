@@ -138,7 +138,9 @@ void THTTPGetThread::Execute()
             Result.append(chunk.data(), count);
         }
         TotalRead += static_cast<Integer>(count);
-        Synchronize([this] { Fire(Progress, this, FileSize, TotalRead); });
+        // A round trip to the UI thread per chunk costs more than the chunk.
+        if (ReportsProgress)
+            Synchronize([this] { Fire(Progress, this, FileSize, TotalRead); });
     }
 
     if (ToFile) {
@@ -223,6 +225,7 @@ void THTTPGet::DownloadFile()
     worker->BinaryData = BinaryData;
     worker->UseCache = UseCache;
     worker->Progress = OnProgress;
+    worker->ReportsProgress = static_cast<bool>(OnProgress);
     worker->ToFile = !FileName.empty();
     m_worker = worker;
     worker->OnTerminate = [this](TObject* sender) {

@@ -50,6 +50,8 @@ public:
     Integer TotalRead = 0;
     // Read on the UI thread only, when a progress report is delivered.
     TOnProgressEvent Progress;
+    // Whether the run reports progress at all; fixed before the start.
+    bool ReportsProgress = false;
 
     // Not offered to owners, whose Cancel only asks the run to stop; used
     // when the component goes away so that its worker ends at once.
