@@ -64,4 +64,10 @@ public:
 
     // Clicks the hidden link label whose caption is "results.htm".
     virtual void OpenResultsPage() = 0;
+
+    // The crawler's figures whenever one changes, for views that show more
+    // than the three bars.
+    virtual void CrawlProgress(Integer /*inQueue*/, Integer /*downloading*/, Integer /*done*/,
+                               Integer /*errors*/, Integer /*retries*/)
+    {}
 };

@@ -139,8 +139,11 @@ void TSearchRun::ScanAction()
                                   const String&, String&, char, Integer,
                                   bool&) { guarded([&] { CrawlerLinkFound(sender, url, type); }); };
     crawler->OnUpdatedStats = [this](TObject* sender, Integer inQueue, Integer downloading,
-                                     Integer toAnalyze, Integer, Integer, Integer) {
-        guarded([&] { CrawlerUpdatedStats(sender, inQueue, downloading, toAnalyze); });
+                                     Integer toAnalyze, Integer done, Integer retries,
+                                     Integer errors) {
+        guarded([&] {
+            CrawlerUpdatedStats(sender, inQueue, downloading, toAnalyze, done, retries, errors);
+        });
     };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
@@ -195,10 +198,12 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
-                                     Integer ToAnalyze)
+                                     Integer ToAnalyze, Integer Done, Integer Retries,
+                                     Integer Errors)
 {
     if (sender != m_crawler)
         return;
+    m_view.CrawlProgress(InQueue, Downloading, Done, Errors, Retries);
     m_view.SetBar(IRunView::QueueBar, std::min(InQueue, 10));
     m_view.SetBar(IRunView::DownloadBar, std::min(Downloading, 5));
     m_view.SetBar(IRunView::AnalyzeBar, std::min(ToAnalyze, 2));

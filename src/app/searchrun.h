@@ -37,6 +37,9 @@ public:
     void PassOverBtn2Click(); // report
 
     TRunState State() const { return m_state; }
+
+    // The pause between one page's hits and the next page's download.
+    void SetNextPageDelay(int milliseconds) { m_timer1.setInterval(milliseconds); }
     bool Running() const { return m_state != Idle; }
 
     // What the run leaves behind, and its state.
@@ -58,7 +61,7 @@ private:
     void ParseKeywords();
     void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
-                             Integer ToAnalyze);
+                             Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
     void FetcherDoneFile();
