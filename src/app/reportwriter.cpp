@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -169,41 +170,19 @@ void writeResults(const TRunData& data, const String& address, const String& key
     f.Close();
 }
 
-void writePageList(const TRunData& data, const String& address)
+// "pagelist.htm" and "links.htm": a heading, a count and a list of
+// addresses (already escaped).
+void writeList(const char* fileName, const String& address, const String& count,
+               const std::vector<String>& items)
 {
-    ReportFile f("pagelist.htm");
+    ReportFile f(fileName);
     writeHead(f);
     writeListHeading(f, address);
-    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" +
-             std::to_string(data.PageCount) + " Pages found:</B></FONT>"
+    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" + count + "</B></FONT>"
       << "</P>"
       << "<UL>";
-    for (const TPageEntry& entry : data.PageTable) {
-        if (entry.Name.empty())
-            continue;
-        const String name = TReportWriter::EscapeHtml(entry.Name);
-        writeItem(f, name, name);
-    }
-    f << "</UL>"
-      << "<P ALIGN=\"CENTER\"></P>"
-      << "<P ALIGN=\"CENTER\"></P>";
-    writeFooter(f);
-    f.Close();
-}
-
-void writeLinks(const TRunData& data, const String& address)
-{
-    ReportFile f("links.htm");
-    writeHead(f);
-    writeListHeading(f, address);
-    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" +
-             std::to_string(data.LinkCount) + " Links found:</B></FONT>"
-      << "</P>"
-      << "<UL>";
-    for (const String& link : data.LinkList) {
-        const String text = TReportWriter::EscapeHtml(link);
-        writeItem(f, text, text);
-    }
+    for (const String& item : items)
+        writeItem(f, item, item);
     f << "</UL>"
       << "<P ALIGN=\"CENTER\"></P>"
       << "<P ALIGN=\"CENTER\"></P>";
@@ -266,7 +245,15 @@ void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
     const String keywords = EscapeHtml(view.KeywordText());
     const String depth = EscapeHtml(view.DepthText());
     writeResults(data, address, keywords, depth);
-    writePageList(data, address);
-    writeLinks(data, address);
+    std::vector<String> pages;
+    for (const TPageEntry& entry : data.PageTable) {
+        if (!entry.Name.empty())
+            pages.push_back(EscapeHtml(entry.Name));
+    }
+    writeList("pagelist.htm", address, std::to_string(data.PageCount) + " Pages found:", pages);
+    std::vector<String> links;
+    for (const String& link : data.LinkList)
+        links.push_back(EscapeHtml(link));
+    writeList("links.htm", address, std::to_string(data.LinkCount) + " Links found:", links);
     view.OpenResultsPage();
 }

@@ -314,14 +314,19 @@ void TSearchRun::countHits()
     }
 }
 
-void TSearchRun::FetcherDoneFile()
+bool TSearchRun::acceptDownloadEvent()
 {
     if (!currentDownload()) {
         staleDownloadDone();
-        return;
+        return false;
     }
     m_currentWorker = nullptr;
-    if (Data.Cancelled)
+    return !Data.Cancelled;
+}
+
+void TSearchRun::FetcherDoneFile()
+{
+    if (!acceptDownloadEvent())
         return;
     try {
         countHits();
@@ -339,12 +344,7 @@ void TSearchRun::FetcherDoneFile()
 
 void TSearchRun::FetcherError()
 {
-    if (!currentDownload()) {
-        staleDownloadDone();
-        return;
-    }
-    m_currentWorker = nullptr;
-    if (Data.Cancelled)
+    if (!acceptDownloadEvent())
         return;
     Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)] = {"Invalid URL", 0};
     ++Data.CurrentPage;

@@ -72,6 +72,8 @@ private:
 
     void startDownload(const String& url);
     bool currentDownload() const;
+    // True for an event of the download the run waits for, in a live run.
+    bool acceptDownloadEvent();
     void staleDownloadDone();
     void countHits();
     void playSound(Integer index);

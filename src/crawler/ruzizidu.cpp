@@ -209,38 +209,34 @@ void TRuziZidu::TimerTick()
     }
     m_tickBusy = true;
     std::exception_ptr firstError;
-    const auto keep = [&firstError] {
-        if (!firstError)
-            firstError = std::current_exception();
+    // Runs one step of the tick; its error is kept for the end of the tick.
+    const auto step = [&firstError](const auto& work) {
+        try {
+            work();
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
     };
 
     // A copy: a handler may not replace the controllers mid-tick, but the
     // walk must not depend on it.
     const std::vector<TKsHttpGet*> fetchers = m_fetchers;
+    const QPointer<TRuziZidu> self(this);
     for (TKsHttpGet* fetcher : fetchers) {
-        try {
-            if (!processController(fetcher))
-                return; // destroyed meanwhile: touch nothing
-        } catch (...) {
-            keep();
-        }
-        try {
-            UpdateStats();
-        } catch (...) {
-            keep();
-        }
+        bool alive = true;
+        step([&] { alive = processController(fetcher); });
+        if (!alive || !self)
+            return; // destroyed meanwhile: touch nothing
+        step([this] { UpdateStats(); });
         if (!pumpMessages())
             return;
     }
-    try {
-        UpdateStats();
-    } catch (...) {
-        keep();
-    }
+    step([this] { UpdateStats(); });
     if (!pumpMessages())
         return;
 
-    try {
+    step([this] {
         const bool busy = UpdateStats();
         if (!busy) {
             m_aborting = false;
@@ -258,9 +254,7 @@ void TRuziZidu::TimerTick()
             }
             m_queue.Clear();
         }
-    } catch (...) {
-        keep();
-    }
+    });
 
     m_tickBusy = false;
     if (m_tickRequested) {
