@@ -3,6 +3,7 @@
 #include "loopbackserver.h"
 #include "messagecapture.h"
 #include "searchrun.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -22,10 +23,7 @@ namespace {
 
 std::string readFile(const QString& path)
 {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return nqtest::ReadFile(path.toStdString());
 }
 
 // The expected report pages are kept with plain line ends and a {{port}}

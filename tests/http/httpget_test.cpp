@@ -2,6 +2,7 @@
 #include "httpget.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "testfiles.h"
 
 #include <QTemporaryDir>
 
@@ -20,12 +21,9 @@ using nqtest::Reply;
 
 namespace {
 
-std::string readFile(const QString& name)
+std::string readFile(const QString& path)
 {
-    std::ifstream in(name.toStdString(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return nqtest::ReadFile(path.toStdString());
 }
 
 const std::string kHtmlHead = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";

@@ -2,6 +2,7 @@
 #include "kshttpget.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "testfiles.h"
 #include "tickcount.h"
 
 #include <QDir>
@@ -20,13 +21,7 @@ using nqtest::Reply;
 
 namespace {
 
-std::string readFile(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using nqtest::ReadFile;
 
 const std::string kHtmlHead = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
 
@@ -127,7 +122,7 @@ TEST_F(FetchController, FileModeSuccessRules)
     EXPECT_EQ(fetch("/ok.htm"), GETHTTP_OK);
     EXPECT_EQ(completedName, get.FileName);
     EXPECT_EQ(completedLength, 9);
-    EXPECT_EQ(readFile(get.FileName), "file body");
+    EXPECT_EQ(ReadFile(get.FileName), "file body");
     EXPECT_EQ(get.StatusCode(), 200);
     EXPECT_EQ(get.Body(), "") << "a file-mode success leaves Head and Body as they were";
     EXPECT_EQ(get.Head(), "");
