@@ -3,6 +3,7 @@
 // memory. Not run by CI.
 
 #include "curlhandles.h"
+#include "linkscan.h"
 #include "loopbackserver.h"
 #include "ruzizidu.h"
 #include "sitegenerator.h"
@@ -73,6 +74,25 @@ int main(int argc, char** argv)
     for (const auto& [path, n] : received)
         fetchedPages += static_cast<std::size_t>(n);
 
+    // The text steps of one large page: a 1 MiB page with a link every
+    // 100 bytes or so.
+    String big;
+    for (int i = 0; big.size() < 1024 * 1024; ++i)
+        big += "<p>some text of the page <a href = \"p" + std::to_string(i) + ".htm\">p</a></p>\n";
+    const auto scanStarted = std::chrono::steady_clock::now();
+    String marked = PreparePage(big);
+    MarkTags(marked);
+    Integer anchors = 0;
+    std::size_t values = 0;
+    ScanHooks hooks;
+    hooks.aborted = [] { return false; };
+    hooks.yield = [] { return true; };
+    hooks.found = [&values](const String&, Integer, char) { ++values; };
+    ScanLinks(marked, anchors, hooks);
+    const double scanMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - scanStarted)
+            .count();
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("pages in site      %zu (%zu links written)\n", site.pages.size(), site.linkCount);
@@ -83,5 +103,6 @@ int main(int argc, char** argv)
     std::printf("wall time          %.3f s\n", seconds);
     std::printf("pages per second   %.0f\n", static_cast<double>(fetchedPages) / seconds);
     std::printf("peak memory        %.1f MiB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::printf("1 MiB page scan    %.1f ms (%zu values)\n", scanMs, values);
     return missing == 0 && repeated == 0 && errors == 0 ? 0 : 2;
 }
