@@ -207,7 +207,7 @@ void TForm1::buildControls()
     AppDlg1->Version = "1.4";
     AppDlg1->Info = "2000-12-01";
     // Short enough to stay clear of the logo beside it.
-    AppDlg1->Copyright = "(c) 2026 the Netquarry developers";
+    AppDlg1->Copyright = "(c) 2026 Netquarry";
 
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Menu"));
     AboutNetquarry1 = menu->addAction(QStringLiteral("About Netquarry"));
