@@ -5,6 +5,6 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DNQ_BUILD_TESTS=OFF -DNQ_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --parallel "$(nproc)" --target netquarry
 exec build/src/app/netquarry "$@"
