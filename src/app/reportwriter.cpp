@@ -2,6 +2,7 @@
 
 #include "ioerror.h"
 #include "runview.h"
+#include "stringhelpers.h"
 #include "textdecode.h"
 
 #include <cerrno>
@@ -14,11 +15,6 @@ namespace {
 const char* const kSiteAddress = "https://netquarry.example.org/";
 const char* const kCredit = " - keyword search for whole web sites";
 const char* const kLogoText = "Netquarry";
-
-struct FileCloser
-{
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
 
 // One report file: every line ends in CR LF, and every create, write and
 // close is checked.
@@ -50,7 +46,7 @@ public:
     }
 
 private:
-    std::unique_ptr<std::FILE, FileCloser> m_file;
+    CFile m_file;
 };
 
 void writeHead(ReportFile& f)

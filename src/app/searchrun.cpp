@@ -1,5 +1,6 @@
 #include "searchrun.h"
 
+#include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
 
@@ -11,17 +12,9 @@ namespace {
 constexpr std::size_t kMaxNameLength = 255;
 constexpr Integer kTableSize = 1001;
 
-String lower(const String& text)
-{
-    String out = text;
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 bool startsWithHttps(const String& text)
 {
-    return lower(text.substr(0, 8)) == "https://";
+    return StartsWithNoCase(text, "https://");
 }
 
 // Runs one entry point's work; an error is shown and the action ends there.
@@ -107,10 +100,10 @@ void TSearchRun::ScanAction()
     const auto slash = rest.find('/');
     SiteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
 
-    const String key = lower(address);
+    const String key = AsciiLower(address);
     const auto history = m_view.History();
     if (std::none_of(history.begin(), history.end(),
-                     [&key](const String& entry) { return lower(entry) == key; }))
+                     [&key](const String& entry) { return AsciiLower(entry) == key; }))
         m_view.AppendHistory(address);
 
     ResetRun();
@@ -184,7 +177,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || Data.Cancelled)
         return;
     FirstLinkPending = false;
-    const String key = lower(UrlFound);
+    const String key = AsciiLower(UrlFound);
     if (TypeLink == "htm" && UrlFound.find(SiteRoot) != String::npos &&
         m_pageKeys.insert(key).second) {
         Data.PageList.push_back(UrlFound);

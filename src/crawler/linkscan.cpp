@@ -10,34 +10,6 @@
 
 namespace {
 
-String upper(const String& text)
-{
-    String out = text;
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
-}
-
-String lower(const String& text)
-{
-    String out = text;
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-bool startsWithNoCase(const String& text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) !=
-            static_cast<unsigned char>(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
 // Replaces every occurrence of an upper-case pattern, ignoring letter case.
 void replaceNoCase(String& text, std::string_view pattern, char code)
 {
@@ -47,8 +19,9 @@ void replaceNoCase(String& text, std::string_view pattern, char code)
     while (i < text.size()) {
         if (text.size() - i >= pattern.size()) {
             std::size_t k = 0;
-            while (k < pattern.size() && std::toupper(static_cast<unsigned char>(text[i + k])) ==
-                                             static_cast<unsigned char>(pattern[k]))
+            while (k < pattern.size() &&
+                   std::toupper(static_cast<unsigned char>(text[i + k])) ==
+                       static_cast<unsigned char>(pattern[k]))
                 ++k;
             if (k == pattern.size()) {
                 out += code;
@@ -138,7 +111,7 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
                     quote = ch;
                     value.clear();
                 } else {
-                    if (upper(value).find("TOP.WINDOW") == String::npos) {
+                    if (AsciiUpper(value).find("TOP.WINDOW") == String::npos) {
                         const auto open = value.find('(');
                         if (open != String::npos && open > 0) {
                             value = value.substr(open + 1);
@@ -168,12 +141,12 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 
 String ResolveLink(const TCrackUrl& page, const String& Value)
 {
-    const String up = upper(Value);
+    const String up = AsciiUpper(Value);
     if (up.find("MAILTO:") != String::npos || up.find("JAVASCRIPT") != String::npos)
         return String();
 
     String result;
-    if (startsWithNoCase(Value, "HTTP://") || startsWithNoCase(Value, "HTTPS://")) {
+    if (StartsWithNoCase(Value, "HTTP://") || StartsWithNoCase(Value, "HTTPS://")) {
         result = Value;
     } else {
         const String scheme = page.Scheme.empty() ? String("http") : page.Scheme.Text();
@@ -205,7 +178,7 @@ String LinkType(const String& Address)
     String text = Address;
     const auto sep = text.find("://");
     if (sep != String::npos && sep > 0) {
-        scheme = lower(text.substr(0, sep));
+        scheme = AsciiLower(text.substr(0, sep));
         text = text.substr(sep + 3);
     }
     const auto amp = text.find('&');
@@ -225,7 +198,7 @@ String LinkType(const String& Address)
             type = "htm";
         } else if (d < length) {
             type = text.substr(static_cast<std::size_t>(d));
-            if (type.size() == 4 && upper(type) == "HTML")
+            if (type.size() == 4 && AsciiUpper(type) == "HTML")
                 type = "htm";
         } else {
             type = GuessType(text);
@@ -234,7 +207,7 @@ String LinkType(const String& Address)
     // "unknown" is the verdict that drops a link, not a long extension.
     if (type.size() > 4 && type != "unknown")
         type = "htm";
-    return lower(type);
+    return AsciiLower(type);
 }
 
 String GuessType(const String& Address)

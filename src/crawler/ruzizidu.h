@@ -3,6 +3,7 @@
 #include "crackurl.h"
 #include "kshttpget.h"
 #include "nqtypes.h"
+#include "stringhelpers.h"
 #include "stringlist.h"
 #include "urlinqueue.h"
 
@@ -112,11 +113,7 @@ private:
     bool m_tickBusy = false;
     bool m_tickRequested = false;
     bool m_aborting = false;
-    struct FileCloser
-    {
-        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> m_results;
+    CFile m_results;
     bool m_resultsFileOpen = false;
     TUrlInQueue m_queue;
     Integer m_depthSearchLevel = 3;

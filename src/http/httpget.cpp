@@ -1,6 +1,7 @@
 #include "httpget.h"
 
 #include "messagebox.h"
+#include "stringhelpers.h"
 
 #include <QCoreApplication>
 
@@ -13,22 +14,6 @@
 namespace {
 
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
-
-struct FileCloser
-{
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool startsWithNoCase(const String& text, const char* prefix)
-{
-    for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) !=
-                                    static_cast<unsigned char>(prefix[i]))
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -106,7 +91,7 @@ void THTTPGetThread::Execute()
     }
 
     TotalRead = 0;
-    File file;
+    CFile file;
     if (ToFile) {
         file.reset(std::fopen(FileName.c_str(), "wb"));
         if (!file) {
@@ -170,11 +155,11 @@ pagefetch::TUrlSplit THTTPGet::SplitUrl(const String& Text)
 {
     pagefetch::TUrlSplit split;
     String rest = Text;
-    if (startsWithNoCase(rest, "https://")) {
+    if (StartsWithNoCase(rest, "https://")) {
         split.Scheme = "https";
         split.Port = INTERNET_DEFAULT_HTTPS_PORT;
         rest.erase(0, 8);
-    } else if (startsWithNoCase(rest, "http://")) {
+    } else if (StartsWithNoCase(rest, "http://")) {
         rest.erase(0, 7);
     }
     // A fragment is the browser's business and never goes on the wire.

@@ -1,6 +1,7 @@
 #include "httpgetthread.h"
 
 #include "messagebox.h"
+#include "stringhelpers.h"
 
 #include <array>
 #include <charconv>
@@ -12,12 +13,6 @@ namespace {
 constexpr std::uint32_t kHeaderBuffer = 4096;
 constexpr std::uint32_t kReadChunk = 1025;
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
-
-struct FileCloser
-{
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
@@ -71,7 +66,7 @@ bool THTTPGetThread::queryText(std::uint32_t level, char* buffer, String* value)
 void THTTPGetThread::Execute()
 {
     Success = true;
-    File file;
+    CFile file;
     try {
         RootHandle = InternetOpenA(Agent.empty() ? nullptr : Agent.c_str(),
                                    INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);

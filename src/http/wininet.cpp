@@ -1,6 +1,7 @@
 #include "wininet.h"
 
 #include "curlhandles.h"
+#include "stringhelpers.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,14 +38,6 @@ HINTERNET failHandle(std::uint32_t code, std::string text)
     return NullHandle;
 }
 
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 std::string_view trim(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -53,11 +46,6 @@ std::string_view trim(std::string_view text)
                              text.back() == '\n'))
         text.remove_suffix(1);
     return text;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && lower(text.substr(0, prefix.size())) == lower(prefix);
 }
 
 std::string orEmpty(const char* text)
@@ -336,7 +324,7 @@ std::size_t RequestHandle::onBody(char* data, std::size_t size, std::size_t coun
 void RequestHandle::headerLine(std::string_view line)
 {
     const std::string_view text = trim(line);
-    if (startsWithNoCase(line, "HTTP/")) {
+    if (StartsWithNoCase(line, "HTTP/")) {
         m_block.assign(text);
         m_block += "\r\n";
         m_headersFinal = false;
@@ -371,7 +359,7 @@ bool RequestHandle::endOfBlockIsFinal() const
         std::size_t pos = 0;
         while ((pos = m_block.find("\r\n", pos)) != std::string::npos) {
             pos += 2;
-            if (startsWithNoCase(std::string_view(m_block).substr(pos), "location:"))
+            if (StartsWithNoCase(std::string_view(m_block).substr(pos), "location:"))
                 return false;
         }
     }
@@ -530,7 +518,8 @@ bool RequestHandle::header(std::string_view name, std::string* value) const
             break;
         const std::string_view line(m_finalBlock.data() + pos, end - pos);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && lower(trim(line.substr(0, colon))) == lower(name)) {
+        if (colon != std::string_view::npos &&
+            AsciiLower(trim(line.substr(0, colon))) == AsciiLower(name)) {
             *value = std::string(trim(line.substr(colon + 1)));
             return true;
         }
@@ -651,7 +640,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
     request->flags = flags;
     for (auto entry = acceptTypes; entry && *entry; ++entry) {
         std::string_view type = *entry;
-        if (startsWithNoCase(type, "Accept:"))
+        if (StartsWithNoCase(type, "Accept:"))
             type.remove_prefix(7);
         type = trim(type);
         if (type.empty())
@@ -710,14 +699,16 @@ bool InternetCloseHandle(HINTERNET handle)
     return true;
 }
 
-bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t flags,
-                       URL_COMPONENTSA* components)
+namespace {
+
+// The URL calls' outcome as this layer reports it.
+bool urlResult(UrlError error, const char* tooLong)
 {
-    switch (CrackUrlComponents(url, urlLength, flags, components)) {
+    switch (error) {
     case UrlError::None:
         return true;
     case UrlError::BufferTooSmall:
-        return fail(ERROR_INSUFFICIENT_BUFFER, "A part of the address is too long");
+        return fail(ERROR_INSUFFICIENT_BUFFER, tooLong);
     case UrlError::BadArgument:
         return fail(ERROR_INVALID_PARAMETER, "Missing argument");
     case UrlError::InvalidUrl:
@@ -726,20 +717,20 @@ bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t f
     return fail(ERROR_INTERNET_INVALID_URL, "The address is not valid");
 }
 
+} // namespace
+
+bool InternetCrackUrlA(const char* url, std::uint32_t urlLength, std::uint32_t flags,
+                       URL_COMPONENTSA* components)
+{
+    return urlResult(CrackUrlComponents(url, urlLength, flags, components),
+                     "A part of the address is too long");
+}
+
 bool InternetCombineUrlA(const char* baseUrl, const char* relativeUrl, char* buffer,
                          std::uint32_t* bufferLength, std::uint32_t flags)
 {
-    switch (CombineUrl(baseUrl, relativeUrl, buffer, bufferLength, flags)) {
-    case UrlError::None:
-        return true;
-    case UrlError::BufferTooSmall:
-        return fail(ERROR_INSUFFICIENT_BUFFER, "The combined address is too long");
-    case UrlError::BadArgument:
-        return fail(ERROR_INVALID_PARAMETER, "Missing argument");
-    case UrlError::InvalidUrl:
-        break;
-    }
-    return fail(ERROR_INTERNET_INVALID_URL, "The address is not valid");
+    return urlResult(CombineUrl(baseUrl, relativeUrl, buffer, bufferLength, flags),
+                     "The combined address is too long");
 }
 
 bool InternetGetLastResponseInfoA(std::uint32_t* error, char* buffer, std::uint32_t* bufferLength)
