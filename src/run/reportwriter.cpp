@@ -5,10 +5,19 @@
 #include "stringhelpers.h"
 #include "textdecode.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+// Resources of a static library are registered by name, outside any
+// namespace.
+static void initRunResources()
+{
+    Q_INIT_RESOURCE(run);
+}
 
 namespace {
 
@@ -187,6 +196,15 @@ void writeList(const char* fileName, const String& address, const String& count,
 }
 
 } // namespace
+
+bool TReportWriter::WriteLogo(const QString& folder)
+{
+    initRunResources();
+    QFile source(QStringLiteral(":/run/qlogo.gif"));
+    QFile target(folder + QStringLiteral("/qlogo.gif"));
+    return source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly) &&
+           target.write(source.readAll()) == source.size();
+}
 
 void TReportWriter::CountHitPages(TRunData& data)
 {

@@ -2,6 +2,7 @@
 
 #include "curlhandles.h"
 #include "messagebox.h"
+#include "reportwriter.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "workerthread.h"
@@ -135,19 +136,10 @@ void onInterrupt(int)
     [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
 }
 
-bool writeLogo(const QString& folder)
-{
-    QFile source(QStringLiteral(":/RCDATA_0"));
-    QFile target(folder + QStringLiteral("/qlogo.gif"));
-    return source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly) &&
-           target.write(source.readAll()) == source.size();
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    Q_INIT_RESOURCE(resources);
     const CurlGlobal curl;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("netquarry-cli"));
@@ -211,7 +203,7 @@ int main(int argc, char* argv[])
 
         if (!reportDir.isEmpty() && !refused) {
             if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
-                !writeLogo(reportDir)) {
+                !TReportWriter::WriteLogo(reportDir)) {
                 std::fprintf(stderr, "Cannot create file %s/qlogo.gif\n",
                              reportDir.toLocal8Bit().constData());
                 exitCode = 1;

@@ -2,6 +2,8 @@
 
 #include "nqtypes.h"
 
+#include <QString>
+
 #include <vector>
 
 class IRunView;
@@ -40,6 +42,9 @@ public:
     // write or close throws EInOutError; files written before stay complete
     // and the results page is not opened.
     static void WriteReport(const TRunData& data, IRunView& view);
+
+    // Writes the logo the report pages show, "qlogo.gif", into folder.
+    static bool WriteLogo(const QString& folder);
 
     // Bytes (UTF-8, or Windows-1252 when not UTF-8) as escaped HTML text.
     static String EscapeHtml(const String& text);
