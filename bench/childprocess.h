@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// What one finished child process gave: its exit, its wall time from start
+// to reaping, its peak resident memory and what it wrote to its output.
+struct ChildResult
+{
+    bool started = false;
+    int exitCode = -1; // -1 when it ended by a signal
+    bool timedOut = false;
+    double seconds = 0;
+    long peakKiB = 0; // the child's own ru_maxrss
+    std::string output;
+};
+
+// Runs a program found on PATH with its standard input and error on
+// /dev/null and its output collected in outputFile. When it runs longer than
+// the limit it gets an interrupt, then, a few seconds later, a kill.
+ChildResult RunChild(const std::vector<std::string>& argv, const std::string& outputFile,
+                     std::chrono::seconds limit);
+
+// True when a program of that name is on PATH.
+bool OnPath(const std::string& program);
