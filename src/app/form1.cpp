@@ -215,11 +215,11 @@ void TForm1::buildControls()
     connect(AboutNetquarry1, &QAction::triggered, this, &TForm1::AboutNetquarry1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
 
-    m_run = new TSearchRun(*this, this);
-    connect(PassOverBtn1, &QPushButton::clicked, this, [this] { m_run->PassOverBtn1Click(); });
+    m_run = new TSearchRun(*this, m_textBuffer, this);
+    connect(PassOverBtn1, &QPushButton::clicked, this, &TForm1::PassOverBtn1Click);
     connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
-    connect(PassOverBtn3, &QPushButton::clicked, this, [this] { m_run->PassOverBtn3Click(); });
-    connect(PassOverBtn2, &QPushButton::clicked, this, [this] { m_run->PassOverBtn2Click(); });
+    connect(PassOverBtn3, &QPushButton::clicked, this, &TForm1::PassOverBtn3Click);
+    connect(PassOverBtn2, &QPushButton::clicked, this, &TForm1::PassOverBtn2Click);
     connect(PassOverBtn4, &QPushButton::clicked, this, &TForm1::PassOverBtn4Click);
 }
 
@@ -255,7 +255,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             if (!m_run->Running())
-                m_run->PassOverBtn1Click();
+                PassOverBtn1Click();
             return true;
         }
     }
@@ -267,7 +267,22 @@ void TForm1::PassOverBtn5Click()
     Edit2->clear();
     Edit2->paste();
     ComboBox1->setEditText(Edit2->text());
-    m_run->PassOverBtn1Click();
+    PassOverBtn1Click();
+}
+
+void TForm1::PassOverBtn1Click()
+{
+    m_run->Start();
+}
+
+void TForm1::PassOverBtn3Click()
+{
+    m_run->Cancel();
+}
+
+void TForm1::PassOverBtn2Click()
+{
+    m_run->WriteReport();
 }
 
 void TForm1::PassOverBtn4Click()
@@ -306,9 +321,7 @@ void TForm1::FormClose()
     PlaySoundGuarded(1);
     // The closing sound plays out; nothing else happens meanwhile.
     QThread::msleep(static_cast<unsigned long>(std::max(CloseDelayMs, 0)));
-    if (TRuziZidu* crawler = m_run->Crawler())
-        crawler->Stop();
-    m_run->Fetcher()->Cancel();
+    m_run->StopTransfers();
 }
 
 void TForm1::PlaySoundGuarded(Integer index)
@@ -365,73 +378,74 @@ void TForm1::AppendHistory(const String& address)
     ComboBox1->setEditText(text); // adding the first entry would select it
 }
 
-void TForm1::SetStatus(const String& text)
+void TForm1::setButtons(bool scan, bool cancel, bool report)
+{
+    PassOverBtn1->setEnabled(scan);
+    PassOverBtn5->setEnabled(scan);
+    PassOverBtn3->setEnabled(cancel);
+    PassOverBtn2->setEnabled(report);
+}
+
+void TForm1::PhaseChanged(Phase phase)
+{
+    switch (phase) {
+    case Phase::Crawling:
+        setButtons(false, true, false);
+        if (m_progress)
+            m_progress->show();
+        break;
+    case Phase::Searching:
+        PBar2->setValue(0);
+        if (m_progress)
+            m_progress->hide();
+        break;
+    case Phase::Idle:
+        setButtons(true, false, true);
+        if (m_progress)
+            m_progress->hide();
+        break;
+    }
+}
+
+void TForm1::StatusChanged(const String& text)
 {
     StatusPanel0->setText(fromUtf8(text));
 }
 
-void TForm1::ClearResultRows()
+void TForm1::ResultsCleared()
 {
     StringGrid1->clearContents();
     StringGrid1->setRowCount(254);
 }
 
-void TForm1::SetResultRow(Integer row, const String& name, const String& hits)
-{
-    if (row < 1)
-        return;
-    if (StringGrid1->rowCount() < row)
-        StringGrid1->setRowCount(row);
-    StringGrid1->setItem(row - 1, 0, new QTableWidgetItem(DecodeWebText(name)));
-    StringGrid1->setItem(row - 1, 1, new QTableWidgetItem(fromUtf8(hits)));
-}
-
-void TForm1::SetCurrentRow(Integer row)
-{
-    if (row < 1 || row > StringGrid1->rowCount())
-        return;
-    StringGrid1->setCurrentCell(row - 1, 0);
-    StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
-}
-
-void TForm1::SetButtonEnabled(Button button, bool enabled)
-{
-    TPassOverBtn* const buttons[] = {PassOverBtn1, PassOverBtn5, PassOverBtn3, PassOverBtn2};
-    buttons[button]->setEnabled(enabled);
-}
-
-void TForm1::SetBar(Bar bar, Integer value)
-{
-    QProgressBar* const bars[] = {PBar1, PBar2, PBar3};
-    bars[bar]->setValue(value);
-}
-
-void TForm1::ShowProgress()
-{
-    if (m_progress)
-        m_progress->show();
-}
-
-void TForm1::HideProgress()
-{
-    if (m_progress)
-        m_progress->hide();
-}
-
-void TForm1::FlipPictures()
+void TForm1::PageFound(const String&)
 {
     if (m_progress)
         m_progress->FlipPictures();
 }
 
+void TForm1::CrawlProgress(const CrawlFigures& figures)
+{
+    PBar1->setValue(std::min(figures.InQueue, 10));
+    PBar2->setValue(std::min(figures.Downloading, 5));
+    PBar3->setValue(std::min(figures.ToAnalyze, 2));
+}
+
+void TForm1::RowFilled(Integer row, const TPageEntry& entry)
+{
+    if (row < 1)
+        return;
+    if (StringGrid1->rowCount() < row)
+        StringGrid1->setRowCount(row);
+    StringGrid1->setItem(row - 1, 0, new QTableWidgetItem(DecodeWebText(entry.Name)));
+    StringGrid1->setItem(row - 1, 1, new QTableWidgetItem(QString::number(entry.Hits)));
+    StringGrid1->setCurrentCell(row - 1, 0);
+    StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
+}
+
 void TForm1::PlaySound(Integer index)
 {
     MP->PlayMediaFile(index);
-}
-
-TMemo& TForm1::TextBuffer()
-{
-    return m_form2 ? m_form2->memo : m_spareMemo;
 }
 
 void TForm1::OpenResultsPage()

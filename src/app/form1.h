@@ -77,6 +77,9 @@ public:
 
     // Handlers.
     void FormCreate();
+    void PassOverBtn1Click();
+    void PassOverBtn3Click();
+    void PassOverBtn2Click();
     void PassOverBtn5Click();
     void PassOverBtn4Click();
     void Timer2Timer();
@@ -92,17 +95,13 @@ public:
     bool CaseSensitive() const override;
     std::vector<String> History() const override;
     void AppendHistory(const String& address) override;
-    void SetStatus(const String& text) override;
-    void ClearResultRows() override;
-    void SetResultRow(Integer row, const String& name, const String& hits) override;
-    void SetCurrentRow(Integer row) override;
-    void SetButtonEnabled(Button button, bool enabled) override;
-    void SetBar(Bar bar, Integer value) override;
-    void ShowProgress() override;
-    void HideProgress() override;
-    void FlipPictures() override;
+    void PhaseChanged(Phase phase) override;
+    void StatusChanged(const String& text) override;
+    void ResultsCleared() override;
+    void PageFound(const String& address) override;
+    void CrawlProgress(const CrawlFigures& figures) override;
+    void RowFilled(Integer row, const TPageEntry& entry) override;
     void PlaySound(Integer index) override;
-    TMemo& TextBuffer() override;
     void OpenResultsPage() override;
 
 protected:
@@ -114,9 +113,11 @@ private:
     void FormClose();
     void PlaySoundGuarded(Integer index);
 
+    void setButtons(bool scan, bool cancel, bool report);
+
+    // The buffer each page's text is searched in.
+    TMemo m_textBuffer;
     TSearchRun* m_run = nullptr;
     TForm2* m_form2 = nullptr;
     TProgress* m_progress = nullptr;
-    // Stands in until the text window is attached.
-    TMemo m_spareMemo;
 };

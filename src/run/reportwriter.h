@@ -8,10 +8,22 @@
 
 class IRunView;
 
+enum class TPageState
+{
+    NotSearched,
+    Searched,
+    Failed,
+};
+
 struct TPageEntry
 {
-    String Name; // at most 255 characters; empty marks the end of the used part
+    String Name; // the address, or "Invalid URL"; empty marks the end of the used part
     Integer Hits = 0;
+    // Beyond the grid's two columns, for the command's results.
+    String Address;                   // also when Name says "Invalid URL"
+    std::vector<Integer> KeywordHits; // one per entry of the keyword list
+    TPageState State = TPageState::NotSearched;
+    String Failure; // a failed page's reply status ("404") or transfer error ("timeout")
 };
 
 // What a run leaves behind for the report.

@@ -1,28 +1,48 @@
 #pragma once
 
-#include "memo.h"
 #include "nqtypes.h"
+#include "reportwriter.h"
 
 #include <vector>
 
-// What a scan-and-search run reaches of the window's controls. The main
-// window implements it with its controls, tests with a recorder. Texts are
-// UTF-8.
+// How a run ended, for views that act on it (the command's exit code, the
+// window's sound).
+struct TRunOutcome
+{
+    enum Kind
+    {
+        Completed,   // every page dealt with, or nothing to search for
+        Cancelled,   // stopped by the user
+        Refused,     // the address cannot be used; the crawler has said why
+        Unreachable, // the start page could not be fetched
+        ErrorStatus, // the start page answered with an error status
+    };
+    Kind kind = Completed;
+    String Address;     // the start address as it was crawled
+    String Reason;      // Unreachable: what went wrong, in words
+    Integer Status = 0; // ErrorStatus: the reply's status
+};
+
+// What a scan-and-search run reaches of its view: the user's inputs, and
+// what happens, as events. The main window implements it with its controls,
+// the command with a terminal, tests with a recorder. Texts are UTF-8.
 class IRunView
 {
 public:
-    enum Button
+    enum class Phase
     {
-        ScanButton,   // "Scan/Search site"
-        PasteButton,  // "Paste adress and scan"
-        CancelButton, // "Cancel "
-        ReportButton, // "Show result as Webpage"
+        Idle,
+        Crawling,
+        Searching,
     };
-    enum Bar
+    struct CrawlFigures
     {
-        QueueBar,    // range 0 to 10
-        DownloadBar, // range 0 to 5
-        AnalyzeBar,  // range 0 to 2
+        Integer InQueue = 0;
+        Integer Downloading = 0;
+        Integer ToAnalyze = 0;
+        Integer Done = 0;
+        Integer Retries = 0;
+        Integer Errors = 0;
     };
 
     virtual ~IRunView() = default;
@@ -35,39 +55,24 @@ public:
     virtual Integer DepthIndex() const = 0;
     virtual String DepthText() const = 0;
     virtual bool CaseSensitive() const = 0;
-
     // The address box's drop-down list.
-    virtual std::vector<String> History() const = 0;
-    virtual void AppendHistory(const String& address) = 0;
+    virtual std::vector<String> History() const { return {}; }
+    virtual void AppendHistory(const String& /*address*/) {}
 
-    // Panel 0 of the status bar.
-    virtual void SetStatus(const String& text) = 0;
-
-    // Result grid: row 0 is the heading; rows from 1 hold results and the
-    // grid grows to hold any row written.
-    virtual void ClearResultRows() = 0;
-    virtual void SetResultRow(Integer row, const String& name, const String& hits) = 0;
-    virtual void SetCurrentRow(Integer row) = 0;
-
-    virtual void SetButtonEnabled(Button button, bool enabled) = 0;
-    virtual void SetBar(Bar bar, Integer value) = 0;
-
-    virtual void ShowProgress() = 0;
-    virtual void HideProgress() = 0;
-    virtual void FlipPictures() = 0;
-
+    virtual void PhaseChanged(Phase /*phase*/) {}
+    // The status text to show.
+    virtual void StatusChanged(const String& text) = 0;
+    virtual void ResultsCleared() {}
+    // A page or link the crawl reported, whether new to the lists or not.
+    virtual void PageFound(const String& /*address*/) {}
+    // The crawler's figures whenever one changes.
+    virtual void CrawlProgress(const CrawlFigures& /*figures*/) {}
+    // Result row (from 1) now shows entry; the rows fill in table order.
+    virtual void RowFilled(Integer row, const TPageEntry& entry) = 0;
+    virtual void RunFinished(const TRunOutcome& /*outcome*/) {}
     // Plays entry index of the sound list "", "1.wav" .. "4.wav"; may throw
     // when the sound cannot be played.
-    virtual void PlaySound(Integer index) = 0;
-
-    virtual TMemo& TextBuffer() = 0;
-
-    // Clicks the hidden link label whose caption is "results.htm".
-    virtual void OpenResultsPage() = 0;
-
-    // The crawler's figures whenever one changes, for views that show more
-    // than the three bars.
-    virtual void CrawlProgress(Integer /*inQueue*/, Integer /*downloading*/, Integer /*done*/,
-                               Integer /*errors*/, Integer /*retries*/)
-    {}
+    virtual void PlaySound(Integer /*index*/) {}
+    // Opens "results.htm" in the user's browser.
+    virtual void OpenResultsPage() {}
 };

@@ -2,14 +2,15 @@
 
 #include "stringhelpers.h"
 #include "textdecode.h"
+#include "transferfailure.h"
 #include "uithread.h"
 
+#include <QTimer>
+
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
-constexpr std::size_t kMaxNameLength = 255;
 constexpr Integer kTableSize = 1001;
 
 bool startsWithHttps(const String& text)
@@ -27,40 +28,67 @@ template <typename F> void guarded(F&& work)
     }
 }
 
+// The host of an absolute address, lower case; empty when it has none.
+String hostOf(const String& address)
+{
+    const auto sep = address.find("://");
+    if (sep == String::npos)
+        return String();
+    String host = address.substr(sep + 3);
+    host = host.substr(0, host.find_first_of("/?#"));
+    const auto at = host.rfind('@');
+    if (at != String::npos)
+        host.erase(0, at + 1);
+    const auto colon = host.rfind(':');
+    if (colon != String::npos && host.find(']') == String::npos)
+        host.erase(colon);
+    return AsciiLower(host);
+}
+
+// A crawler reports a reply status as the error number, with no text.
+bool isReplyStatus(Cardinal code, const String& text)
+{
+    return text.empty() && code >= 100 && code <= 999;
+}
+
 const String kEmpty;
+const char* const kTimeoutPrefix = "timeout : ";
 
 } // namespace
 
-TSearchRun::TSearchRun(IRunView& view, QObject* owner)
-    : QObject(owner), m_view(view), m_fetcher(new THTTPGet(this))
+TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
+    : QObject(owner), m_view(view), m_memo(textBuffer)
 {
-    m_fetcher->UseCache = true;
-    m_fetcher->OnDoneFile = [this](TObject*, const String&, Integer) {
-        guarded([this] { FetcherDoneFile(); });
-    };
-    m_fetcher->OnError = [this](TObject*) { guarded([this] { FetcherError(); }); };
-    m_timer1.setInterval(100);
-    connect(&m_timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
     Data.PageTable.resize(kTableSize);
 }
 
-void TSearchRun::PassOverBtn1Click()
+TSearchRun::~TSearchRun() = default;
+
+void TSearchRun::Start()
 {
     guarded([this] { ScanAction(); });
 }
 
-void TSearchRun::PassOverBtn3Click()
+void TSearchRun::Cancel()
 {
     guarded([this] { CancelAction(); });
 }
 
-void TSearchRun::PassOverBtn2Click()
+void TSearchRun::WriteReport()
 {
     guarded([this] {
         playSound(3);
         TReportWriter::CountHitPages(Data);
         TReportWriter::WriteReport(Data, m_view);
     });
+}
+
+void TSearchRun::StopTransfers()
+{
+    if (TRuziZidu* crawler = m_crawler.data())
+        crawler->Stop();
+    for (THTTPGet* fetcher : m_fetchers)
+        fetcher->Cancel();
 }
 
 void TSearchRun::playSound(Integer index)
@@ -72,22 +100,14 @@ void TSearchRun::playSound(Integer index)
     }
 }
 
-void TSearchRun::setButtons(bool scan, bool cancel, bool report)
-{
-    m_view.SetButtonEnabled(IRunView::ScanButton, scan);
-    m_view.SetButtonEnabled(IRunView::PasteButton, scan);
-    m_view.SetButtonEnabled(IRunView::CancelButton, cancel);
-    m_view.SetButtonEnabled(IRunView::ReportButton, report);
-}
-
 void TSearchRun::ScanAction()
 {
     FirstLinkPending = true;
     Data.Cancelled = false;
+    ++m_generation;
+    m_startFailed = false;
+    m_outcome = TRunOutcome{};
     playSound(3);
-    m_view.SetButtonEnabled(IRunView::ScanButton, false);
-    m_view.SetButtonEnabled(IRunView::PasteButton, false);
-    m_view.SetButtonEnabled(IRunView::CancelButton, true);
 
     String address = m_view.AddressText();
     const bool https = startsWithHttps(address);
@@ -99,6 +119,8 @@ void TSearchRun::ScanAction()
     const String rest = address.size() > prefix ? address.substr(prefix) : String();
     const auto slash = rest.find('/');
     SiteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
+    m_startHost = hostOf(address);
+    m_outcome.Address = address;
 
     const String key = AsciiLower(address);
     const auto history = m_view.History();
@@ -110,27 +132,45 @@ void TSearchRun::ScanAction()
     ParseKeywords();
     FetchActive = true;
     m_state = Crawling;
+    m_view.PhaseChanged(IRunView::Phase::Crawling);
 
     TRuziZidu* crawler = m_crawler.data();
-    if (!CrawlerLive || !crawler) {
-        // A stopped crawler still winding down frees itself when it is done.
-        if (crawler && !crawler->Working())
-            crawler->deleteLater();
+    // A crawler still winding down from the last run would refuse to start.
+    if (!CrawlerLive || !crawler || crawler->Working()) {
+        if (crawler) {
+            crawler->Stop();
+            if (!crawler->Working())
+                crawler->deleteLater();
+            // else it frees itself once it has wound down
+        }
         crawler = new TRuziZidu(this);
         crawler->ReuseCache = true;
         m_crawler = crawler;
         CrawlerLive = true;
     }
+    crawler->TimeOut = TimeOut;
     crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
+        m_outcome.kind = TRunOutcome::Refused;
         FinishRun();
         return;
     }
+    bindCrawler(crawler);
+    m_view.StatusChanged(" Analyzing site...");
+}
+
+void TSearchRun::bindCrawler(TRuziZidu* crawler)
+{
     crawler->OnLinkFound = [this](TObject* sender, const String& url, const String& type,
-                                  const String&, const String&, const String&, const String&,
-                                  const String&, String&, char, Integer,
-                                  bool&) { guarded([&] { CrawlerLinkFound(sender, url, type); }); };
+                                  const String&, const String& host, const String&, const String&,
+                                  const String&, String&, char, Integer, bool& follow) {
+        guarded([&] { CrawlerLinkFound(sender, url, type, host, follow); });
+    };
+    crawler->OnPageReceived = [this](TObject* sender, const String&, const String& url,
+                                     const String&, const String& body) {
+        guarded([&] { CrawlerPageReceived(sender, url, body); });
+    };
     crawler->OnUpdatedStats = [this](TObject* sender, Integer inQueue, Integer downloading,
                                      Integer toAnalyze, Integer done, Integer retries,
                                      Integer errors) {
@@ -138,12 +178,13 @@ void TSearchRun::ScanAction()
             CrawlerUpdatedStats(sender, inQueue, downloading, toAnalyze, done, retries, errors);
         });
     };
+    crawler->OnError = [this](TObject* sender, const String& url, Cardinal code,
+                              const String& text) {
+        guarded([&] { CrawlerError(sender, url, code, text); });
+    };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
     };
-    m_view.SetButtonEnabled(IRunView::ReportButton, false);
-    m_view.SetStatus(" Analyzing site...");
-    m_view.ShowProgress();
 }
 
 void TSearchRun::ResetRun()
@@ -152,13 +193,15 @@ void TSearchRun::ResetRun()
     Data.LinkCount = 0;
     Data.HitPageCount = 0;
     Data.CurrentPage = 0;
-    m_view.ClearResultRows();
-    m_view.TextBuffer().Clear();
+    m_view.ResultsCleared();
+    m_memo.Clear();
     Data.PageList.clear();
     Data.LinkList.clear();
     Data.KeywordList.clear();
     m_pageKeys.clear();
     m_linkKeys.clear();
+    m_crawlCounts.clear();
+    m_ready.clear();
     Data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -170,13 +213,20 @@ void TSearchRun::ParseKeywords()
         Data.KeywordList.push_back(rest.substr(0, space));
         rest.erase(0, space + 1);
     }
+    m_keywords.clear();
+    for (const String& keyword : Data.KeywordList)
+        m_keywords.push_back(
+            QString::fromUtf8(keyword.data(), static_cast<qsizetype>(keyword.size())));
 }
 
-void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink)
+void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
+                                  const String& HostName, bool& FollowIfHtmlLink)
 {
     if (sender != m_crawler || Data.Cancelled)
         return;
     FirstLinkPending = false;
+    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
+        FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
     if (TypeLink == "htm" && UrlFound.find(SiteRoot) != String::npos &&
         m_pageKeys.insert(key).second) {
@@ -187,7 +237,17 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         Data.LinkList.push_back(UrlFound);
         ++Data.LinkCount;
     }
-    m_view.FlipPictures();
+    m_view.PageFound(UrlFound);
+}
+
+void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
+{
+    // With nothing to search for, counting would be wasted.
+    if (sender != m_crawler || Data.Cancelled || m_state != Crawling ||
+        std::all_of(m_keywords.begin(), m_keywords.end(),
+                    [](const QString& keyword) { return keyword.isEmpty(); }))
+        return;
+    m_crawlCounts[Url] = countHits(Body);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -196,15 +256,36 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 {
     if (sender != m_crawler)
         return;
-    m_view.CrawlProgress(InQueue, Downloading, Done, Errors, Retries);
-    m_view.SetBar(IRunView::QueueBar, std::min(InQueue, 10));
-    m_view.SetBar(IRunView::DownloadBar, std::min(Downloading, 5));
-    m_view.SetBar(IRunView::AnalyzeBar, std::min(ToAnalyze, 2));
+    m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
     if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !FirstLinkPending &&
         !Data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
+}
+
+void TSearchRun::CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
+                              const String& ErrorMsg)
+{
+    if (sender != m_crawler || Data.Cancelled || m_startFailed)
+        return;
+    const String& start = m_outcome.Address;
+    const bool timedOut = Url == kTimeoutPrefix + start;
+    if (Url != start && !timedOut)
+        return;
+    // Only the last word counts: a retry may still succeed.
+    m_startFailure = m_outcome;
+    if (timedOut) {
+        m_startFailure.kind = TRunOutcome::Unreachable;
+        m_startFailure.Reason = "Timed out";
+    } else if (isReplyStatus(ErrorCode, ErrorMsg)) {
+        m_startFailure.kind = TRunOutcome::ErrorStatus;
+        m_startFailure.Status = static_cast<Integer>(ErrorCode);
+    } else {
+        m_startFailure.kind = TRunOutcome::Unreachable;
+        m_startFailure.Reason = DescribeTransferFailure(ErrorCode, ErrorMsg).Reason;
+    }
+    m_startFailed = true;
 }
 
 void TSearchRun::CrawlerWorking(TObject* sender, bool working)
@@ -218,10 +299,12 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
     }
     // The crawl ended without the statistics saying so: it found no link.
     if (m_state == Crawling && !Data.Cancelled) {
-        if (FirstLinkPending)
-            FinishRun();
-        else
+        if (!FirstLinkPending)
             CrawlFinished();
+        else if (m_startFailed)
+            FailStart();
+        else
+            FinishRun();
     }
 }
 
@@ -229,9 +312,11 @@ void TSearchRun::setPageNames()
 {
     if (Data.PageTable.size() < Data.PageList.size() + 1)
         Data.PageTable.resize(Data.PageList.size() + 1);
-    for (Integer i = 0; i < Data.PageCount; ++i)
-        Data.PageTable[static_cast<std::size_t>(i)].Name =
-            Data.PageList[static_cast<std::size_t>(i)].substr(0, kMaxNameLength);
+    for (Integer i = 0; i < Data.PageCount; ++i) {
+        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+        entry.Name = Data.PageList[static_cast<std::size_t>(i)];
+        entry.Address = entry.Name;
+    }
 }
 
 const String& TSearchRun::pageName(Integer index) const
@@ -243,12 +328,11 @@ const String& TSearchRun::pageName(Integer index) const
 
 void TSearchRun::CrawlFinished()
 {
-    m_view.SetBar(IRunView::DownloadBar, 0);
-    m_view.HideProgress();
+    m_view.PhaseChanged(IRunView::Phase::Searching);
     Data.PageCount = static_cast<Integer>(Data.PageList.size());
     Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
     const String keywords = m_view.KeywordText();
-    m_view.SetStatus(" Searching for: " + keywords);
+    m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
     if (keywords.empty() || pageName(0).empty()) {
@@ -256,129 +340,165 @@ void TSearchRun::CrawlFinished()
         return;
     }
     m_state = Fetching;
-    startDownload(pageName(0));
-}
-
-void TSearchRun::startDownload(const String& url)
-{
-    m_fetcher->FileName = CacheFile;
-    m_fetcher->URL = url;
-    if (m_fetcher->Worker()) {
-        // A cancelled download has not ended yet; go on when it has.
-        m_downloadDeferred = true;
-        m_deferredUrl = url;
-        return;
+    // The crawl is over; its crawler has nothing more to say to this run.
+    m_ready.assign(static_cast<std::size_t>(Data.PageCount), false);
+    for (Integer i = 0; i < Data.PageCount; ++i) {
+        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+        const auto known = m_crawlCounts.find(entry.Name);
+        if (known == m_crawlCounts.end())
+            continue;
+        entry.KeywordHits = known->second.keywordHits;
+        entry.Hits = 0;
+        for (const Integer hits : entry.KeywordHits)
+            entry.Hits += hits;
+        entry.State = TPageState::Searched;
+        m_ready[static_cast<std::size_t>(i)] = true;
     }
-    m_downloadDeferred = false;
-    m_fetcher->DownloadFile();
-    m_currentWorker = m_fetcher->Worker();
+    m_crawlCounts.clear();
+    m_nextDownload = 0;
+    makeFetchers();
+    dispatchDownloads();
+    fillReadyRows();
 }
 
-bool TSearchRun::currentDownload() const
+void TSearchRun::makeFetchers()
 {
-    return m_currentWorker && m_fetcher->Worker() == m_currentWorker;
+    // Destroying a component detaches its worker, which ends at once.
+    for (THTTPGet* fetcher : m_fetchers)
+        delete fetcher;
+    m_fetchers.clear();
+    for (int i = 0; i < kSearchTransfers; ++i) {
+        auto* fetcher = new THTTPGet(this);
+        fetcher->UseCache = true;
+        m_fetchers.push_back(fetcher);
+    }
+    m_fetcherPage.assign(m_fetchers.size(), -1);
 }
 
-void TSearchRun::staleDownloadDone()
+void TSearchRun::dispatchDownloads()
 {
-    if (!m_downloadDeferred)
+    for (std::size_t k = 0; k < m_fetchers.size(); ++k) {
+        if (m_fetcherPage[k] >= 0)
+            continue;
+        while (m_nextDownload < Data.PageCount && m_ready[static_cast<std::size_t>(m_nextDownload)])
+            ++m_nextDownload;
+        if (m_nextDownload >= Data.PageCount)
+            return;
+        const Integer page = m_nextDownload++;
+        THTTPGet* fetcher = m_fetchers[k];
+        const std::uint64_t generation = m_generation;
+        fetcher->FileName.clear(); // the body stays in memory
+        fetcher->URL = pageName(page);
+        fetcher->OnDoneString = [this, fetcher, generation, page](TObject*, const String& body) {
+            guarded([&] { downloadDone(fetcher, generation, page, true, body); });
+        };
+        fetcher->OnError = [this, fetcher, generation, page](TObject*) {
+            guarded([&] { downloadDone(fetcher, generation, page, false, kEmpty); });
+        };
+        m_fetcherPage[k] = page;
+        fetcher->DownloadFile();
+    }
+}
+
+void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
+                              const String& body)
+{
+    if (generation != m_generation || Data.Cancelled || m_state != Fetching)
         return;
+    const auto slot = std::find(m_fetchers.begin(), m_fetchers.end(), fetcher);
+    if (slot != m_fetchers.end())
+        m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
+    TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(page)];
+    if (ok) {
+        try {
+            entry.KeywordHits = countHits(body).keywordHits;
+            entry.Hits = 0;
+            for (const Integer hits : entry.KeywordHits)
+                entry.Hits += hits;
+            entry.State = TPageState::Searched;
+        } catch (...) {
+            // Shown, and the page counts as one that could not be fetched.
+            HandleCurrentException();
+            ok = false;
+        }
+    }
+    if (!ok) {
+        entry.State = TPageState::Failed;
+        entry.Failure = "error";
+    }
+    m_ready[static_cast<std::size_t>(page)] = true;
+    fillReadyRows();
     // The component takes a new download only once this event has returned.
-    QTimer::singleShot(0, this, [this] {
-        guarded([this] {
-            if (m_downloadDeferred && !Data.Cancelled && m_state == Fetching)
-                startDownload(m_deferredUrl);
+    const std::uint64_t current = m_generation;
+    QTimer::singleShot(0, this, [this, current] {
+        guarded([&] {
+            if (current == m_generation && m_state == Fetching && !Data.Cancelled)
+                dispatchDownloads();
         });
     });
 }
 
-void TSearchRun::countHits()
+void TSearchRun::fillReadyRows()
 {
-    TMemo& memo = m_view.TextBuffer();
-    memo.Clear();
-    memo.LoadFromFile(CacheFile);
-    TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)];
-    for (const String& keyword : Data.KeywordList) {
-        const QString text =
-            QString::fromUtf8(keyword.data(), static_cast<qsizetype>(keyword.size()));
-        memo.SetSelLength(0);
-        while (FindNextKeyword(text) >= 0)
-            ++entry.Hits;
+    while (m_state == Fetching && Data.CurrentPage < Data.PageCount &&
+           m_ready[static_cast<std::size_t>(Data.CurrentPage)]) {
+        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)];
+        ++Data.CurrentPage;
+        if (entry.State == TPageState::Searched) {
+            StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
+            m_view.StatusChanged(StatusPrefix + " Working...");
+        } else {
+            entry.Name = "Invalid URL";
+            entry.Hits = 0;
+        }
+        m_view.RowFilled(Data.CurrentPage, entry);
     }
+    if (m_state == Fetching && Data.CurrentPage >= Data.PageCount)
+        finish(TRunOutcome::Completed);
 }
 
-bool TSearchRun::acceptDownloadEvent()
+void TSearchRun::finish(TRunOutcome::Kind kind)
 {
-    if (!currentDownload()) {
-        staleDownloadDone();
-        return false;
-    }
-    m_currentWorker = nullptr;
-    return !Data.Cancelled;
+    m_state = Idle;
+    m_outcome.kind = kind;
+    playSound(2);
+    m_view.StatusChanged(StatusPrefix + " Ready.");
+    m_view.PhaseChanged(IRunView::Phase::Idle);
+    m_view.RunFinished(m_outcome);
 }
 
-void TSearchRun::FetcherDoneFile()
+TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 {
-    if (!acceptDownloadEvent())
-        return;
-    try {
-        countHits();
-    } catch (...) {
-        // Shown, and the page counts as one that could not be fetched.
-        HandleCurrentException();
-        FetcherError();
-        return;
+    m_caseSensitive = m_view.CaseSensitive();
+    m_memo.Clear();
+    m_memo.SetText(DecodeWebText(body));
+    PageCounts counts;
+    counts.keywordHits.reserve(m_keywords.size());
+    for (const QString& keyword : m_keywords) {
+        Integer hits = 0;
+        m_memo.SetSelLength(0);
+        while (FindNextKeyword(keyword) >= 0)
+            ++hits;
+        counts.keywordHits.push_back(hits);
     }
-    ++Data.CurrentPage;
-    StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
-    m_view.SetStatus(StatusPrefix + " Working...");
-    m_timer1.start();
-}
-
-void TSearchRun::FetcherError()
-{
-    if (!acceptDownloadEvent())
-        return;
-    Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)] = {"Invalid URL", 0};
-    ++Data.CurrentPage;
-    m_timer1.start();
+    return counts;
 }
 
 Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 {
-    TMemo& memo = m_view.TextBuffer();
-    const qsizetype start = memo.SelLength() != 0 ? memo.SelStart() + memo.SelLength() : 0;
-    const qsizetype q = memo.FindText(Keyword, start, memo.Length(), m_view.CaseSensitive());
+    const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
+    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_caseSensitive);
     if (q < 0)
         return -1;
-    memo.SetSelStart(q);
-    memo.SetSelLength(Keyword.size());
+    m_memo.SetSelStart(q);
+    m_memo.SetSelLength(Keyword.size());
     return static_cast<Integer>(q);
-}
-
-void TSearchRun::Timer1Timer()
-{
-    if (Data.Cancelled)
-        return;
-    m_timer1.stop();
-    const TPageEntry& done = Data.PageTable[static_cast<std::size_t>(Data.CurrentPage - 1)];
-    m_view.SetResultRow(Data.CurrentPage, done.Name, std::to_string(done.Hits));
-    m_view.SetCurrentRow(Data.CurrentPage);
-    const String& next = pageName(Data.CurrentPage);
-    if (!next.empty()) {
-        startDownload(next);
-        return;
-    }
-    m_state = Idle;
-    playSound(2);
-    m_view.SetStatus(StatusPrefix + " Ready.");
-    setButtons(true, false, true);
 }
 
 void TSearchRun::CancelAction()
 {
     Data.Cancelled = true;
-    m_timer1.stop();
+    ++m_generation;
     playSound(4);
     if (CrawlerLive) {
         if (m_crawler)
@@ -386,35 +506,47 @@ void TSearchRun::CancelAction()
         CrawlerLive = false;
     }
     if (FetchActive) {
-        m_fetcher->Cancel();
+        for (THTTPGet* fetcher : m_fetchers)
+            fetcher->Cancel();
         FetchActive = false;
     }
-    m_currentWorker = nullptr;
-    m_downloadDeferred = false;
-    setButtons(true, false, false);
-    m_view.SetStatus(" Search cancelled.");
+    m_view.StatusChanged(" Search cancelled.");
+    m_outcome.kind = TRunOutcome::Cancelled;
     FinishRun();
+}
+
+void TSearchRun::FailStart()
+{
+    m_state = Idle;
+    m_outcome = m_startFailure;
+    playSound(4);
+    if (m_outcome.kind == TRunOutcome::ErrorStatus)
+        m_view.StatusChanged(" " + m_outcome.Address + " answered " +
+                             std::to_string(m_outcome.Status) + ". Ready.");
+    else
+        m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
+                             ". Ready.");
+    m_view.PhaseChanged(IRunView::Phase::Idle);
+    m_view.RunFinished(m_outcome);
 }
 
 void TSearchRun::FinishRun()
 {
     m_state = Idle;
-    m_view.HideProgress();
     setPageNames();
     const auto pages = static_cast<Integer>(Data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
-        const TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
-        m_view.SetResultRow(i + 1, entry.Name, std::to_string(entry.Hits));
-        m_view.SetCurrentRow(i + 1);
-        m_view.SetStatus(" " + std::to_string(i + 1) + " of " + std::to_string(Data.PageCount) +
-                         " pages analyzed. Working...");
+        m_view.RowFilled(i + 1, Data.PageTable[static_cast<std::size_t>(i)]);
+        m_view.StatusChanged(" " + std::to_string(i + 1) + " of " + std::to_string(Data.PageCount) +
+                             " pages analyzed. Working...");
     }
     Data.CurrentPage = pages;
     playSound(2);
     if (Data.Cancelled)
-        m_view.SetStatus(" " + std::to_string(Data.CurrentPage) +
-                         " pages found. Request aborted by user. Ready.");
+        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) +
+                             " pages found. Request aborted by user. Ready.");
     else
-        m_view.SetStatus(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
-    setButtons(true, false, true);
+        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
+    m_view.PhaseChanged(IRunView::Phase::Idle);
+    m_view.RunFinished(m_outcome);
 }

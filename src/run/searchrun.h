@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpget.h"
+#include "memo.h"
 #include "nqtypes.h"
 #include "reportwriter.h"
 #include "runview.h"
@@ -9,14 +10,17 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
+#include <memory>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
-// A scan-and-search run: from the scan button to "Ready." Crawls the site,
-// collects its pages and other links, downloads every page again into
-// "cache.txt", counts the keyword hits and lists them; the report is written
-// from what the run leaves behind. Reaches the window only through its view.
+// A scan-and-search run: from the scan to "Ready." Crawls the site, collects
+// its pages and other links, counts the keyword hits of every page the crawl
+// receives, downloads the pages it did not receive, and lists them all; the
+// report is written from what the run leaves behind. Reaches the window only
+// through its view.
 class TSearchRun : public QObject
 {
     Q_OBJECT
@@ -29,18 +33,29 @@ public:
         Fetching,
     };
 
-    explicit TSearchRun(IRunView& view, QObject* owner = nullptr);
+    // textBuffer: where each page's text is searched; it holds the last one.
+    TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner = nullptr);
+    ~TSearchRun() override;
 
-    // Entry points from the window; none lets an exception through.
-    void PassOverBtn1Click(); // scan
-    void PassOverBtn3Click(); // cancel
-    void PassOverBtn2Click(); // report
+    // None lets an exception through: an error is shown and the action ends.
+    void Start();
+    void Cancel();
+    void WriteReport();
+    // Stops the crawl and every download without ending the run, for a
+    // window that is closing.
+    void StopTransfers();
 
     TRunState State() const { return m_state; }
-
-    // The pause between one page's hits and the next page's download.
-    void SetNextPageDelay(int milliseconds) { m_timer1.setInterval(milliseconds); }
     bool Running() const { return m_state != Idle; }
+    const TRunOutcome& Outcome() const { return m_outcome; }
+
+    // Settings the window does not offer.
+    // False: pages on hosts other than the start host are listed, not fetched.
+    bool FollowOtherHosts = true;
+    // Seconds one transfer may take, in the crawl and in the search.
+    Integer TimeOut = 300;
+    // Transfers at a time in the search phase, as in the crawl.
+    static constexpr int kSearchTransfers = 5;
 
     // What the run leaves behind, and its state.
     TRunData Data;
@@ -50,47 +65,63 @@ public:
     bool FetchActive = false;
     bool FirstLinkPending = false;
     TRuziZidu* Crawler() const { return m_crawler.data(); }
-    THTTPGet* Fetcher() const { return m_fetcher; }
-
-    static constexpr const char* CacheFile = "cache.txt";
 
 private:
+    struct PageCounts
+    {
+        std::vector<Integer> keywordHits;
+    };
+
     void ScanAction();
     void CancelAction();
     void ResetRun();
     void ParseKeywords();
-    void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink);
+    void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
+                          const String& HostName, bool& FollowIfHtmlLink);
+    void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
+    void CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
+                      const String& ErrorMsg);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
-    void FetcherDoneFile();
-    void FetcherError();
-    void Timer1Timer();
-    Integer FindNextKeyword(const QString& Keyword);
     void FinishRun();
+    void FailStart();
 
-    void startDownload(const String& url);
-    bool currentDownload() const;
-    // True for an event of the download the run waits for, in a live run.
-    bool acceptDownloadEvent();
-    void staleDownloadDone();
-    void countHits();
-    void playSound(Integer index);
-    void setButtons(bool scan, bool cancel, bool report);
+    void bindCrawler(TRuziZidu* crawler);
+    void makeFetchers();
+    void dispatchDownloads();
+    void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
+                      const String& body);
+    void fillReadyRows();
+    PageCounts countHits(const String& body);
+    Integer FindNextKeyword(const QString& Keyword);
     void setPageNames();
     const String& pageName(Integer index) const;
+    void playSound(Integer index);
+    void finish(TRunOutcome::Kind kind);
 
     IRunView& m_view;
+    TMemo& m_memo;
     TRunState m_state = Idle;
+    TRunOutcome m_outcome;
     QPointer<TRuziZidu> m_crawler;
-    THTTPGet* m_fetcher;
-    QTimer m_timer1;
+    // The search phase's downloads, made anew for each run so that a stalled
+    // download of an earlier run never holds up this one.
+    std::vector<THTTPGet*> m_fetchers;
+    std::vector<Integer> m_fetcherPage; // the page each fetcher is busy with, -1 idle
+    // Bumped by every start and cancel: completions of another generation are stale.
+    std::uint64_t m_generation = 0;
+    Integer m_nextDownload = 0;
+    std::vector<bool> m_ready; // per table entry: its result is in
+    // Hits of the pages the crawl received, by address.
+    std::unordered_map<String, PageCounts> m_crawlCounts;
+    std::vector<QString> m_keywords; // the keyword list as text to search for
+    bool m_caseSensitive = false;
+    String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
+    bool m_startFailed = false;
+    TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;
     std::unordered_set<String> m_linkKeys;
-    // The download the run is waiting for; another one's events are stale.
-    const QObject* m_currentWorker = nullptr;
-    bool m_downloadDeferred = false;
-    String m_deferredUrl;
 };

@@ -1,11 +1,18 @@
 #include "terminalview.h"
 
 namespace {
-const char* const kDepthNames[] = {"Lowest", "Low", "Normal", "High", "Highest"};
-}
 
-TTerminalView::TTerminalView(Inputs inputs, std::FILE* err, bool redraw)
-    : m_inputs(std::move(inputs)), m_err(err), m_redraw(redraw)
+const char* const kDepthNames[] = {"Lowest", "Low", "Normal", "High", "Highest"};
+constexpr int kBarWidth = 20;
+
+// A terminal can take ten redraws a second; a log wants a line now and then.
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+constexpr auto kLineEvery = std::chrono::seconds(5);
+
+} // namespace
+
+TTerminalView::TTerminalView(Inputs inputs, std::FILE* err, Progress progress)
+    : m_inputs(std::move(inputs)), m_err(err), m_progress(progress)
 {}
 
 String TTerminalView::DepthText() const
@@ -14,23 +21,72 @@ String TTerminalView::DepthText() const
     return i >= 0 && i < 5 ? kDepthNames[i] : "Normal";
 }
 
-std::vector<std::pair<String, String>> TTerminalView::Rows() const
+void TTerminalView::PhaseChanged(Phase phase)
 {
-    std::vector<std::pair<String, String>> rows;
-    for (const auto& [row, cells] : m_rows) {
-        if (row > 0)
-            rows.push_back(cells);
+    if (phase == Phase::Crawling)
+        m_started = std::chrono::steady_clock::now();
+    if (phase == Phase::Searching) {
+        m_searched = 0;
+        m_toSearch = PagesFound ? PagesFound() : 0;
     }
-    return rows;
+    m_phase = phase;
+    if (phase != Phase::Idle)
+        showProgress(true);
 }
 
-void TTerminalView::progress(const String& line)
+void TTerminalView::CrawlProgress(const CrawlFigures& figures)
 {
-    if (!m_redraw)
+    m_figures = figures;
+    showProgress(false);
+}
+
+void TTerminalView::RowFilled(Integer row, const TPageEntry& entry)
+{
+    m_rows[row] = entry;
+    if (m_phase == Phase::Searching) {
+        m_searched = row;
+        showProgress(row == m_toSearch);
+    }
+}
+
+String TTerminalView::progressLine() const
+{
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::steady_clock::now() - m_started)
+                             .count();
+    const String time = " " + std::to_string(elapsed) + "s";
+    const Integer found = PagesFound ? PagesFound() : 0;
+    if (m_phase == Phase::Crawling)
+        return "crawling: " + std::to_string(found) + " pages found, " +
+               std::to_string(m_figures.Done) + " fetched, " +
+               std::to_string(m_figures.Downloading) + " downloading, " +
+               std::to_string(m_figures.InQueue) + " queued, " + std::to_string(m_figures.Errors) +
+               " errors" + time;
+    const Integer total = std::max(m_toSearch, 1);
+    const int filled = static_cast<int>(static_cast<long long>(m_searched) * kBarWidth / total);
+    return "searching: " + std::to_string(m_searched) + " of " + std::to_string(m_toSearch) +
+           " pages analyzed [" + String(static_cast<std::size_t>(filled), '#') +
+           String(static_cast<std::size_t>(kBarWidth - filled), '-') + "]" + time;
+}
+
+void TTerminalView::showProgress(bool force)
+{
+    if (m_progress == Progress::None || m_phase == Phase::Idle)
         return;
-    std::fprintf(m_err, "\r\033[K%s", line.c_str());
+    const auto now = std::chrono::steady_clock::now();
+    const auto every = m_progress == Progress::Redraw
+                           ? std::chrono::duration_cast<std::chrono::milliseconds>(kRedrawEvery)
+                           : std::chrono::duration_cast<std::chrono::milliseconds>(kLineEvery);
+    if (!force && now - m_lastShown < every)
+        return;
+    m_lastShown = now;
+    if (m_progress == Progress::Redraw) {
+        std::fprintf(m_err, "\r\033[K%s", progressLine().c_str());
+        m_progressShown = true;
+    } else {
+        std::fprintf(m_err, "%s\n", progressLine().c_str());
+    }
     std::fflush(m_err);
-    m_progressShown = true;
 }
 
 void TTerminalView::FinishProgress()
@@ -38,36 +94,5 @@ void TTerminalView::FinishProgress()
     if (m_progressShown)
         std::fputs("\r\033[K", m_err);
     m_progressShown = false;
-}
-
-void TTerminalView::SetStatus(const String& text)
-{
-    // On a terminal the rows of the final listing redraw one line instead
-    // of scrolling a line each.
-    const bool listing = text.find(" of ") != String::npos &&
-                         text.find(" pages analyzed. Working...") != String::npos;
-    m_status = text;
-    if (listing && m_redraw) {
-        progress(text.substr(1));
-        return;
-    }
-    FinishProgress();
-    std::fprintf(m_err, "%s\n", text.substr(text.empty() ? 0 : 1).c_str());
     std::fflush(m_err);
-}
-
-void TTerminalView::SetResultRow(Integer row, const String& name, const String& hits)
-{
-    m_rows[row] = {name, hits};
-    if (PageTotal)
-        progress("searching: " + std::to_string(row) + " of " + std::to_string(PageTotal()) +
-                 " pages analysed");
-}
-
-void TTerminalView::CrawlProgress(Integer inQueue, Integer downloading, Integer done,
-                                  Integer errors, Integer retries)
-{
-    progress("crawling: " + std::to_string(inQueue) + " queued, " + std::to_string(downloading) +
-             " downloading, " + std::to_string(done) + " done, " + std::to_string(errors) +
-             " errors, " + std::to_string(retries) + " retries");
 }

@@ -2,14 +2,16 @@
 
 #include "runview.h"
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <vector>
 
-// The run's view on a terminal: the inputs come from the command line, the
-// status texts and a progress line go to standard error, and the result
-// grid is kept for printing at the end. No sound, no browser.
+// The run's view on a terminal: the inputs come from the command line,
+// progress goes to standard error (one line redrawn in place on a terminal,
+// a line now and then elsewhere when asked for), and the results are kept
+// for printing at the end. No sound, no browser.
 class TTerminalView : public IRunView
 {
 public:
@@ -20,14 +22,21 @@ public:
         Integer depthIndex = -1; // the crawler's own depth
         bool caseSensitive = false;
     };
+    enum class Progress
+    {
+        None,
+        Redraw, // a terminal: one line, redrawn
+        Lines,  // a log: a line at most every few seconds
+    };
 
-    TTerminalView(Inputs inputs, std::FILE* err, bool redraw);
+    TTerminalView(Inputs inputs, std::FILE* err, Progress progress);
 
-    // The grid's result rows, in row order.
-    std::vector<std::pair<String, String>> Rows() const;
+    // The result rows in row order; a row not filled yet has an empty entry.
+    const std::map<Integer, TPageEntry>& Rows() const { return m_rows; }
     const String& Status() const { return m_status; }
-    // Pages the search phase has to go through, for the progress line.
-    std::function<Integer()> PageTotal;
+    const TRunOutcome& Outcome() const { return m_outcome; }
+    // Pages found so far, for the progress line.
+    std::function<Integer()> PagesFound;
 
     String AddressText() const override { return m_inputs.address; }
     void SetAddressText(const String& text) override { m_inputs.address = text; }
@@ -35,35 +44,32 @@ public:
     Integer DepthIndex() const override { return m_inputs.depthIndex; }
     String DepthText() const override;
     bool CaseSensitive() const override { return m_inputs.caseSensitive; }
-    std::vector<String> History() const override { return m_history; }
-    void AppendHistory(const String& address) override { m_history.push_back(address); }
-    void SetStatus(const String& text) override;
-    void ClearResultRows() override { m_rows.clear(); }
-    void SetResultRow(Integer row, const String& name, const String& hits) override;
-    void SetCurrentRow(Integer) override {}
-    void SetButtonEnabled(Button, bool) override {}
-    void SetBar(Bar, Integer) override {}
-    void ShowProgress() override {}
-    void HideProgress() override {}
-    void FlipPictures() override {}
-    void PlaySound(Integer) override {}
-    TMemo& TextBuffer() override { return m_memo; }
-    void OpenResultsPage() override {}
-    void CrawlProgress(Integer inQueue, Integer downloading, Integer done, Integer errors,
-                       Integer retries) override;
+
+    void PhaseChanged(Phase phase) override;
+    void StatusChanged(const String& text) override { m_status = text; }
+    void ResultsCleared() override { m_rows.clear(); }
+    void CrawlProgress(const CrawlFigures& figures) override;
+    void RowFilled(Integer row, const TPageEntry& entry) override;
+    void RunFinished(const TRunOutcome& outcome) override { m_outcome = outcome; }
 
     // Ends the progress line so that what follows starts on a line of its own.
     void FinishProgress();
 
 private:
-    void progress(const String& line);
+    void showProgress(bool force);
+    String progressLine() const;
 
     Inputs m_inputs;
     std::FILE* m_err;
-    bool m_redraw;
+    Progress m_progress;
+    Phase m_phase = Phase::Idle;
+    CrawlFigures m_figures;
+    Integer m_searched = 0;
+    Integer m_toSearch = 0;
     bool m_progressShown = false;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastShown{};
     String m_status;
-    std::vector<String> m_history;
-    std::map<Integer, std::pair<String, String>> m_rows;
-    TMemo m_memo;
+    TRunOutcome m_outcome;
+    std::map<Integer, TPageEntry> m_rows;
 };

@@ -59,26 +59,35 @@ int number(const std::string& text)
     return ok ? value : -1;
 }
 
-// The hits column must start at the same place on every line, header included.
-Rows parseTable(const std::string& text)
+// Columns are right-aligned: each ends at the same place on every line,
+// header included. Rows as (address, total); "-" for a page not searched.
+Rows parseTable(const std::string& text, const std::vector<std::string>& header)
 {
     Rows rows;
     std::istringstream in(text);
     std::string line;
-    std::size_t column = std::string::npos;
+    std::vector<std::size_t> ends;
     while (std::getline(in, line)) {
-        const std::size_t at = line.find_last_of(' ') + 1;
-        EXPECT_TRUE(at >= 3 && line.compare(at - 2, 2, "  ") == 0) << line;
-        EXPECT_TRUE(column == std::string::npos || at == column) << line;
-        const std::string address = line.substr(0, line.find_last_not_of(' ', at - 1) + 1);
-        if (column == std::string::npos) {
-            EXPECT_EQ(address + "  " + line.substr(at), "Address  Hits");
-        } else {
-            rows.emplace_back(address, number(line.substr(at)));
+        std::vector<std::string> cells;
+        std::vector<std::size_t> cellEnds;
+        std::istringstream words(line);
+        std::string word;
+        while (words >> word) {
+            cells.push_back(word);
+            cellEnds.push_back(line.find(word, cellEnds.empty() ? 0 : cellEnds.back()) +
+                               word.size());
         }
-        column = at;
+        cellEnds.erase(cellEnds.begin()); // the address column is left-aligned
+        if (ends.empty()) {
+            EXPECT_EQ(cells, header) << line;
+            ends = cellEnds;
+            continue;
+        }
+        EXPECT_EQ(cellEnds, ends) << line;
+        if (cells.size() >= 2)
+            rows.emplace_back(cells[0], number(cells[1]));
     }
-    EXPECT_NE(column, std::string::npos) << "no header line";
+    EXPECT_FALSE(ends.empty()) << "no header line";
     return rows;
 }
 
@@ -117,11 +126,15 @@ Rows parseCsv(const std::string& text)
     auto records = readCsv(text);
     if (records.empty())
         records.emplace_back();
-    EXPECT_EQ(records[0], (std::vector<std::string>{"address", "hits"})) << text;
+    EXPECT_EQ(std::vector<std::string>(records[0].begin(),
+                                       records[0].begin() +
+                                           std::min<std::ptrdiff_t>(3, std::ssize(records[0]))),
+              (std::vector<std::string>{"address", "status", "total"}))
+        << text;
     Rows rows;
     for (std::size_t i = 1; i < records.size(); ++i) {
-        EXPECT_EQ(records[i].size(), 2u) << "record " << i;
-        rows.emplace_back(records[i].front(), number(records[i].back()));
+        EXPECT_EQ(records[i].size(), records[0].size()) << "record " << i;
+        rows.emplace_back(records[i].front(), number(records[i].at(2)));
     }
     return rows;
 }
@@ -135,8 +148,10 @@ Rows parseJson(const std::string& text)
     Rows rows;
     for (const QJsonValue& value : doc.array()) {
         const QJsonObject row = value.toObject();
-        EXPECT_EQ(row.size(), 2);
-        EXPECT_TRUE(row.value("address").isString() && row.value("hits").isDouble()) << text;
+        EXPECT_EQ(row.size(), 4);
+        EXPECT_TRUE(row.value("address").isString() && row.value("status").isString() &&
+                    row.value("keywords").isObject())
+            << text;
         rows.emplace_back(row.value("address").toString().toStdString(),
                           row.value("hits").toInt(-1));
     }
@@ -183,15 +198,22 @@ TEST_F(Cli, EveryFormatListsTheSamePagesAndHits)
 {
     const Outcome table = runCli(search({}));
     EXPECT_EQ(table.exitCode, 0) << table.err;
-    EXPECT_EQ(parseTable(table.out), rows(4, 0, 1));
+    EXPECT_EQ(parseTable(table.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1));
 
-    const Outcome csv = runCli(search({"--format", "csv"}));
+    // Each keyword's count beside the total.
+    const Outcome csv = runCli(search({"-f", "csv"}));
     EXPECT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_EQ(parseCsv(csv.out), rows(4, 0, 1)) << csv.out;
+    const auto records = readCsv(csv.out);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0], (std::vector<std::string>{"address", "status", "total", "quarry", "aa"}));
+    EXPECT_EQ(records[1], (std::vector<std::string>{server.url("/a.htm"), "ok", "4", "2", "2"}));
 
-    const Outcome json = runCli(search({"--format", "json"}));
+    const Outcome json = runCli(search({"--format=json"}));
     EXPECT_EQ(json.exitCode, 0) << json.err;
     EXPECT_EQ(parseJson(json.out), rows(4, 0, 1)) << json.out;
+    EXPECT_NE(json.out.find("\"keywords\": {\"quarry\": 1, \"aa\": 0}"), std::string::npos)
+        << json.out;
 }
 
 TEST_F(Cli, CaseOptionCountsOnlyExactCase)
@@ -205,19 +227,17 @@ TEST_F(Cli, WithoutKeywordsThePagesAreListedWithoutHits)
 {
     const Outcome r = runCli({"--depth", "1", "--format", "csv", url("/index.htm")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(parseCsv(r.out), rows(0, 0, 0));
+    // Nothing was searched for, so no page has a count.
+    EXPECT_EQ(parseCsv(r.out), rows(-1, -1, -1));
+    EXPECT_NE(r.out.find(",not searched,\r\n"), std::string::npos) << r.out;
 }
 
-TEST_F(Cli, StatusTextsGoToStderrOneALine)
+TEST_F(Cli, OffATerminalOnlyTheFinalStatusGoesToStderr)
 {
     const Outcome r = runCli(search({"--format", "json"}));
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "Analyzing site...\n"
-                     "Searching for: quarry aa\n"
-                     "1 pages analyzed. Working...\n"
-                     "2 pages analyzed. Working...\n"
-                     "3 pages analyzed. Working...\n"
-                     "3 pages analyzed. Ready.\n");
+    EXPECT_EQ(r.err, "3 pages analyzed. Ready.\n");
+    EXPECT_EQ(runCli(search({"-q"})).err, "");
 }
 
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
@@ -227,7 +247,7 @@ TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
     // Relative to where the command is started, not to its own working folder.
     const Outcome r = runCli(search({"--report", "out/report"}), {}, base.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(parseTable(r.out), rows(4, 0, 1));
+    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1));
 
     const QDir dir(base.filePath("out/report"));
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm", "qlogo.gif"})
@@ -257,29 +277,100 @@ TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
         });
     ASSERT_TRUE(interrupted) << "slow.htm was never requested";
     EXPECT_EQ(r.exitCode, 130) << r.err;
-    EXPECT_EQ(parseCsv(r.out), (Rows{{server.url("/a.htm"), 0}, {server.url("/slow.htm"), 0}}));
+    // Never searched: no count at all, not 0.
+    const auto records = readCsv(r.out);
+    EXPECT_EQ(records, (std::vector<std::vector<std::string>>{
+                           {"address", "status", "total", "quarry"},
+                           {server.url("/a.htm"), "not searched", "", ""},
+                           {server.url("/slow.htm"), "not searched", "", ""}}));
 }
 
-TEST(CliArguments, BadArgumentsExitTwoWithTheUsage)
+TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
 {
     const QString address = QStringLiteral("http://127.0.0.1:9/index.htm");
-    const std::vector<QStringList> cases = {
-        {"--depth", "0", address},  {"--depth", "6", address},    {"--depth", "x", address},
-        {"--bogus", address},       {"--format", "xml", address}, {},
-        {"--case", "--depth", "2"},
+    const struct
+    {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{"--depth", "0", address}, "invalid depth '0'"},
+        {{"--depth=6", address}, "invalid depth '6'"},
+        {{"-d", "x", address}, "invalid depth 'x'"},
+        {{"--bogus", address}, "unrecognized option '--bogus'"},
+        {{"-z", address}, "invalid option -- 'z'"},
+        {{"--format", "xml", address}, "invalid format 'xml'"},
+        {{"--timeout", "0", address}, "invalid timeout '0'"},
+        {{"--case=yes", address}, "'--case' doesn't allow an argument"},
+        {{}, "missing ADDRESS"},
+        {{"--case", "--depth"}, "'--depth' requires an argument"},
     };
-    for (const QStringList& args : cases) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        const Outcome r = runCli(args);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = runCli(c.args);
         EXPECT_EQ(r.exitCode, 2);
-        EXPECT_EQ(r.err.rfind("usage: netquarry-cli", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind("netquarry-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\nTry 'netquarry-cli --help' for more information.\n"),
+                  std::string::npos)
+            << r.err;
         EXPECT_EQ(r.out, "");
     }
 }
 
-TEST(CliArguments, RefusedAddressExitsOneWithTheCrawlersMessage)
+TEST(CliArguments, VersionAndHelpExitZero)
 {
-    const Outcome r = runCli({"http://", "quarry"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Invalid Url : http://"), std::string::npos) << r.err;
+    for (const char* option : {"-V", "--version"}) {
+        const Outcome r = runCli({option});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, "netquarry-cli " NQ_VERSION "\n");
+    }
+    const Outcome help = runCli({"-h"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: netquarry-cli [OPTION]... ADDRESS", 0), 0u) << help.out;
+}
+
+TEST(CliArguments, FailedStartsSayWhyAndExitAsWgetDoes)
+{
+    LoopbackServer server;
+    Reply gone = Reply::html("no such page");
+    gone.status = 404;
+    gone.reason = "Not Found";
+    server.serve("/gone.htm", gone);
+    std::uint16_t closedPort = 0;
+    {
+        const LoopbackServer closed;
+        closedPort = closed.port();
+    }
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+    const struct
+    {
+        std::string address;
+        int exitCode;
+        std::string says;
+    } cases[] = {
+        {"http://", 1, "netquarry-cli: Invalid Url : http://\n"},
+        {refused, 4, "netquarry-cli: " + refused + ": Connection refused\n"},
+        {server.url("/gone.htm"), 8,
+         "netquarry-cli: " + server.url("/gone.htm") + ": the server answered 404\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        // "--" lets an operand start with "-".
+        const Outcome r = runCli({"--timeout=5", "--", QString::fromStdString(c.address), "-x"});
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.err, c.says);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(Cli, AReportThatCannotBeWrittenExitsThree)
+{
+    const QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    QFile blocker(base.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const Outcome r = runCli(search({"-o", base.filePath("file/report")}));
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1))
+        << "the results are printed all the same";
 }

@@ -2,17 +2,27 @@
 
 #include "runview.h"
 
+#include <algorithm>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace nqtest {
 
-// Records what a run shows, as a user would see it, and answers with the
-// inputs a test sets.
+// Records what a run shows, as a user of the window would see it (buttons,
+// bars, grid, status), and answers with the inputs a test sets.
 class FakeRunView : public IRunView
 {
 public:
+    enum Button
+    {
+        ScanButton,
+        PasteButton,
+        CancelButton,
+        ReportButton,
+    };
+
     String address;
     String keywords;
     Integer depthIndex = -1;
@@ -21,17 +31,17 @@ public:
     std::vector<String> history;
     String status;
     std::vector<String> statusLog;
-    std::map<Integer, std::pair<String, String>> rows;
+    std::map<Integer, TPageEntry> entries;
     Integer currentRow = 0;
     std::map<Button, bool> enabled{
         {ScanButton, true}, {PasteButton, true}, {CancelButton, true}, {ReportButton, true}};
-    std::map<Bar, Integer> bars;
+    CrawlFigures figures;
     bool progressShown = false;
     int flips = 0;
     std::vector<Integer> sounds;
     bool soundsFail = false;
     int reportsOpened = 0;
-    TMemo memo;
+    std::vector<TRunOutcome> outcomes;
 
     String AddressText() const override { return address; }
     void SetAddressText(const String& text) override { address = text; }
@@ -41,29 +51,37 @@ public:
     bool CaseSensitive() const override { return caseSensitive; }
     std::vector<String> History() const override { return history; }
     void AppendHistory(const String& text) override { history.push_back(text); }
-    void SetStatus(const String& text) override
+
+    void PhaseChanged(Phase phase) override
+    {
+        const bool idle = phase == Phase::Idle;
+        if (phase != Phase::Searching) {
+            enabled[ScanButton] = enabled[PasteButton] = idle;
+            enabled[CancelButton] = !idle;
+            enabled[ReportButton] = idle;
+        }
+        progressShown = phase == Phase::Crawling;
+    }
+    void StatusChanged(const String& text) override
     {
         status = text;
         statusLog.push_back(text);
     }
-    void ClearResultRows() override { rows.clear(); }
-    void SetResultRow(Integer row, const String& name, const String& hits) override
+    void ResultsCleared() override { entries.clear(); }
+    void PageFound(const String&) override { ++flips; }
+    void CrawlProgress(const CrawlFigures& f) override { figures = f; }
+    void RowFilled(Integer row, const TPageEntry& entry) override
     {
-        rows[row] = {name, hits};
+        entries[row] = entry;
+        currentRow = row;
     }
-    void SetCurrentRow(Integer row) override { currentRow = row; }
-    void SetButtonEnabled(Button button, bool on) override { enabled[button] = on; }
-    void SetBar(Bar bar, Integer value) override { bars[bar] = value; }
-    void ShowProgress() override { progressShown = true; }
-    void HideProgress() override { progressShown = false; }
-    void FlipPictures() override { ++flips; }
+    void RunFinished(const TRunOutcome& outcome) override { outcomes.push_back(outcome); }
     void PlaySound(Integer index) override
     {
         sounds.push_back(index);
         if (soundsFail)
             throw std::runtime_error("no sound device");
     }
-    TMemo& TextBuffer() override { return memo; }
     void OpenResultsPage() override { ++reportsOpened; }
 
     // The buttons as "scan paste cancel report", 1 for enabled.
@@ -74,13 +92,21 @@ public:
             out += enabled.at(b) ? '1' : '0';
         return out;
     }
+    // One result row as the grid shows it: name and hits.
+    std::pair<String, String> row(Integer r) const
+    {
+        const auto it = entries.find(r);
+        if (it == entries.end())
+            return {};
+        return {it->second.Name, std::to_string(it->second.Hits)};
+    }
     // Result rows 1.. as "name=hits" lines.
     std::vector<std::string> grid() const
     {
         std::vector<std::string> out;
-        for (const auto& [row, cells] : rows) {
+        for (const auto& [row, entry] : entries) {
             if (row > 0)
-                out.push_back(cells.first + "=" + cells.second);
+                out.push_back(entry.Name + "=" + std::to_string(entry.Hits));
         }
         return out;
     }

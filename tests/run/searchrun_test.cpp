@@ -72,7 +72,7 @@ protected:
     ~Run() override
     {
         if (run.Running())
-            run.PassOverBtn3Click();
+            run.Cancel();
         server.releaseStalls();
         EXPECT_TRUE(nqtest::WaitForWorkers());
         QDir::setCurrent(m_previousDir);
@@ -80,7 +80,7 @@ protected:
 
     void scanToTheEnd()
     {
-        run.PassOverBtn1Click();
+        run.Start();
         ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(30)));
     }
     std::string url(const std::string& path) const { return server.url(path); }
@@ -95,14 +95,15 @@ protected:
     LoopbackServer server;
     MessageCapture messages;
     FakeRunView view;
-    TSearchRun run{view};
+    TMemo memo;
+    TSearchRun run{view, memo};
 };
 
 } // namespace
 
 TEST_F(Run, WholeRunListsPagesHitsAndStatus)
 {
-    run.PassOverBtn1Click();
+    run.Start();
     EXPECT_EQ(view.address, url("/index.htm")) << "the address gets its http:// prefix";
     EXPECT_EQ(run.SiteRoot, url(""));
     EXPECT_EQ(view.buttons(), "0010");
@@ -127,8 +128,9 @@ TEST_F(Run, WholeRunListsPagesHitsAndStatus)
     EXPECT_FALSE(view.progressShown);
     EXPECT_GT(view.flips, 0);
     EXPECT_EQ(view.history, std::vector<String>{url("/index.htm")});
-    EXPECT_EQ(readFile(QStringLiteral("cache.txt")), "nothing to see")
-        << "the last good page stays in the cache file";
+    EXPECT_EQ(view.entries[1].KeywordHits, (std::vector<Integer>{2, 2}));
+    EXPECT_EQ(view.entries[3].State, TPageState::Failed);
+    EXPECT_EQ(view.entries[3].Address, url("/broken.htm"));
     EXPECT_TRUE(messages.messages().empty());
 }
 
@@ -153,8 +155,8 @@ TEST_F(Run, KeywordRules)
         view.caseSensitive = row.caseSensitive;
         scanToTheEnd();
         EXPECT_EQ(run.Data.KeywordList.size(), row.keywordCount);
-        EXPECT_EQ(view.rows[1], (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
-        EXPECT_EQ(view.rows[2].second, "0");
+        EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
+        EXPECT_EQ(view.row(2).second, "0");
     }
     EXPECT_EQ(view.history.size(), 1U) << "the same address is kept once";
 }
@@ -178,12 +180,12 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slow.htm'>s</a>"));
     view.address = url("/start.htm");
     view.depthIndex = 1; // the links are followed, and the slow page holds the crawl
-    run.PassOverBtn1Click();
+    run.Start();
     TRuziZidu* first = run.Crawler();
     ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
     ASSERT_TRUE(run.Running());
 
-    run.PassOverBtn3Click();
+    run.Cancel();
     EXPECT_EQ(view.status, " 2 pages found. Request aborted by user. Ready.");
     EXPECT_TRUE(statusSeen(" Search cancelled."));
     EXPECT_EQ(view.grid(),
@@ -202,7 +204,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
     EXPECT_EQ(second->DepthSearchLevel(), 3);
-    EXPECT_EQ(view.rows[1], (std::pair<String, String>{url("/a.htm"), "4"}));
+    EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), "4"}));
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
 }
 
@@ -213,25 +215,25 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slowpage.htm'>s</a>"
                                            "<a href='b.htm'>b</a>"));
     view.address = url("/start.htm");
-    run.PassOverBtn1Click();
-    ASSERT_TRUE(
-        PumpUntil([this] { return run.State() == TSearchRun::Fetching && view.rows.size() == 1; }));
+    run.Start();
+    ASSERT_TRUE(PumpUntil(
+        [this] { return run.State() == TSearchRun::Fetching && view.entries.size() == 1; }));
     ASSERT_TRUE(PumpUntil([this] {
         const auto requests = server.requests();
         return std::any_of(requests.begin(), requests.end(),
                            [](const auto& r) { return r.target == "/slowpage.htm"; });
     }));
 
-    run.PassOverBtn3Click();
+    run.Cancel();
     EXPECT_EQ(view.grid(),
               (std::vector<std::string>{url("/a.htm") + "=4", url("/slowpage.htm") + "=0",
                                         url("/b.htm") + "=0"}));
     EXPECT_EQ(view.status, " 3 pages found. Request aborted by user. Ready.");
 
-    // The cancelled download is still blocked; the next run waits for it
-    // to end instead of losing its first page.
+    // The cancelled download is still blocked; the next run does not wait
+    // for it.
     view.address = url("/index.htm");
-    run.PassOverBtn1Click();
+    run.Start();
     ASSERT_TRUE(PumpUntil([this] { return run.State() == TSearchRun::Fetching; }));
     server.releaseStalls();
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
@@ -243,7 +245,7 @@ TEST_F(Run, RunsThatFindNothingEnd)
 {
     // A start address the crawler refuses.
     view.address = "http://[::1/x";
-    run.PassOverBtn1Click();
+    run.Start();
     EXPECT_FALSE(run.Running());
     ASSERT_EQ(messages.texts().size(), 1U);
     EXPECT_EQ(messages.texts()[0], "Invalid Url : http://[::1/x");
@@ -267,10 +269,10 @@ TEST_F(Run, RunsThatFindNothingEnd)
 
 TEST_F(Run, CancelBeforeAnyScan)
 {
-    run.PassOverBtn3Click();
+    run.Cancel();
     EXPECT_TRUE(view.grid().empty());
     EXPECT_EQ(view.status, " 0 pages found. Request aborted by user. Ready.");
-    EXPECT_FALSE(view.enabled[IRunView::CancelButton]);
+    EXPECT_FALSE(view.enabled[FakeRunView::CancelButton]);
 }
 
 TEST_F(Run, AddressPrefixAndSiteRoot)
@@ -291,11 +293,11 @@ TEST_F(Run, AddressPrefixAndSiteRoot)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed);
         view.address = row.typed;
-        run.PassOverBtn1Click();
+        run.Start();
         EXPECT_EQ(view.address, row.shown);
         EXPECT_EQ(run.SiteRoot, row.root);
         if (run.Running())
-            run.PassOverBtn3Click();
+            run.Cancel();
     }
 }
 
@@ -318,15 +320,15 @@ TEST_F(Run, GrowsBeyondTheFixedTable)
     view.keywords = "";
     scanToTheEnd();
     EXPECT_EQ(view.status, " 1100 pages found. Ready.");
-    EXPECT_EQ(view.rows.size(), 1100U);
-    EXPECT_EQ(view.rows[1100].first, url("/p1099.htm"));
+    EXPECT_EQ(view.entries.size(), 1100U);
+    EXPECT_EQ(view.row(1100).first, url("/p1099.htm"));
 }
 
 TEST_F(Run, ReportOfASmallRun)
 {
     scanToTheEnd();
     view.sounds.clear();
-    run.PassOverBtn2Click();
+    run.WriteReport();
     EXPECT_EQ(view.sounds, std::vector<Integer>{3});
     EXPECT_EQ(run.Data.HitPageCount, 1);
     EXPECT_EQ(view.reportsOpened, 1);
@@ -334,7 +336,7 @@ TEST_F(Run, ReportOfASmallRun)
         SCOPED_TRACE(name);
         EXPECT_EQ(readFile(QString::fromLatin1(name)), expectedPage(name, server.port()));
     }
-    run.PassOverBtn2Click();
+    run.WriteReport();
     EXPECT_EQ(run.Data.HitPageCount, 1) << "counted afresh each time";
 }
 
@@ -342,8 +344,8 @@ TEST_F(Run, ReportAfterCancelAndWithoutHits)
 {
     view.keywords = "absent";
     scanToTheEnd();
-    run.PassOverBtn3Click();
-    run.PassOverBtn2Click();
+    run.Cancel();
+    run.WriteReport();
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_NE(results.find("<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request "
                            "aborted by\r\nuser.)</B></FONT></P>\r\n"),
@@ -357,9 +359,10 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 {
     view.keywords = "<script>alert('x')</script> & caf\xC3\xA9";
     view.address = "http://h/\"><b>";
-    run.Data.PageTable[0] = {"http://h/\"><script>evil()</script>", 2};
+    run.Data.PageTable[0].Name = "http://h/\"><script>evil()</script>";
+    run.Data.PageTable[0].Hits = 2;
     run.Data.LinkList = {"http://h/a?x=1&y=<2>"};
-    run.PassOverBtn2Click();
+    run.WriteReport();
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.find("<script>"), std::string::npos);
     EXPECT_EQ(results.find("<b>"), std::string::npos);
@@ -377,7 +380,7 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 TEST_F(Run, AFailedReportWriteStopsTheReport)
 {
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
-    run.PassOverBtn2Click();
+    run.WriteReport();
     ASSERT_EQ(messages.texts().size(), 1U);
     EXPECT_EQ(messages.texts()[0], "Cannot create file pagelist.htm");
     const std::string results = readFile(QStringLiteral("results.htm"));
