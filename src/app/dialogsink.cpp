@@ -1,4 +1,5 @@
 #include "dialogsink.h"
+#include "textdecode.h"
 
 #include "messagebox.h"
 
@@ -14,8 +15,7 @@ void InstallDialogMessageSink()
         else if (kind == TMsgKind::Error)
             icon = QMessageBox::Critical;
         // No parent: the box is centred on the screen, not on a window.
-        QMessageBox box(icon, QApplication::applicationDisplayName(),
-                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+        QMessageBox box(icon, QApplication::applicationDisplayName(), DecodeWebText(text),
                         QMessageBox::Ok);
         box.exec();
     });

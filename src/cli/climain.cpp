@@ -5,6 +5,7 @@
 #include "reportwriter.h"
 #include "searchrun.h"
 #include "terminalview.h"
+#include "textdecode.h"
 #include "wininet.h"
 #include "workerthread.h"
 
@@ -70,12 +71,6 @@ struct Options
     Integer timeout = 300;
     String caFile;
 };
-
-String toText(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return String(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 [[noreturn]] void badArguments(const String& what)
 {
@@ -173,10 +168,10 @@ Options parseArguments(const QStringList& args)
     std::vector<String> operands;
     bool optionsEnded = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
-        const String arg = toText(args[i]);
+        const String arg = ToUtf8(args[i]);
         const auto next = [&]() -> std::optional<String> {
             if (i + 1 < args.size())
-                return toText(args[++i]);
+                return ToUtf8(args[++i]);
             return std::nullopt;
         };
         if (optionsEnded || arg == "-" || arg.size() < 2 || arg[0] != '-') {
@@ -404,7 +399,7 @@ int main(int argc, char* argv[])
 
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
-                                  : QDir(QString::fromStdString(options.reportDir)).absolutePath();
+                                  : QDir(DecodeWebText(options.reportDir)).absolutePath();
     // The run works in a folder of its own, removed on every exit.
     const QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
@@ -469,7 +464,7 @@ int main(int argc, char* argv[])
             if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
                 !TReportWriter::WriteLogo(reportDir)) {
                 std::fprintf(stderr, "%s: cannot write into %s\n", kProgram,
-                             reportDir.toLocal8Bit().constData());
+                             ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
                 // The report's own failures are shown by the message routine.

@@ -3,6 +3,7 @@
 #include "uithread.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -35,4 +36,19 @@ void ShowMessageBox(const String& text, TMsgKind kind)
 MessageSink SetMessageSink(MessageSink newSink)
 {
     return std::exchange(sink(), std::move(newSink));
+}
+
+void HandleCurrentException() noexcept
+{
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            ShowMessageBox(e.what(), TMsgKind::Error);
+        } catch (...) {
+            ShowMessageBox("Unknown error", TMsgKind::Error);
+        }
+    } catch (...) {
+        // A failing message sink must not take the event loop down with it.
+    }
 }

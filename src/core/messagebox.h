@@ -23,3 +23,7 @@ void ShowMessageBox(const String& text, TMsgKind kind);
 // when no application object exists). Without a sink, messages go to stderr.
 using MessageSink = std::function<void(const String& text, TMsgKind kind)>;
 MessageSink SetMessageSink(MessageSink sink);
+
+// The application's default handler: call it from a catch block at an entry
+// point from the event loop. It shows the exception's message and returns.
+void HandleCurrentException() noexcept;

@@ -4,10 +4,9 @@
 
 #include <QString>
 
-// Bytes from the web as text: UTF-8 when they are valid UTF-8, otherwise
-// Windows-1252 (which every byte sequence is).
+// The one bridge between 8-bit String and QString. A String is taken as
+// UTF-8 when it is valid UTF-8 and as Windows-1252 otherwise (which every
+// byte sequence is): the user's texts are UTF-8, and what pages write may be
+// either. Text goes back as UTF-8.
 QString DecodeWebText(const String& bytes);
-
-// Text as UTF-8 bytes, the form in which texts travel between the controls
-// and the run.
 String ToUtf8(const QString& text);

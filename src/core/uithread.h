@@ -12,7 +12,3 @@ void RunOnUiThreadAndWait(std::function<void()> fn);
 
 // True on the application object's thread, or when there is none.
 bool IsUiThread();
-
-// The application's default handler: call it from a catch block at an entry
-// point from the event loop. It shows the exception's message and returns.
-void HandleCurrentException() noexcept;

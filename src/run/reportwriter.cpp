@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // Resources of a static library are registered by name, outside any
@@ -40,12 +43,31 @@ public:
         }
     }
 
-    ReportFile& operator<<(const String& line)
+    // Writes a fixed block of lines, each ending in CR LF, with every {name}
+    // replaced by its text.
+    void Block(std::string_view text,
+               std::initializer_list<std::pair<std::string_view, String>> fields = {})
     {
-        const String text = line + "\r\n";
-        if (std::fwrite(text.data(), 1, text.size(), m_file.get()) != text.size())
+        String out;
+        out.reserve(text.size() + 64);
+        for (std::size_t i = 0; i < text.size();) {
+            if (text[i] == '{') {
+                const auto close = text.find('}', i);
+                const std::string_view name = text.substr(i + 1, close - i - 1);
+                for (const auto& [field, value] : fields) {
+                    if (field == name)
+                        out += value;
+                }
+                i = close + 1;
+            } else if (text[i] == '\n') {
+                out += "\r\n";
+                ++i;
+            } else {
+                out += text[i++];
+            }
+        }
+        if (std::fwrite(out.data(), 1, out.size(), m_file.get()) != out.size())
             throw EInOutError::FromErrno(errno);
-        return *this;
     }
 
     void Close()
@@ -58,119 +80,150 @@ private:
     CFile m_file;
 };
 
-void writeHead(ReportFile& f)
-{
-    f << "<HTML>"
-      << "<HEAD>"
-      << "<TITLE>Netquarry search results</TITLE>"
-      << "</HEAD>"
-      << "<BODY BGCOLOR=\"#0080FF\">";
-}
+// The pages keep the line breaks, mid-tag too, of the pages this report has
+// always written.
+constexpr std::string_view kHead = R"(<HTML>
+<HEAD>
+<TITLE>Netquarry search results</TITLE>
+</HEAD>
+<BODY BGCOLOR="#0080FF">
+)";
+
+constexpr std::string_view kFooter =
+    R"(<P ALIGN="CENTER"><FONT SIZE="-1" FACE="Arial" COLOR="#FFFF00">This page was
+generated with Netquarry{credit}</FONT></P>
+<P ALIGN="CENTER"><A HREF="{site}"
+TARGET="new"><IMG SRC="qlogo.gif" ALT="{logo}" BORDER="0"></A></P>
+</BODY>
+</HTML>
+)";
+
+constexpr std::string_view kItem =
+    R"(<LI><FONT FACE="Arial" COLOR="#FFFFFF"><B><A HREF="{address}" TARGET="new"><FONT
+COLOR="#FFFF00">{text}</FONT></A></B></FONT></LI>
+)";
+
+constexpr std::string_view kListHeading = R"(<P ALIGN="LEFT"><FONT FACE="Arial"><B><FONT SIZE="+3"
+COLOR="#FFFFFF">Netquarry search results<FONT FACE="Arial"
+COLOR="#FFFFFF"><B></B></FONT></FONT></B></FONT></P>
+<P ALIGN="LEFT"><FONT FACE="Arial"><B><FONT COLOR="#FFFFFF">Scanned pages
+related to: {address}</FONT></B></FONT></P>
+)";
+
+constexpr std::string_view kResultsTitle =
+    R"(<P ALIGN="CENTER"><FONT FACE="Arial"><B><FONT SIZE="+3"
+COLOR="#FFFFFF">Netquarry search results</FONT></B></FONT></P>
+)";
+
+constexpr std::string_view kAborted =
+    R"(<P ALIGN="CENTER"><FONT COLOR="#FFFFFF" FACE="Arial"><B>(Request aborted by
+user.)</B></FONT></P>
+)";
+
+constexpr std::string_view kListLink =
+    R"(<B><P ALIGN="CENTER"><FONT FACE="Arial" COLOR="#FFFFFF"><B><A HREF="{file}"><FONT
+COLOR="#FFFF00">Click here</FONT></A> to view {list}.</B></FONT></B>
+<FONT FACE="Arial" COLOR="#FFFFFF"><B></B></FONT><BR>
+<BR>
+)";
+
+constexpr std::string_view kSummary = R"(<BLOCKQUOTE><TABLE WIDTH="81%">
+<TR>
+<TD WIDTH="212" ALIGN="RIGHT"><FONT FACE="Arial" COLOR="#FFFFFF"><B>Scanned
+pages related to:</B></FONT><BR>
+<BR>
+<FONT FACE="Arial" COLOR="#FFFFFF"><B> </B></FONT></TD>
+<TD WIDTH="380" VALIGN="TOP"><FONT FACE="Arial"><B><FONT
+COLOR="#FFFFFF">{address}</FONT></B></FONT></TD>
+</TR>
+<TR>
+<TD WIDTH="212" ALIGN="RIGHT"><FONT FACE="Arial" COLOR="#FFFFFF"><B>Searching
+for:</B></FONT><BR>
+<BR>
+<FONT FACE="Arial" COLOR="#FFFFFF"><B></B></FONT></TD>
+<TD WIDTH="380" VALIGN="TOP"><FONT COLOR="#FFFFFF"
+FACE="Arial"><B>&nbsp;{keywords}</B></FONT></TD>
+</TR>
+<TR>
+<TD WIDTH="212" ALIGN="RIGHT"><FONT FACE="Arial"
+COLOR="#FFFFFF"><B>Search-level:</B></FONT><BR>
+<BR>
+</TD>
+<TD WIDTH="380" VALIGN="TOP"><FONT COLOR="#FFFFFF">&nbsp;<B><FONT
+FACE="Arial">{depth}</FONT></B></FONT></TD>
+</TR>
+<TR>
+<TD WIDTH="212" ALIGN="RIGHT"><FONT FACE="Arial" COLOR="#FFFFFF"><B>No of pages
+found on site:</B></FONT><BR>
+<FONT FACE="Arial" COLOR="#FFFFFF"><B></B></FONT><FONT FACE="Arial"
+COLOR="#FFFFFF"><B></B></FONT></TD>
+<TD WIDTH="380" VALIGN="TOP"><FONT COLOR="#FFFFFF"
+FACE="Arial"><B>&nbsp;{pages}</B></FONT></TD>
+</TR>
+<TR>
+<TD WIDTH="212" ALIGN="RIGHT"><FONT FACE="Arial" COLOR="#FFFFFF"><B>Pages with
+hits:</B></FONT></TD>
+<TD WIDTH="380"><B><FONT COLOR="#FFFFFF" FACE="Arial">&nbsp;{hitPages}</FONT></B></TD>
+</TR>
+</TABLE>
+</BLOCKQUOTE>
+<P><FONT FACE="Arial"><B><FONT COLOR="#FFFFFF">Hitlist:</FONT></B></FONT><FONT
+FACE="Arial" COLOR="#FFFFFF"><B><A HREF="{site}"><FONT
+COLOR="#FFFF00"></FONT></A></B></FONT></P>
+<UL>
+)";
+
+constexpr std::string_view kResultsEnd = R"(</UL>
+<P ALIGN="CENTER"></P>
+<P ALIGN="CENTER"></P>
+<P ALIGN="CENTER"></P>
+)";
+
+constexpr std::string_view kCount =
+    R"(<P ALIGN="LEFT"><FONT COLOR="#FFFFFF" FACE="Arial"><B>{count}</B></FONT>
+</P>
+<UL>
+)";
+
+constexpr std::string_view kListEnd = R"(</UL>
+<P ALIGN="CENTER"></P>
+<P ALIGN="CENTER"></P>
+)";
 
 void writeFooter(ReportFile& f)
 {
-    f << "<P ALIGN=\"CENTER\"><FONT SIZE=\"-1\" FACE=\"Arial\" COLOR=\"#FFFF00\">This page was"
-      << String("generated with Netquarry") + kCredit + "</FONT></P>"
-      << String("<P ALIGN=\"CENTER\"><A HREF=\"") + kSiteAddress + "\""
-      << String("TARGET=\"new\"><IMG SRC=\"qlogo.gif\" ALT=\"") + kLogoText +
-             "\" BORDER=\"0\"></A></P>"
-      << "</BODY>"
-      << "</HTML>";
+    f.Block(kFooter, {{"credit", kCredit}, {"site", kSiteAddress}, {"logo", kLogoText}});
 }
 
 // address is already escaped.
 void writeItem(ReportFile& f, const String& address, const String& text)
 {
-    f << "<LI><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A HREF=\"" + address +
-             "\" TARGET=\"new\"><FONT"
-      << "COLOR=\"#FFFF00\">" + text + "</FONT></A></B></FONT></LI>";
-}
-
-void writeListHeading(ReportFile& f, const String& address)
-{
-    f << "<P ALIGN=\"LEFT\"><FONT FACE=\"Arial\"><B><FONT SIZE=\"+3\""
-      << "COLOR=\"#FFFFFF\">Netquarry search results<FONT FACE=\"Arial\""
-      << "COLOR=\"#FFFFFF\"><B></B></FONT></FONT></B></FONT></P>"
-      << "<P ALIGN=\"LEFT\"><FONT FACE=\"Arial\"><B><FONT COLOR=\"#FFFFFF\">Scanned pages"
-      << "related to: " + address + "</FONT></B></FONT></P>";
+    f.Block(kItem, {{"address", address}, {"text", text}});
 }
 
 void writeResults(const TRunData& data, const String& address, const String& keywords,
                   const String& depth)
 {
     ReportFile f("results.htm");
-    writeHead(f);
-    f << "<P ALIGN=\"CENTER\"><FONT FACE=\"Arial\"><B><FONT SIZE=\"+3\""
-      << "COLOR=\"#FFFFFF\">Netquarry search results</FONT></B></FONT></P>";
-    if (data.Cancelled) {
-        f << "<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request aborted by"
-          << "user.)</B></FONT></P>";
-    }
-    for (const char* target : {"pagelist.htm\"><FONT", "links.htm\"><FONT"}) {
-        const bool pages = target[0] == 'p';
-        f << String("<B><P ALIGN=\"CENTER\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A "
-                    "HREF=\"") +
-                 target
-          << String("COLOR=\"#FFFF00\">Click here</FONT></A> to view ") +
-                 (pages ? "page-list" : "link-list") + ".</B></FONT></B>"
-          << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT><BR>"
-          << "<BR>";
-    }
-    f << "<BLOCKQUOTE><TABLE WIDTH=\"81%\">"
-      << "<TR>"
-      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Scanned"
-      << "pages related to:</B></FONT><BR>"
-      << "<BR>"
-      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B> </B></FONT></TD>"
-      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT FACE=\"Arial\"><B><FONT"
-      << "COLOR=\"#FFFFFF\">" + address + "</FONT></B></FONT></TD>"
-      << "</TR>"
-      << "<TR>"
-      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Searching"
-      << "for:</B></FONT><BR>"
-      << "<BR>"
-      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT></TD>"
-      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\""
-      << "FACE=\"Arial\"><B>&nbsp;" + keywords + "</B></FONT></TD>"
-      << "</TR>"
-      << "<TR>"
-      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\""
-      << "COLOR=\"#FFFFFF\"><B>Search-level:</B></FONT><BR>"
-      << "<BR>"
-      << "</TD>"
-      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\">&nbsp;<B><FONT"
-      << "FACE=\"Arial\">" + depth + "</FONT></B></FONT></TD>"
-      << "</TR>"
-      << "<TR>"
-      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>No of pages"
-      << "found on site:</B></FONT><BR>"
-      << "<FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B></B></FONT><FONT FACE=\"Arial\""
-      << "COLOR=\"#FFFFFF\"><B></B></FONT></TD>"
-      << "<TD WIDTH=\"380\" VALIGN=\"TOP\"><FONT COLOR=\"#FFFFFF\""
-      << "FACE=\"Arial\"><B>&nbsp;" + std::to_string(data.PageCount) + "</B></FONT></TD>"
-      << "</TR>"
-      << "<TR>"
-      << "<TD WIDTH=\"212\" ALIGN=\"RIGHT\"><FONT FACE=\"Arial\" COLOR=\"#FFFFFF\"><B>Pages with"
-      << "hits:</B></FONT></TD>"
-      << "<TD WIDTH=\"380\"><B><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\">&nbsp;" +
-             std::to_string(data.HitPageCount) + "</FONT></B></TD>"
-      << "</TR>"
-      << "</TABLE>"
-      << "</BLOCKQUOTE>"
-      << "<P><FONT FACE=\"Arial\"><B><FONT COLOR=\"#FFFFFF\">Hitlist:</FONT></B></FONT><FONT"
-      << String("FACE=\"Arial\" COLOR=\"#FFFFFF\"><B><A HREF=\"") + kSiteAddress + "\"><FONT"
-      << "COLOR=\"#FFFF00\"></FONT></A></B></FONT></P>"
-      << "<UL>";
+    f.Block(kHead);
+    f.Block(kResultsTitle);
+    if (data.Cancelled)
+        f.Block(kAborted);
+    f.Block(kListLink, {{"file", "pagelist.htm"}, {"list", "page-list"}});
+    f.Block(kListLink, {{"file", "links.htm"}, {"list", "link-list"}});
+    f.Block(kSummary, {{"address", address},
+                       {"keywords", keywords},
+                       {"depth", depth},
+                       {"pages", std::to_string(data.PageCount)},
+                       {"hitPages", std::to_string(data.HitPageCount)},
+                       {"site", kSiteAddress}});
     for (const TPageEntry& entry : data.PageTable) {
         if (entry.Hits <= 0)
             continue;
         const String name = TReportWriter::EscapeHtml(entry.Name);
         writeItem(f, name, name + " (" + std::to_string(entry.Hits) + " Hits)");
     }
-    f << "</UL>"
-      << "<P ALIGN=\"CENTER\"></P>"
-      << "<P ALIGN=\"CENTER\"></P>"
-      << "<P ALIGN=\"CENTER\"></P>";
+    f.Block(kResultsEnd);
     writeFooter(f);
     f.Close();
 }
@@ -181,16 +234,12 @@ void writeList(const char* fileName, const String& address, const String& count,
                const std::vector<String>& items)
 {
     ReportFile f(fileName);
-    writeHead(f);
-    writeListHeading(f, address);
-    f << "<P ALIGN=\"LEFT\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>" + count + "</B></FONT>"
-      << "</P>"
-      << "<UL>";
+    f.Block(kHead);
+    f.Block(kListHeading, {{"address", address}});
+    f.Block(kCount, {{"count", count}});
     for (const String& item : items)
         writeItem(f, item, item);
-    f << "</UL>"
-      << "<P ALIGN=\"CENTER\"></P>"
-      << "<P ALIGN=\"CENTER\"></P>";
+    f.Block(kListEnd);
     writeFooter(f);
     f.Close();
 }

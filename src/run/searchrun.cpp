@@ -1,5 +1,6 @@
 #include "searchrun.h"
 
+#include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "transferfailure.h"
@@ -215,8 +216,7 @@ void TSearchRun::ParseKeywords()
     }
     m_keywords.clear();
     for (const String& keyword : Data.KeywordList)
-        m_keywords.push_back(
-            QString::fromUtf8(keyword.data(), static_cast<qsizetype>(keyword.size())));
+        m_keywords.push_back(DecodeWebText(keyword));
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,

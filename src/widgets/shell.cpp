@@ -1,4 +1,5 @@
 #include "shell.h"
+#include "textdecode.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -11,7 +12,7 @@ class DesktopShell final : public IShell
 public:
     void Open(const String& text) override
     {
-        const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        const QString value = DecodeWebText(text);
         const bool address = value.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) ||
                              value.contains(QLatin1String("://"));
         const QUrl url = address ? QUrl(value, QUrl::TolerantMode)
