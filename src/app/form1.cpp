@@ -123,7 +123,9 @@ void TForm1::buildControls()
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setGeometry(42, 7, 445, 22);
     ComboBox1->setEditText(QStringLiteral("http://www.example.com/"));
-    ComboBox1->lineEdit()->installEventFilter(this);
+    // The editable combo box keeps the focus itself and hands keys to its
+    // line edit directly, past any filter there: Enter is seen on the combo.
+    ComboBox1->installEventFilter(this);
     PassOverBtn1 =
         hoverButton(Panel3, "Scan/Search site", artwork::ScanGlyph(), clYellow, 42, 33, 135, 32);
     PassOverBtn5 = hoverButton(Panel3, "Paste adress and scan", artwork::PasteGlyph(), clYellow,
@@ -136,6 +138,7 @@ void TForm1::buildControls()
     Label3 = label(Panel1, "(Use space as delimiter for multiple  keywords)", 117, 9);
     Edit1 = new QLineEdit(Panel1);
     Edit1->setGeometry(44, 22, 289, 21);
+    Edit1->installEventFilter(this);
     Label5 = label(Panel1, "Search depth:", 163, 26);
     Label5->stackUnder(Edit1); // the design keeps it under the keyword box
     Label4 = label(Panel1, "Depth:", 235, 56);
@@ -250,8 +253,9 @@ void TForm1::FormCreate()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
-    // ComboBox1KeyDown: Enter scans, except while a run is going on.
-    if (watched == ComboBox1->lineEdit() && event->type() == QEvent::KeyPress) {
+    // ComboBox1KeyDown, and the same for the keyword box: Enter scans,
+    // except while a run is going on.
+    if ((watched == ComboBox1 || watched == Edit1) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             if (!m_run->Running())
