@@ -47,16 +47,11 @@ void fallBack(String& text, const String& value)
         text = value;
 }
 
-// An icon has no single size of its own: take the largest that fits the
-// picture, or the desktop's usual 32 x 32 for a scalable one.
-QPixmap iconPicture(const QIcon& icon, const QSize& room)
+// A Windows icon is 32 x 32, and the layout leaves room for that much
+// beside the captions; a larger size of the icon would cover them.
+QPixmap iconPicture(const QIcon& icon)
 {
-    QSize size(32, 32);
-    for (const QSize& available : icon.availableSizes())
-        if (available.width() <= room.width() && available.height() <= room.height() &&
-            available.width() * available.height() > size.width() * size.height())
-            size = available;
-    return icon.pixmap(size);
+    return icon.pixmap(QSize(32, 32));
 }
 
 } // namespace
@@ -89,7 +84,6 @@ bool TAppDlg::Execute()
     show(form->Site2, Site2);
     show(form->EMail, Email);
     form->setWindowTitle(QStringLiteral("About ") + toQString(Productname));
-    form->ProgramIcon->setPixmap(
-        iconPicture(QApplication::windowIcon(), form->ProgramIcon->size()));
+    form->ProgramIcon->setPixmap(iconPicture(QApplication::windowIcon()));
     return form->exec() == QDialog::Accepted;
 }
