@@ -77,6 +77,12 @@ QProgressBar* verticalBar(QWidget* parent, int x, int maximum)
     return bar;
 }
 
+// The window's outer size as designed, and its grid's height at that size.
+constexpr QSize kDesignSize(519, 589);
+constexpr int kGridHeight = 276;
+// The heading and a few rows stay in sight however small the window gets.
+constexpr int kMinGridHeight = 80;
+
 const std::pair<const char*, const char*> kResources[] = {
     {":/RCDATA_0", "qlogo.gif"}, {":/RCDATA_1", "1.wav"}, {":/RCDATA_2", "2.wav"},
     {":/RCDATA_3", "3.wav"},     {":/RCDATA_4", "4.wav"},
@@ -114,7 +120,8 @@ void TForm1::buildControls()
     QFont font(QStringLiteral("MS Sans Serif"), 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
-    setFixedSize(519, 589);
+    resize(kDesignSize);
+    setMinimumSize(kDesignSize.width(), kDesignSize.height() - kGridHeight + kMinGridHeight);
 
     Panel3 = loweredPanel(client, 8, 0, 494, 73);
     Label1 = label(Panel3, "Adress:", 4, 16);
@@ -170,7 +177,8 @@ void TForm1::buildControls()
     PBar1 = verticalBar(client, 477, 10);
 
     StringGrid1 = new QTableWidget(254, 2, client);
-    StringGrid1->setGeometry(7, 240, 495, 276);
+    StringGrid1->setGeometry(7, 240, 495, kGridHeight);
+    client->installEventFilter(this); // the grid follows the window's height
     StringGrid1->verticalHeader()->hide();
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->setColumnWidth(0, 423);
@@ -253,6 +261,13 @@ void TForm1::FormCreate()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    // The grid is anchored left, top and bottom: it grows and shrinks with
+    // the window's height, everything else stays where the design put it.
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        const int height = kGridHeight + this->height() - kDesignSize.height();
+        StringGrid1->resize(StringGrid1->width(), std::max(height, kMinGridHeight));
+        return false;
+    }
     // ComboBox1KeyDown, and the same for the keyword box: Enter scans,
     // except while a run is going on.
     if ((watched == ComboBox1 || watched == Edit1) && event->type() == QEvent::KeyPress) {

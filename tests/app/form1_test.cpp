@@ -17,6 +17,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -245,6 +246,26 @@ TEST_F(MainWindow, LaidOutAsDesigned)
         EXPECT_TRUE(button->isEnabled());
     EXPECT_FALSE(form.URLLabel1->isVisibleTo(&form));
     EXPECT_FALSE(form.Edit2->isVisibleTo(&form));
+
+    // Resizing: the grid is anchored left, top and bottom, the rest stays.
+    form.show();
+    QWidget* status = form.statusBar();
+    const auto gapBelowGrid = [&] {
+        return status->mapTo(&form, QPoint(0, 0)).y() -
+               form.StringGrid1->mapTo(&form, QPoint(0, form.StringGrid1->height())).y();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return form.StringGrid1->height() == 276; }));
+    const int gap = gapBelowGrid();
+    for (const QSize size : {QSize(519 + 120, 589 + 150), QSize(519, 589 + 40), QSize(519, 589)}) {
+        SCOPED_TRACE(size.height());
+        form.resize(size);
+        const QRect grown(7, 240, 495, 276 + size.height() - 589);
+        EXPECT_TRUE(PumpUntil([&] { return form.StringGrid1->geometry() == grown; },
+                              std::chrono::seconds(3)))
+            << form.StringGrid1->height();
+        EXPECT_EQ(gapBelowGrid(), gap);
+        EXPECT_EQ(form.PassOverBtn4->parentWidget()->geometry(), QRect(8, 192, 400, 45));
+    }
 }
 
 TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
