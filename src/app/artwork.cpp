@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace artwork {
 
 namespace {
@@ -28,14 +30,16 @@ void lens(QPainter& p, QPointF centre, qreal radius, qreal width)
     p.drawLine(handle, handle + QPointF(radius * 0.8, radius * 0.8));
 }
 
-void page(QPainter& p, QRectF r)
+// scale: 1 for the small glyphs; larger pictures keep the same density of
+// lines instead of filling with thin hatching.
+void page(QPainter& p, QRectF r, qreal scale = 1)
 {
-    p.setPen(QPen(kInk, 1));
+    p.setPen(QPen(kInk, scale));
     p.setBrush(Qt::white);
     p.drawRect(r);
-    p.setPen(QPen(kBlue, 1));
-    for (qreal y = r.top() + 3; y < r.bottom() - 1; y += 2.5)
-        p.drawLine(QPointF(r.left() + 2, y), QPointF(r.right() - 2, y));
+    p.setPen(QPen(kBlue, scale));
+    for (qreal y = r.top() + 3 * scale; y < r.bottom() - scale; y += 2.5 * scale)
+        p.drawLine(QPointF(r.left() + 2 * scale, y), QPointF(r.right() - 2 * scale, y));
 }
 
 } // namespace
@@ -127,21 +131,26 @@ QPixmap SitePicture()
     return pixmap;
 }
 
+QImage ApplicationImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBlue);
+    p.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), 6 * s, 6 * s);
+    page(p, QRectF(6 * s, 5 * s, 14 * s, 19 * s), std::max(s / 2, qreal(1)));
+    lens(p, QPointF(19 * s, 17 * s), 6.5 * s, 2 * s);
+    return image;
+}
+
 QIcon ApplicationIcon()
 {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap pixmap = canvas(size, size);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size / 32.0;
-        p.setPen(Qt::NoPen);
-        p.setBrush(kBlue);
-        p.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), 6 * s, 6 * s);
-        page(p, QRectF(6 * s, 5 * s, 14 * s, 19 * s));
-        lens(p, QPointF(19 * s, 17 * s), 6.5 * s, 2 * s);
-        icon.addPixmap(pixmap);
-    }
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(ApplicationImage(size)));
     return icon;
 }
 

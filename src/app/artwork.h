@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 // The program's own pictures, drawn in one style: the report's blue
@@ -14,6 +15,8 @@ QPixmap ReportGlyph();
 QPixmap ExitGlyph();
 // The main window's picture: 89 x 80, shown cut to 81 x 78.
 QPixmap SitePicture();
+// The program's icon at size x size pixels, for the window and the desktop.
+QImage ApplicationImage(int size);
 QIcon ApplicationIcon();
 
 } // namespace artwork

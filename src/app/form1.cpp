@@ -33,11 +33,6 @@
 
 namespace {
 
-QString fromUtf8(const String& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QFrame* loweredPanel(QWidget* parent, int x, int y, int w, int h)
 {
     auto* panel = new QFrame(parent);
@@ -77,6 +72,12 @@ QProgressBar* verticalBar(QWidget* parent, int x, int maximum)
     return bar;
 }
 
+// The window's outer size as designed, and its grid's height at that size.
+constexpr QSize kDesignSize(519, 589);
+constexpr int kGridHeight = 276;
+// The heading and a few rows stay in sight however small the window gets.
+constexpr int kMinGridHeight = 80;
+
 const std::pair<const char*, const char*> kResources[] = {
     {":/RCDATA_0", "qlogo.gif"}, {":/RCDATA_1", "1.wav"}, {":/RCDATA_2", "2.wav"},
     {":/RCDATA_3", "3.wav"},     {":/RCDATA_4", "4.wav"},
@@ -114,7 +115,8 @@ void TForm1::buildControls()
     QFont font(QStringLiteral("MS Sans Serif"), 8);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
-    setFixedSize(519, 589);
+    resize(kDesignSize);
+    setMinimumSize(kDesignSize.width(), kDesignSize.height() - kGridHeight + kMinGridHeight);
 
     Panel3 = loweredPanel(client, 8, 0, 494, 73);
     Label1 = label(Panel3, "Adress:", 4, 16);
@@ -123,7 +125,9 @@ void TForm1::buildControls()
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setGeometry(42, 7, 445, 22);
     ComboBox1->setEditText(QStringLiteral("http://www.example.com/"));
-    ComboBox1->lineEdit()->installEventFilter(this);
+    // The editable combo box keeps the focus itself and hands keys to its
+    // line edit directly, past any filter there: Enter is seen on the combo.
+    ComboBox1->installEventFilter(this);
     PassOverBtn1 =
         hoverButton(Panel3, "Scan/Search site", artwork::ScanGlyph(), clYellow, 42, 33, 135, 32);
     PassOverBtn5 = hoverButton(Panel3, "Paste adress and scan", artwork::PasteGlyph(), clYellow,
@@ -136,6 +140,7 @@ void TForm1::buildControls()
     Label3 = label(Panel1, "(Use space as delimiter for multiple  keywords)", 117, 9);
     Edit1 = new QLineEdit(Panel1);
     Edit1->setGeometry(44, 22, 289, 21);
+    Edit1->installEventFilter(this);
     Label5 = label(Panel1, "Search depth:", 163, 26);
     Label5->stackUnder(Edit1); // the design keeps it under the keyword box
     Label4 = label(Panel1, "Depth:", 235, 56);
@@ -167,7 +172,8 @@ void TForm1::buildControls()
     PBar1 = verticalBar(client, 477, 10);
 
     StringGrid1 = new QTableWidget(254, 2, client);
-    StringGrid1->setGeometry(7, 240, 495, 276);
+    StringGrid1->setGeometry(7, 240, 495, kGridHeight);
+    client->installEventFilter(this); // the grid follows the window's height
     StringGrid1->verticalHeader()->hide();
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->setColumnWidth(0, 423);
@@ -250,8 +256,16 @@ void TForm1::FormCreate()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
-    // ComboBox1KeyDown: Enter scans, except while a run is going on.
-    if (watched == ComboBox1->lineEdit() && event->type() == QEvent::KeyPress) {
+    // The grid is anchored left, top and bottom: it grows and shrinks with
+    // the window's height, everything else stays where the design put it.
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        const int height = kGridHeight + this->height() - kDesignSize.height();
+        StringGrid1->resize(StringGrid1->width(), std::max(height, kMinGridHeight));
+        return false;
+    }
+    // ComboBox1KeyDown, and the same for the keyword box: Enter scans,
+    // except while a run is going on.
+    if ((watched == ComboBox1 || watched == Edit1) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             if (!m_run->Running())
@@ -340,7 +354,7 @@ String TForm1::AddressText() const
 
 void TForm1::SetAddressText(const String& text)
 {
-    ComboBox1->setEditText(fromUtf8(text));
+    ComboBox1->setEditText(DecodeWebText(text));
 }
 
 String TForm1::KeywordText() const
@@ -374,7 +388,7 @@ std::vector<String> TForm1::History() const
 void TForm1::AppendHistory(const String& address)
 {
     const QString text = ComboBox1->currentText();
-    ComboBox1->addItem(fromUtf8(address));
+    ComboBox1->addItem(DecodeWebText(address));
     ComboBox1->setEditText(text); // adding the first entry would select it
 }
 
@@ -409,7 +423,7 @@ void TForm1::PhaseChanged(Phase phase)
 
 void TForm1::StatusChanged(const String& text)
 {
-    StatusPanel0->setText(fromUtf8(text));
+    StatusPanel0->setText(DecodeWebText(text));
 }
 
 void TForm1::ResultsCleared()

@@ -4,9 +4,14 @@
 #include "form1.h"
 #include "form2.h"
 #include "progress.h"
+#include "workerthread.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QScreen>
+#include <QThread>
+
+#include <chrono>
 
 int main(int argc, char* argv[])
 {
@@ -25,5 +30,17 @@ int main(int argc, char* argv[])
     if (const QScreen* screen = form1->screen())
         form1->move(screen->availableGeometry().center() - form1->rect().center());
     form1->show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+
+    // Closing stopped the crawl and the page fetch; their transfers end on
+    // their own and are freed on this thread. Wait for them, but not for
+    // long, rather than tear the application down under them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QDeadlineTimer deadline(std::chrono::seconds(2));
+    while (TWorkerThread::LiveWorkers() > 0 && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(5);
+    }
+    return result;
 }

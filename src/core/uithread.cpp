@@ -7,21 +7,21 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
 
 namespace {
 
-class Rendezvous
+// One call waiting for the UI thread; its end, run or not, releases the
+// waiting worker.
+class Call
 {
 public:
-    // Qt's event queue orders the post before the call, but with a lock of
-    // its own that ThreadSanitizer cannot see; this one it can, so the
-    // worker's writes before the post are seen as ordered before the call.
-    void posting() { const std::lock_guard lock(m_mutex); }
-    void arrived() { const std::lock_guard lock(m_mutex); }
+    explicit Call(std::function<void()> fn) : m_fn(std::move(fn)) {}
 
+    void run();
     void release()
     {
         const std::lock_guard lock(m_mutex);
@@ -35,6 +35,7 @@ public:
     }
 
 private:
+    std::function<void()> m_fn;
     std::mutex m_mutex;
     std::condition_variable m_cond;
     bool m_done = false;
@@ -44,13 +45,13 @@ private:
 class ReleaseOnDestroy
 {
 public:
-    explicit ReleaseOnDestroy(std::shared_ptr<Rendezvous> r) : m_rendezvous(std::move(r)) {}
+    explicit ReleaseOnDestroy(std::shared_ptr<Call> call) : m_call(std::move(call)) {}
     ReleaseOnDestroy(const ReleaseOnDestroy&) = delete;
     ReleaseOnDestroy& operator=(const ReleaseOnDestroy&) = delete;
-    ~ReleaseOnDestroy() { m_rendezvous->release(); }
+    ~ReleaseOnDestroy() { m_call->release(); }
 
 private:
-    std::shared_ptr<Rendezvous> m_rendezvous;
+    std::shared_ptr<Call> m_call;
 };
 
 void runGuarded(const std::function<void()>& fn)
@@ -62,7 +63,81 @@ void runGuarded(const std::function<void()>& fn)
     }
 }
 
+void Call::run()
+{
+    runGuarded(m_fn);
+    release();
+}
+
+// Calls from workers travel in a queue behind a standard mutex, and the UI
+// thread is woken by a call that Qt makes by name and carries no data of
+// ours: Qt's event queue orders its events with locks that ThreadSanitizer
+// cannot see, so nothing of ours may depend on that order.
+class UiDispatcher final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UiDispatcher(QObject* parent) : QObject(parent) {}
+    ~UiDispatcher() override;
+
+    Q_INVOKABLE void drain();
+};
+
+std::mutex g_mutex;
+UiDispatcher* g_dispatcher = nullptr;       // guarded by g_mutex
+std::deque<std::shared_ptr<Call>> g_calls; // guarded by g_mutex
+
+UiDispatcher::~UiDispatcher()
+{
+    std::deque<std::shared_ptr<Call>> unrun;
+    {
+        const std::lock_guard lock(g_mutex);
+        g_dispatcher = nullptr;
+        unrun.swap(g_calls);
+    }
+    // The application is going away: the waiting workers go on unserved.
+    for (const auto& call : unrun)
+        call->release();
+}
+
+void UiDispatcher::drain()
+{
+    for (;;) {
+        std::shared_ptr<Call> call;
+        {
+            const std::lock_guard lock(g_mutex);
+            if (g_calls.empty())
+                return;
+            call = std::move(g_calls.front());
+            g_calls.pop_front();
+        }
+        call->run();
+    }
+}
+
+// Queues fn for the dispatcher; false when there is none.
+bool post(const std::shared_ptr<Call>& call)
+{
+    const std::lock_guard lock(g_mutex);
+    if (!g_dispatcher)
+        return false;
+    g_calls.push_back(call);
+    QMetaObject::invokeMethod(g_dispatcher, "drain", Qt::QueuedConnection);
+    return true;
+}
+
 } // namespace
+
+void PrepareUiThreadCalls()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !IsUiThread())
+        return;
+    const std::lock_guard lock(g_mutex);
+    if (!g_dispatcher)
+        g_dispatcher = new UiDispatcher(app); // destroyed with the application
+}
 
 bool IsUiThread()
 {
@@ -76,16 +151,15 @@ void RunOnUiThreadAndWait(std::function<void()> fn)
         runGuarded(fn);
         return;
     }
-    auto rendezvous = std::make_shared<Rendezvous>();
-    auto guard = std::make_shared<ReleaseOnDestroy>(rendezvous);
-    rendezvous->posting();
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, rendezvous, fn = std::move(fn)] {
-            rendezvous->arrived();
-            runGuarded(fn);
-        },
-        Qt::QueuedConnection);
-    guard.reset();
-    rendezvous->wait();
+    auto call = std::make_shared<Call>(std::move(fn));
+    if (!post(call)) {
+        // No dispatcher was prepared: Qt's queue carries the call itself.
+        auto guard = std::make_shared<ReleaseOnDestroy>(call);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [guard, call] { call->run(); }, Qt::QueuedConnection);
+        guard.reset();
+    }
+    call->wait();
 }
+
+#include "uithread.moc"

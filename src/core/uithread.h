@@ -10,5 +10,10 @@
 // to the default handler on the UI thread; it never crosses the event loop.
 void RunOnUiThreadAndWait(std::function<void()> fn);
 
+// Called on the UI thread before workers start (the workers do it): their
+// calls then reach the UI thread through a queue that ThreadSanitizer can
+// follow. Without it they still arrive, through Qt's own queue.
+void PrepareUiThreadCalls();
+
 // True on the application object's thread, or when there is none.
 bool IsUiThread();

@@ -1,4 +1,5 @@
 #include "appdlg.h"
+#include "textdecode.h"
 
 #include "appdlgform.h"
 #include "credits.h"
@@ -19,26 +20,15 @@ constexpr const char* kEmail = "netquarry@example.org";
 constexpr const char* kSite1 = "https://netquarry.example.org/";
 constexpr const char* kSite2 = "https://www.example.org/netquarry/";
 
-String toString(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return String(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-QString toQString(const String& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 String today()
 {
-    return toString(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+    return ToUtf8(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
 }
 
 String applicationTitle()
 {
     const QString name = QApplication::applicationDisplayName();
-    return toString(name.isEmpty() ? QApplication::applicationName() : name);
+    return ToUtf8(name.isEmpty() ? QApplication::applicationName() : name);
 }
 
 void fallBack(String& text, const String& value)
@@ -47,16 +37,11 @@ void fallBack(String& text, const String& value)
         text = value;
 }
 
-// An icon has no single size of its own: take the largest that fits the
-// picture, or the desktop's usual 32 x 32 for a scalable one.
-QPixmap iconPicture(const QIcon& icon, const QSize& room)
+// A Windows icon is 32 x 32, and the layout leaves room for that much
+// beside the captions; a larger size of the icon would cover them.
+QPixmap iconPicture(const QIcon& icon)
 {
-    QSize size(32, 32);
-    for (const QSize& available : icon.availableSizes())
-        if (available.width() <= room.width() && available.height() <= room.height() &&
-            available.width() * available.height() > size.width() * size.height())
-            size = available;
-    return icon.pixmap(size);
+    return icon.pixmap(QSize(32, 32));
 }
 
 } // namespace
@@ -78,7 +63,7 @@ bool TAppDlg::Execute()
     fallBack(Email, kEmail);
 
     const auto show = [](QLabel* label, const String& text) {
-        label->setText(toQString(text));
+        label->setText(DecodeWebText(text));
         label->adjustSize();
     };
     show(form->Productname, Productname);
@@ -88,8 +73,7 @@ bool TAppDlg::Execute()
     show(form->Site1, Site1);
     show(form->Site2, Site2);
     show(form->EMail, Email);
-    form->setWindowTitle(QStringLiteral("About ") + toQString(Productname));
-    form->ProgramIcon->setPixmap(
-        iconPicture(QApplication::windowIcon(), form->ProgramIcon->size()));
+    form->setWindowTitle(QStringLiteral("About ") + DecodeWebText(Productname));
+    form->ProgramIcon->setPixmap(iconPicture(QApplication::windowIcon()));
     return form->exec() == QDialog::Accepted;
 }

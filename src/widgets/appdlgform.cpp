@@ -39,6 +39,9 @@ TAppDlgForm::TAppDlgForm(QWidget* Owner) : QDialog(Owner)
         l->setObjectName(QLatin1String(name));
         l->move(left, top);
         l->MailLabel = mail;
+        // The window's button-face background would otherwise make the
+        // labels draw in the button-text colour, not their own.
+        l->setForegroundRole(QPalette::WindowText);
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, ColorFromTColor(clBlue));
         l->setPalette(p);

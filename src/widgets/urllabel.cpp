@@ -1,4 +1,5 @@
 #include "urllabel.h"
+#include "textdecode.h"
 
 #include "credits.h"
 #include "shell.h"
@@ -24,8 +25,7 @@ String TURLLabel::Copyright() const
 void TURLLabel::Click()
 {
     Fire(OnClick, this);
-    const QByteArray caption = text().toUtf8();
-    const String value(caption.constData(), static_cast<std::size_t>(caption.size()));
+    const String value = ToUtf8(text());
     Shell().Open(MailLabel ? "mailto:" + value : value);
 }
 

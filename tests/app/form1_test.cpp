@@ -15,11 +15,12 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -137,10 +138,19 @@ protected:
         return *window;
     }
 
-    void pressEnterInAddressBox()
+    // As a user does it: the key goes to whichever widget has the focus.
+    static void pressKeyInFocus(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QCoreApplication::sendEvent(window->ComboBox1->lineEdit(), &press);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, key, modifiers);
+    }
+
+    void activate()
+    {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
     QString cell(int row, int column) const
@@ -195,9 +205,9 @@ TEST_F(MainWindow, StartUpWritesItsFilesByteForByte)
         int channels, rate;
         double seconds;
     } formats[] = {{"1.wav", 1, 11025, 0.3},
-                  {"2.wav", 2, 22050, 1.35},
-                  {"3.wav", 1, 16000, 0.08},
-                  {"4.wav", 1, 16000, 0.5}};
+                   {"2.wav", 2, 22050, 1.35},
+                   {"3.wav", 1, 16000, 0.08},
+                   {"4.wav", 1, 16000, 0.5}};
     for (const auto& s : formats) {
         SCOPED_TRACE(s.name);
         const WaveFormat f = waveFormat(readFile(QString::fromLatin1(s.name)));
@@ -236,30 +246,71 @@ TEST_F(MainWindow, LaidOutAsDesigned)
         EXPECT_TRUE(button->isEnabled());
     EXPECT_FALSE(form.URLLabel1->isVisibleTo(&form));
     EXPECT_FALSE(form.Edit2->isVisibleTo(&form));
+
+    // Resizing: the grid is anchored left, top and bottom, the rest stays.
+    form.show();
+    QWidget* status = form.statusBar();
+    const auto gapBelowGrid = [&] {
+        return status->mapTo(&form, QPoint(0, 0)).y() -
+               form.StringGrid1->mapTo(&form, QPoint(0, form.StringGrid1->height())).y();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return form.StringGrid1->height() == 276; }));
+    const int gap = gapBelowGrid();
+    for (const QSize size : {QSize(519 + 120, 589 + 150), QSize(519, 589 + 40), QSize(519, 589)}) {
+        SCOPED_TRACE(size.height());
+        form.resize(size);
+        const QRect grown(7, 240, 495, 276 + size.height() - 589);
+        EXPECT_TRUE(PumpUntil([&] { return form.StringGrid1->geometry() == grown; },
+                              std::chrono::seconds(3)))
+            << form.StringGrid1->height();
+        EXPECT_EQ(gapBelowGrid(), gap);
+        EXPECT_EQ(form.PassOverBtn4->parentWidget()->geometry(), QRect(8, 192, 400, 45));
+    }
 }
 
 TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
 {
     server.serve("/index.htm", Reply::html("no links"));
     TForm1& form = open();
-
     form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
-    pressEnterInAddressBox();
-    EXPECT_TRUE(form.Run().Running());
-    EXPECT_FALSE(form.PassOverBtn1->isEnabled());
-    pressEnterInAddressBox(); // ignored while the run goes on
-    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
-    EXPECT_EQ(server.requestCount(), 1U);
+    activate();
+    const QWidget* fresh = QApplication::focusWidget();
+    EXPECT_TRUE(fresh == form.ComboBox1 || form.ComboBox1->isAncestorOf(fresh))
+        << "a fresh window has the focus in the address box";
+
+    const struct
+    {
+        const char* name;
+        QWidget* box;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } enters[] = {
+        {"Return in the address box", form.ComboBox1, Qt::Key_Return, Qt::NoModifier},
+        {"keypad Enter in the address box", form.ComboBox1, Qt::Key_Enter, Qt::KeypadModifier},
+        {"Return in the keyword box", form.Edit1, Qt::Key_Return, Qt::NoModifier},
+        {"keypad Enter in the keyword box", form.Edit1, Qt::Key_Enter, Qt::KeypadModifier}};
+    std::size_t scans = 0;
+    for (const auto& enter : enters) {
+        SCOPED_TRACE(enter.name);
+        activate(); // the user comes back to the window after the last scan
+        enter.box->setFocus();
+        pressKeyInFocus(enter.key, enter.modifiers);
+        EXPECT_TRUE(form.Run().Running());
+        EXPECT_FALSE(form.PassOverBtn1->isEnabled());
+        pressKeyInFocus(enter.key, enter.modifiers); // ignored while the run goes on
+        ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
+        EXPECT_EQ(server.requestCount(), ++scans);
+    }
 
     QApplication::clipboard()->setText(QString::fromStdString(server.url("/index.htm")));
     form.PassOverBtn5->click();
     EXPECT_EQ(form.ComboBox1->currentText().toStdString(), server.url("/index.htm"));
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
-    EXPECT_EQ(server.requestCount(), 2U);
+    EXPECT_EQ(server.requestCount(), ++scans);
 
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }));
-    EXPECT_EQ(server.requestCount(), 3U);
+    EXPECT_EQ(server.requestCount(), ++scans);
     EXPECT_EQ(form.ComboBox1->count(), 1) << "one history entry for the same address";
 
     QApplication::clipboard()->clear();

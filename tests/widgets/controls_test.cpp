@@ -15,6 +15,7 @@
 #include <QDate>
 #include <QDialog>
 #include <QEnterEvent>
+#include <QImage>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -341,6 +343,22 @@ private:
     Log& m_log;
 };
 
+// How many pixels of the text (darker than the background) come closer to
+// this colour than to the other of blue and black.
+int inkPixels(const QImage& image, Qt::GlobalColor colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.lightness() >= 160)
+                continue;
+            const bool blue = c.blue() - std::max(c.red(), c.green()) > 100;
+            count += blue == (colour == Qt::blue) ? 1 : 0;
+        }
+    return count;
+}
+
 class AppDlgTest : public ::testing::Test
 {
 protected:
@@ -393,9 +411,13 @@ protected:
 
 TEST_F(AppDlgTest, ShowsTheDefaultsUnderTheApplicationTitle)
 {
-    QPixmap icon(32, 32);
-    icon.fill(Qt::magenta);
-    QApplication::setWindowIcon(QIcon(icon));
+    QIcon icon; // sizes as the program's own icon has them
+    for (const int size : {16, 32, 64, 256}) {
+        QPixmap picture(size, size);
+        picture.fill(Qt::magenta);
+        icon.addPixmap(picture);
+    }
+    QApplication::setWindowIcon(icon);
     TAppDlg dlg;
     EXPECT_TRUE(dlg.Productname.empty());
     const bool ok = execute(dlg, [&](TAppDlgForm& f) {
@@ -407,6 +429,14 @@ TEST_F(AppDlgTest, ShowsTheDefaultsUnderTheApplicationTitle)
         EXPECT_EQ(f.Site1->text(), "https://netquarry.example.org/");
         EXPECT_EQ(f.Site2->text(), "https://www.example.org/netquarry/");
         EXPECT_EQ(f.EMail->text(), "netquarry@example.org");
+        for (TURLLabel* link : {f.Site1, f.Site2, f.EMail}) {
+            SCOPED_TRACE(link->objectName().toStdString());
+            EXPECT_GT(inkPixels(link->grab().toImage(), Qt::blue), 0)
+                << "the link is drawn in blue";
+            EXPECT_EQ(inkPixels(link->grab().toImage(), Qt::black), 0);
+        }
+        EXPECT_LE(f.ProgramIcon->x() + f.ProgramIcon->pixmap().width(), f.Label1->x())
+            << "the icon leaves \"Productname:\" uncovered";
         EXPECT_EQ(f.ProgramIcon->pixmap().size(), QSize(32, 32));
         EXPECT_EQ(f.ProgramIcon->pixmap().toImage().pixelColor(0, 0), QColor(Qt::magenta));
         EXPECT_TRUE(nqtest::PumpUntil([&] { return f.Zelt1->AnimationTimer->isActive(); },
