@@ -108,7 +108,7 @@ TEST_F(PageFetch, DownloadsIntoAFileOnTheAddressesPort)
     EXPECT_EQ(readFile(dir.filePath("cache.txt")), "the page");
     const auto request = server.requests().at(0);
     EXPECT_EQ(request.target, "/page.asp?id=3") << "the query is sent";
-    EXPECT_EQ(request.version, "HTTP/1.0");
+    EXPECT_EQ(request.version, "HTTP/1.1");
     EXPECT_EQ(request.header("Pragma"), "no-cache");
     EXPECT_EQ(request.header("User-Agent"), "Quillbox HTTPGet");
 }
@@ -129,11 +129,15 @@ TEST_F(PageFetch, SuccessRules)
     download(server.url("/nolength"));
     download(server.url("/short"));
     download(server.url("/missing"));
+    EXPECT_EQ(fetch.StatusCode(), 404);
+    EXPECT_NE(fetch.ErrorMsg(), "");
     download(server.url("/notype"));
+    EXPECT_EQ(fetch.StatusCode(), 200);
+    EXPECT_EQ(fetch.ErrorMsg(), "") << "a success leaves no error behind";
     fetch.BinaryData = true;
     download(server.url("/nolength-empty"));
     EXPECT_EQ(outcomes,
-              (std::vector<std::string>{done(0), "error", "error", done(12), done(3), "error"}));
+              (std::vector<std::string>{done(0), done(19), "error", "error", done(3), "error"}));
 }
 
 TEST_F(PageFetch, PostsTheFormBody)

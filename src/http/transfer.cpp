@@ -1,0 +1,60 @@
+#include "transfer.h"
+
+#include "workerthread.h"
+
+namespace {
+
+constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
+
+} // namespace
+
+void TTransferHandles::Close()
+{
+    for (auto* field : {&Request, &Connection, &Root}) {
+        const HINTERNET handle = field->exchange(NullHandle);
+        if (handle != NullHandle)
+            InternetCloseHandle(handle);
+    }
+}
+
+bool OpenAndSend(TTransferHandles& Handles, const TTransferRequest& Request,
+                 const TWorkerThread& Worker)
+{
+    Handles.Root = InternetOpenA(Request.Agent.empty() ? nullptr : Request.Agent.c_str(),
+                                 INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (Handles.Root.load() == NullHandle || Worker.Terminated())
+        return false;
+    Handles.Connection = InternetConnectA(Handles.Root.load(), Request.Host.c_str(), Request.Port,
+                                          Request.UserName.c_str(), Request.Password.c_str(),
+                                          INTERNET_SERVICE_HTTP, 0, 0);
+    if (Handles.Connection.load() == NullHandle || Worker.Terminated())
+        return false;
+    const String accept = "Accept: " + Request.AcceptTypes;
+    const char* acceptList[] = {accept.c_str(), nullptr};
+    std::uint32_t flags = Request.Reload ? INTERNET_FLAG_RELOAD : 0;
+    if (Request.Secure)
+        flags |= INTERNET_FLAG_SECURE;
+    // HTTP/1.1: the layer keeps connections alive and reads chunked replies.
+    Handles.Request = HttpOpenRequestA(
+        Handles.Connection.load(), Request.PostQuery.empty() ? "GET" : "POST",
+        Request.Target.c_str(), "HTTP/1.1", Request.Referer.c_str(), acceptList, flags, 0);
+    if (Handles.Request.load() == NullHandle || Worker.Terminated())
+        return false;
+    const HINTERNET request = Handles.Request.load();
+    const bool sent = Request.PostQuery.empty()
+                          ? HttpSendRequestA(request, nullptr, 0, nullptr, 0)
+                          : HttpSendRequestA(request, kFormHeader, sizeof(kFormHeader) - 1,
+                                             Request.PostQuery.data(),
+                                             static_cast<std::uint32_t>(Request.PostQuery.size()));
+    return sent && !Worker.Terminated();
+}
+
+String RequestTarget(const String& Path, const String& Address)
+{
+    String target = Path.empty() ? String("/") : Path;
+    const auto end = Address.find('#');
+    const auto query = Address.find('?');
+    if (query != String::npos && query < end)
+        target += Address.substr(query, end == String::npos ? String::npos : end - query);
+    return target;
+}
