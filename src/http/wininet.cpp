@@ -53,6 +53,19 @@ std::string orEmpty(const char* text)
     return text ? std::string(text) : std::string();
 }
 
+// The text and its NUL into the caller's buffer, or the size it needs.
+bool deliverText(const std::string& value, void* buffer, std::uint32_t* length,
+                 const char* tooSmall)
+{
+    if (value.size() + 1 > *length) {
+        *length = static_cast<std::uint32_t>(value.size() + 1);
+        return fail(ERROR_INSUFFICIENT_BUFFER, tooSmall);
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *length = static_cast<std::uint32_t>(value.size());
+    return true;
+}
+
 // --- handles ---------------------------------------------------------------
 
 enum class Kind
@@ -244,6 +257,8 @@ public:
     std::string accept;
     std::uint32_t flags = 0;
 
+    bool setReceiveTimeout(std::uint32_t milliseconds);
+    bool effectiveUrl(void* buffer, std::uint32_t* length) const;
     bool send(std::string_view extraHeaders, std::string_view body);
     bool queryInfo(std::uint32_t level, void* buffer, std::uint32_t* length,
                    const std::uint32_t* index) const;
@@ -262,6 +277,7 @@ private:
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     void headerLine(std::string_view line);
     bool endOfBlockIsFinal() const;
+    void markFinal();
     bool drive();
     bool failTransfer();
     std::size_t pending() const { return m_body.size() - m_bodyPos; }
@@ -276,6 +292,8 @@ private:
     std::string m_block;      // the reply header block being received
     std::string m_finalBlock; // the final reply's block, once known
     bool m_headersFinal = false;
+    std::string m_finalUrl;
+    std::uint32_t m_timeoutMs = 0;
 
     std::string m_body; // body bytes not yet handed out start at m_bodyPos
     std::size_t m_bodyPos = 0;
@@ -304,10 +322,8 @@ std::size_t RequestHandle::onBody(char* data, std::size_t size, std::size_t coun
     const std::size_t n = size * count;
     // libcurl passes no body of a redirect it follows, so body bytes belong
     // to the final reply.
-    if (!request->m_headersFinal) {
-        request->m_finalBlock = request->m_block;
-        request->m_headersFinal = true;
-    }
+    if (!request->m_headersFinal)
+        request->markFinal();
     request->m_bodyTotal += n;
     if (request->m_bodyTotal > kMaxReplyBody) {
         request->m_tooLarge = true;
@@ -334,10 +350,8 @@ void RequestHandle::headerLine(std::string_view line)
         if (m_block.empty())
             return;
         m_block += "\r\n";
-        if (endOfBlockIsFinal()) {
-            m_finalBlock = m_block;
-            m_headersFinal = true;
-        }
+        if (endOfBlockIsFinal())
+            markFinal();
         return;
     }
     m_block.append(text);
@@ -366,6 +380,15 @@ bool RequestHandle::endOfBlockIsFinal() const
     return true;
 }
 
+void RequestHandle::markFinal()
+{
+    m_finalBlock = m_block;
+    m_headersFinal = true;
+    char* url = nullptr;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+        m_finalUrl = url;
+}
+
 // One round of work on the transfer; false when the handle was closed.
 bool RequestHandle::drive()
 {
@@ -381,10 +404,8 @@ bool RequestHandle::drive()
         }
     }
     if (m_done) {
-        if (!m_headersFinal && !m_block.empty()) {
-            m_finalBlock = m_block;
-            m_headersFinal = true;
-        }
+        if (!m_headersFinal && !m_block.empty())
+            markFinal();
         return !closed();
     }
     if (closed())
@@ -410,6 +431,21 @@ bool RequestHandle::failTransfer()
     if (m_errorText[0] != '\0')
         text += std::string(": ") + m_errorText;
     return fail(errorNumber(m_result), text);
+}
+
+bool RequestHandle::setReceiveTimeout(std::uint32_t milliseconds)
+{
+    if (m_sent)
+        return fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
+    m_timeoutMs = milliseconds;
+    return true;
+}
+
+bool RequestHandle::effectiveUrl(void* buffer, std::uint32_t* length) const
+{
+    if (!m_headersFinal)
+        return fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "No reply has been received");
+    return deliverText(m_finalUrl, buffer, length, "The buffer is too small for the address");
 }
 
 bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
@@ -445,6 +481,7 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
                      version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(m_timeoutMs));
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &RequestHandle::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &RequestHandle::onBody);
@@ -559,13 +596,7 @@ bool RequestHandle::queryInfo(std::uint32_t level, void* buffer, std::uint32_t* 
     }
     if (!found)
         return fail(ERROR_HTTP_HEADER_NOT_FOUND, "The header was not found");
-    if (value.size() + 1 > *length) {
-        *length = static_cast<std::uint32_t>(value.size() + 1);
-        return fail(ERROR_INSUFFICIENT_BUFFER, "The buffer is too small for the header");
-    }
-    std::memcpy(buffer, value.c_str(), value.size() + 1);
-    *length = static_cast<std::uint32_t>(value.size());
-    return true;
+    return deliverText(value, buffer, length, "The buffer is too small for the header");
 }
 
 bool RequestHandle::read(char* buffer, std::uint32_t toRead, std::uint32_t* got)
@@ -650,6 +681,34 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
         request->accept += type;
     }
     return HandleTable::instance().add(std::move(request));
+}
+
+bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buffer,
+                        std::uint32_t length)
+{
+    const auto request = HandleTable::instance().find<RequestHandle>(handle, Kind::Request);
+    if (!request)
+        return false;
+    if (option != INTERNET_OPTION_RECEIVE_TIMEOUT)
+        return fail(ERROR_INTERNET_INVALID_OPTION, "The option is not offered");
+    std::uint32_t milliseconds = 0;
+    if (!buffer || length != sizeof(milliseconds))
+        return fail(ERROR_INTERNET_BAD_OPTION_LENGTH, "The option's value has the wrong size");
+    std::memcpy(&milliseconds, buffer, sizeof(milliseconds));
+    return request->setReceiveTimeout(milliseconds);
+}
+
+bool InternetQueryOptionA(HINTERNET handle, std::uint32_t option, void* buffer,
+                          std::uint32_t* length)
+{
+    const auto request = HandleTable::instance().find<RequestHandle>(handle, Kind::Request);
+    if (!request)
+        return false;
+    if (option != INTERNET_OPTION_URL)
+        return fail(ERROR_INTERNET_INVALID_OPTION, "The option is not offered");
+    if (!buffer || !length)
+        return fail(ERROR_INVALID_PARAMETER, "No buffer was given");
+    return request->effectiveUrl(buffer, length);
 }
 
 bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t headersLength,

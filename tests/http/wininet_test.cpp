@@ -1,4 +1,5 @@
 #include "loopbackserver.h"
+#include "stringhelpers.h"
 #include "wininet.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include <array>
 #include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -46,6 +48,7 @@ struct Options
     const char* accept = "Accept: */*";
     std::uint32_t flags = INTERNET_FLAG_RELOAD;
     const char* version = "HTTP/1.0";
+    std::uint32_t timeoutMs = 0;
 };
 
 // The three handles of one transfer, opened in the order the workers use.
@@ -60,7 +63,12 @@ struct Transfer
           connection(
               InternetConnectA(root.get(), "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP, 0, 0)),
           request(openRequest(path, o))
-    {}
+    {
+        if (o.timeoutMs != 0) {
+            EXPECT_TRUE(InternetSetOptionA(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT,
+                                           &o.timeoutMs, sizeof(o.timeoutMs)));
+        }
+    }
 
     HINTERNET openRequest(const std::string& path, const Options& o) const
     {
@@ -80,6 +88,14 @@ struct Transfer
         if (ok)
             *ok = found;
         return found ? buffer.substr(0, length) : std::string();
+    }
+
+    std::string url(std::uint32_t size, bool* ok, std::uint32_t* needed) const
+    {
+        std::string buffer(size, '\0');
+        *needed = size;
+        *ok = InternetQueryOptionA(request.get(), INTERNET_OPTION_URL, buffer.data(), needed);
+        return *ok ? buffer.substr(0, *needed) : std::string();
     }
 
     // Reads the body the way the transfer workers do; false on a failed read.
@@ -232,7 +248,8 @@ TEST(InternetLayer, AbsentHeadersAndBuffersThatDoNotFitFail)
     // No Content-Type, no Content-Length: the body ends when the peer closes.
     server.serveRaw("/bare", "HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello");
     std::string longHeaders = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
-    for (int i = 0; i < 100; ++i)
+    // Far beyond any fixed buffer a caller might start with.
+    for (int i = 0; i < 4000; ++i)
         longHeaders += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'v') + "\r\n";
     longHeaders += "Content-Length: 2\r\n\r\nok";
     ASSERT_GT(longHeaders.size(), 4096U);
@@ -341,6 +358,16 @@ TEST(InternetLayer, FollowsRedirectsAndReportsTheFinalReply)
         ASSERT_TRUE(t.readAll(&body));
         EXPECT_EQ(body, "arrived");
         EXPECT_EQ(server.requestCount(), 3U);
+
+        const std::string finalUrl = server.url("/final.htm");
+        bool ok = true;
+        std::uint32_t needed = 0;
+        t.url(5, &ok, &needed);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(lastResponse().code, ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(needed, finalUrl.size() + 1);
+        EXPECT_EQ(t.url(needed, &ok, &needed), finalUrl);
+        EXPECT_EQ(needed, finalUrl.size());
     }
     {
         Transfer t(server.port(), "/loop");
@@ -380,6 +407,64 @@ TEST(InternetLayer, ReportsTheLastFailureOfTheCallingThread)
     Transfer secure(plain.port(), "/", o);
     EXPECT_FALSE(secure.send());
     EXPECT_EQ(lastResponse().code, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+}
+
+struct TimeoutRow
+{
+    const char* name;
+    Reply reply;
+    bool headersArrive;
+    std::uint32_t error; // 0: the transfer completes
+};
+
+TEST(InternetLayer, ReceiveTimeoutBoundsTheWholeTransfer)
+{
+    Reply silent = Reply::html("never");
+    silent.stallAfter = 0;
+    Reply midBody = Reply::html(bigText(5000));
+    midBody.stallAfter = 2000;
+    Reply dripping = Reply::html("slow");
+    dripping.dripInterval = std::chrono::seconds(1);
+    const TimeoutRow rows[] = {
+        {"never answers", silent, false, ERROR_INTERNET_TIMEOUT},
+        {"stops mid-body", midBody, true, ERROR_INTERNET_TIMEOUT},
+        {"headers a byte a second", dripping, false, ERROR_INTERNET_TIMEOUT},
+        {"answers in time", Reply::html("quick"), true, 0},
+    };
+    for (const auto& row : rows) {
+        LoopbackServer server;
+        server.serve("/t", row.reply);
+        Options o;
+        o.timeoutMs = 1500;
+        Transfer t(server.port(), "/t", o);
+        struct Result
+        {
+            bool sent = false;
+            bool read = false;
+            LastResponse last;
+        };
+        auto run = std::async(std::launch::async, [&t] {
+            Result r;
+            std::string body;
+            r.sent = t.send();
+            r.read = r.sent && t.readAll(&body);
+            r.last = lastResponse();
+            return r;
+        });
+        if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << row.name << ": the transfer outlived its limit";
+            InternetCloseHandle(t.request.get());
+        }
+        const Result r = run.get();
+        EXPECT_EQ(r.sent, row.headersArrive) << row.name;
+        if (row.error == 0) {
+            EXPECT_TRUE(r.read) << row.name;
+            continue;
+        }
+        EXPECT_FALSE(r.read) << row.name;
+        EXPECT_EQ(r.last.code, row.error) << row.name;
+        EXPECT_NE(AsciiLower(r.last.text).find("time"), std::string::npos) << r.last.text;
+    }
 }
 
 TEST(InternetLayer, HandlesAreClosedExactlyOnce)

@@ -605,6 +605,13 @@ void LoopbackServer::waitForRelease(std::uint64_t generation)
                         [&] { return m_stopping || m_releaseGeneration != generation; });
 }
 
+// False once the server stops.
+bool LoopbackServer::pause(std::chrono::milliseconds interval)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_released.wait_for(lock, interval, [&] { return m_stopping; });
+}
+
 void LoopbackServer::handleConnection(int socket)
 {
     Channel ch(socket, m_wakeRead.get());
@@ -620,6 +627,7 @@ void LoopbackServer::handleConnection(int socket)
     const bool headOnly = in.request.method == "HEAD";
     std::string response;
     std::optional<std::size_t> stallAfter;
+    std::chrono::milliseconds drip{0};
     std::uint64_t generation = 0;
     {
         const std::lock_guard lock(m_mutex);
@@ -634,11 +642,17 @@ void LoopbackServer::handleConnection(int socket)
         } else {
             response = serialize(route->reply, headOnly);
             stallAfter = route->reply.stallAfter;
+            drip = route->reply.dripInterval;
         }
         m_requests.push_back(std::move(in.request));
     }
 
-    if (!stallAfter) {
+    if (drip.count() > 0) {
+        for (std::size_t i = 0; i < response.size(); ++i) {
+            if ((i > 0 && !pause(drip)) || !ch.sendAll(response.substr(i, 1), deadline))
+                break;
+        }
+    } else if (!stallAfter) {
         ch.sendAll(response, deadline);
     } else if (ch.sendAll(std::string_view(response).substr(0, *stallAfter), deadline)) {
         waitForRelease(generation);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,8 @@ struct Reply
     bool chunked = false;
     std::size_t chunkSize = 1000;
     std::optional<std::size_t> stallAfter;
+    // Above zero: the reply goes out one byte at a time, this far apart.
+    std::chrono::milliseconds dripInterval{0};
 
     static Reply html(std::string body);
     static Reply redirect(int status, std::string location);
@@ -105,6 +108,7 @@ private:
     void handleConnection(int socket);
     const Route* findRoute(std::string_view target) const;
     void waitForRelease(std::uint64_t generation);
+    bool pause(std::chrono::milliseconds interval);
 
     UniqueFd m_listener;
     UniqueFd m_wakeRead;
