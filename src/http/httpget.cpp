@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -58,10 +59,12 @@ void THTTPGetThread::Execute()
     request.Referer = Referer;
     request.PostQuery = PostQuery;
     request.Reload = !UseCache;
+    request.TimeOutMs = TimeOutMs;
     if (!OpenAndSend(m_handles, request, *this)) {
         fail();
         return;
     }
+    EffectiveUrl = QueryEffectiveUrl(m_handles.Request.load());
 
     std::array<char, 1024> buffer{};
     std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
@@ -241,6 +244,9 @@ void THTTPGet::DownloadFile()
     worker->Progress = OnProgress;
     worker->ReportsProgress = static_cast<bool>(OnProgress);
     worker->ToFile = !FileName.empty();
+    constexpr Integer kLongestSeconds = 4'000'000; // what milliseconds in 32 bits hold
+    worker->TimeOutMs =
+        TimeOut > 0 ? static_cast<std::uint32_t>(std::min(TimeOut, kLongestSeconds)) * 1000U : 0U;
     m_worker = worker;
     worker->OnTerminate = [this](TObject* sender) {
         ThreadDone(static_cast<pagefetch::THTTPGetThread*>(sender));
@@ -273,6 +279,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     });
 
     m_statusCode = worker->StatusCode;
+    m_effectiveUrl = worker->EffectiveUrl;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();
     m_errorCode = success ? 0 : worker->ErrorCode;

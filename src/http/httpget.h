@@ -58,6 +58,8 @@ public:
     Integer StatusCode = 0;
     Cardinal ErrorCode = 0;
     String ErrorMsg;
+    String EffectiveUrl;
+    std::uint32_t TimeOutMs = 0;
 
     // Not offered to owners, whose Cancel only asks the run to stop; used
     // when the component lets go of its worker so that it ends at once.
@@ -98,6 +100,9 @@ public:
     String PostQuery;
     String Referer;
     bool WaitThread = false;
+    // Seconds one download may take, from the request to the body's end;
+    // 0: no bound. A download that runs out ends in OnError.
+    Integer TimeOut = 300;
     TOnProgressEvent OnProgress; // sender: the worker
     TOnDoneFileEvent OnDoneFile;
     TOnDoneStringEvent OnDoneString;
@@ -109,6 +114,8 @@ public:
     Integer StatusCode() const { return m_statusCode; }
     Cardinal ErrorCode() const { return m_errorCode; }
     const String& ErrorMsg() const { return m_errorMsg; }
+    // The final address after redirects; empty when no reply arrived.
+    const String& EffectiveUrl() const { return m_effectiveUrl; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
 
@@ -130,4 +137,5 @@ private:
     Integer m_statusCode = 0;
     Cardinal m_errorCode = 0;
     String m_errorMsg;
+    String m_effectiveUrl;
 };

@@ -90,6 +90,7 @@ void THTTPGetThread::Execute()
             failRun();
             return;
         }
+        EffectiveUrl = QueryEffectiveUrl(Handles.Request.load());
         if (!queryText(HTTP_QUERY_RAW_HEADERS_CRLF, &Head) || Terminated()) {
             failRun();
             return;

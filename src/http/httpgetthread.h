@@ -32,6 +32,7 @@ public:
     String ContentType;
     String Body;
     Integer TotalRead = 0;
+    String EffectiveUrl; // the final reply's address, after redirects
     // The library's last-response information of a failed run, taken on the
     // worker thread where the library keeps it.
     bool HasErrorInfo = false;

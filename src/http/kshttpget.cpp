@@ -80,6 +80,7 @@ void TKsHttpGet::ThreadDone(THTTPGetThread* worker)
             m_worker = nullptr;
         });
         m_statusCode = worker->StatusCode;
+        m_effectiveUrl = std::move(worker->EffectiveUrl);
         if (!worker->FileName.empty()) {
             Fire(OnFileComplete, this, worker->FileName, worker->ContentLength);
         } else {

@@ -41,12 +41,30 @@ bool OpenAndSend(TTransferHandles& Handles, const TTransferRequest& Request,
     if (Handles.Request.load() == NullHandle || Worker.Terminated())
         return false;
     const HINTERNET request = Handles.Request.load();
+    if (Request.TimeOutMs > 0 && !InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                                                     &Request.TimeOutMs, sizeof(Request.TimeOutMs)))
+        return false;
     const bool sent = Request.PostQuery.empty()
                           ? HttpSendRequestA(request, nullptr, 0, nullptr, 0)
                           : HttpSendRequestA(request, kFormHeader, sizeof(kFormHeader) - 1,
                                              Request.PostQuery.data(),
                                              static_cast<std::uint32_t>(Request.PostQuery.size()));
     return sent && !Worker.Terminated();
+}
+
+String QueryEffectiveUrl(HINTERNET Request)
+{
+    String url(1024, '\0');
+    std::uint32_t size = static_cast<std::uint32_t>(url.size());
+    if (!InternetQueryOptionA(Request, INTERNET_OPTION_URL, url.data(), &size)) {
+        if (size <= url.size())
+            return String();
+        url.resize(size);
+        if (!InternetQueryOptionA(Request, INTERNET_OPTION_URL, url.data(), &size))
+            return String();
+    }
+    url.resize(size);
+    return url;
 }
 
 String RequestTarget(const String& Path, const String& Address)

@@ -40,6 +40,7 @@ struct TTransferRequest
     String Referer;
     String PostQuery; // non-empty: a form POST
     bool Reload = true;
+    std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
 };
 
 // Opens the handles into Handles, applies the options and sends the request.
@@ -48,6 +49,10 @@ struct TTransferRequest
 // when a step failed or a stop was asked for; the caller closes the handles.
 bool OpenAndSend(TTransferHandles& Handles, const TTransferRequest& Request,
                  const TWorkerThread& Worker);
+
+// The address of the final reply after redirects; empty when the request
+// has none.
+String QueryEffectiveUrl(HINTERNET Request);
 
 // The request target of an address: the path the caller decoded, and the
 // query as the address spells it (decoding it would change its meaning, and

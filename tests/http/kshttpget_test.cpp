@@ -99,6 +99,20 @@ TEST_F(FetchController, MemoryModeSuccessRules)
     EXPECT_EQ(fetch("/missing"), GETHTTP_OK);
     EXPECT_EQ(get.StatusCode(), 404) << "the owner, not the transfer, judges the status";
     EXPECT_TRUE(messages.messages().empty());
+
+    server.serve("/moved", Reply::redirect(301, server.url("/ok.htm")));
+    get.SetWaiting();
+    EXPECT_EQ(fetch("/moved"), GETHTTP_OK);
+    EXPECT_EQ(get.EffectiveUrl(), server.url("/ok.htm"));
+}
+
+TEST_F(FetchController, ThrowingCompletionHandlerStillEndsInTheOutcome)
+{
+    server.serve("/a.htm", Reply::html("a"));
+    get.OnDataComplete = [](TObject*, const String&) { throw std::runtime_error("handler"); };
+    EXPECT_EQ(fetch("/a.htm"), GETHTTP_OK);
+    EXPECT_FALSE(get.Busy);
+    EXPECT_EQ(messages.texts().size(), 1U) << "the exception is shown, not lost";
 }
 
 TEST_F(FetchController, FileModeSuccessRules)
