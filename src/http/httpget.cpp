@@ -66,37 +66,30 @@ void THTTPGetThread::Execute()
     }
     EffectiveUrl = QueryEffectiveUrl(m_handles.Request.load());
 
-    std::array<char, 1024> buffer{};
-    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-    std::uint32_t index = 0;
-    if (HttpQueryInfoA(m_handles.Request.load(), HTTP_QUERY_STATUS_CODE, buffer.data(), &size,
-                       &index)) {
-        std::from_chars(buffer.data(), buffer.data() + size, StatusCode);
+    String buffer(1024, '\0');
+    String head;
+    String status;
+    if (!QueryHeader(m_handles.Request.load(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer, &head) ||
+        !QueryHeader(m_handles.Request.load(), HTTP_QUERY_STATUS_CODE, buffer, &status) ||
+        Terminated()) {
+        fail();
+        return;
     }
+    std::from_chars(status.data(), status.data() + status.size(), StatusCode);
     // An error page is not the page asked for.
     if (StatusCode >= 400) {
         fail(0, "The server answered with status " + std::to_string(StatusCode));
         return;
     }
-
-    size = static_cast<std::uint32_t>(buffer.size());
-    index = 0;
-    const bool hasLength = HttpQueryInfoA(m_handles.Request.load(), HTTP_QUERY_CONTENT_LENGTH,
-                                          buffer.data(), &size, &index);
-    if (Terminated()) {
-        fail();
+    const TLengthHeader length = ContentLengthOf(head, &FileSize);
+    if (length == TLengthHeader::Invalid) {
+        fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
         return;
     }
+    const bool hasLength = length == TLengthHeader::Valid;
     if (!hasLength && BinaryData) {
         fail(ERROR_HTTP_HEADER_NOT_FOUND, "The reply has no Content-Length");
         return;
-    }
-    if (hasLength) {
-        const auto [end, error] = std::from_chars(buffer.data(), buffer.data() + size, FileSize);
-        if (error != std::errc() || end != buffer.data() + size || FileSize < 0) {
-            fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not a number");
-            return;
-        }
     }
 
     TotalRead = 0;

@@ -12,15 +12,6 @@ namespace {
 constexpr std::size_t kHeaderBuffer = 4096;
 constexpr std::uint32_t kReadChunk = 1025;
 
-Cardinal lastErrorCode()
-{
-    std::array<char, 256> text{};
-    std::uint32_t length = static_cast<std::uint32_t>(text.size());
-    Cardinal code = 0;
-    InternetGetLastResponseInfoA(&code, text.data(), &length);
-    return code;
-}
-
 } // namespace
 
 THTTPGetThread::THTTPGetThread(const TCrackUrl& Url) : m_buffer(kHeaderBuffer, '\0')
@@ -62,19 +53,7 @@ bool THTTPGetThread::failRun(Cardinal code, const String& text)
 
 bool THTTPGetThread::queryText(std::uint32_t level, String* value)
 {
-    for (;;) {
-        std::uint32_t size = static_cast<std::uint32_t>(m_buffer.size());
-        std::uint32_t index = 0;
-        if (HttpQueryInfoA(Handles.Request.load(), level, m_buffer.data(), &size, &index)) {
-            value->assign(m_buffer.data(), size);
-            return true;
-        }
-        // The library names the size it needs; a header block that large is
-        // still bounded by the layer.
-        if (lastErrorCode() != ERROR_INSUFFICIENT_BUFFER || size <= m_buffer.size())
-            return false;
-        m_buffer.resize(size);
-    }
+    return QueryHeader(Handles.Request.load(), level, m_buffer, value);
 }
 
 void THTTPGetThread::Execute()
@@ -110,17 +89,13 @@ void THTTPGetThread::Execute()
             failRun();
             return;
         }
-        String length;
         ContentLength = 0;
-        const bool hasLength = queryText(HTTP_QUERY_CONTENT_LENGTH, &length);
-        if (hasLength) {
-            const auto [end, error] =
-                std::from_chars(length.data(), length.data() + length.size(), ContentLength);
-            if (error != std::errc() || end != length.data() + length.size() || ContentLength < 0) {
-                failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not a number");
-                return;
-            }
+        const TLengthHeader length = ContentLengthOf(Head, &ContentLength);
+        if (length == TLengthHeader::Invalid) {
+            failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
+            return;
         }
+        const bool hasLength = length == TLengthHeader::Valid;
         if (Terminated()) {
             failRun();
             return;

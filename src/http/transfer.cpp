@@ -1,6 +1,11 @@
 #include "transfer.h"
 
+#include "stringhelpers.h"
 #include "workerthread.h"
+
+#include <array>
+#include <charconv>
+#include <string_view>
 
 namespace {
 
@@ -50,6 +55,54 @@ bool OpenAndSend(TTransferHandles& Handles, const TTransferRequest& Request,
                                              Request.PostQuery.data(),
                                              static_cast<std::uint32_t>(Request.PostQuery.size()));
     return sent && !Worker.Terminated();
+}
+
+bool QueryHeader(HINTERNET Request, std::uint32_t Level, String& Buffer, String* Value)
+{
+    for (;;) {
+        std::uint32_t size = static_cast<std::uint32_t>(Buffer.size());
+        std::uint32_t index = 0;
+        if (HttpQueryInfoA(Request, Level, Buffer.data(), &size, &index)) {
+            Value->assign(Buffer.data(), size);
+            return true;
+        }
+        std::array<char, 256> text{};
+        std::uint32_t length = static_cast<std::uint32_t>(text.size());
+        Cardinal code = 0;
+        InternetGetLastResponseInfoA(&code, text.data(), &length);
+        if (code != ERROR_INSUFFICIENT_BUFFER || size <= Buffer.size())
+            return false;
+        Buffer.resize(size);
+    }
+}
+
+TLengthHeader ContentLengthOf(const String& Head, Integer* Value)
+{
+    constexpr std::string_view kName = "content-length:";
+    TLengthHeader result = TLengthHeader::Absent;
+    std::size_t pos = Head.find("\r\n");
+    while (pos != String::npos) {
+        pos += 2;
+        const std::size_t end = Head.find("\r\n", pos);
+        std::string_view line(Head.data() + pos, (end == String::npos ? Head.size() : end) - pos);
+        pos = end;
+        if (!StartsWithNoCase(line, kName))
+            continue;
+        line.remove_prefix(kName.size());
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        Integer value = 0;
+        const auto [last, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+        if (line.empty() || line.front() == '-' || error != std::errc() ||
+            last != line.data() + line.size() ||
+            (result == TLengthHeader::Valid && value != *Value))
+            return TLengthHeader::Invalid;
+        *Value = value;
+        result = TLengthHeader::Valid;
+    }
+    return result;
 }
 
 String QueryEffectiveUrl(HINTERNET Request)

@@ -50,6 +50,21 @@ struct TTransferRequest
 bool OpenAndSend(TTransferHandles& Handles, const TTransferRequest& Request,
                  const TWorkerThread& Worker);
 
+// Asks for one header of the sent request into Buffer, which grows when the
+// text does not fit (a header block may be far beyond its first size).
+bool QueryHeader(HINTERNET Request, std::uint32_t Level, String& Buffer, String* Value);
+
+enum class TLengthHeader
+{
+    Absent,
+    Valid,
+    Invalid, // not a decimal number, or announced twice with different values
+};
+
+// The Content-Length of a raw header block, judged over every line that
+// carries one, since a reply that announces two lengths has none.
+TLengthHeader ContentLengthOf(const String& Head, Integer* Value);
+
 // The address of the final reply after redirects; empty when the request
 // has none.
 String QueryEffectiveUrl(HINTERNET Request);
