@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -270,4 +271,67 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
         ASSERT_TRUE(nqtest::WaitForWorkers(row.bound));
     }
     EXPECT_TRUE(messages.texts().empty());
+}
+
+namespace {
+
+// Resident memory in KiB from /proc/self/status; the peak can be reset.
+long statusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
+    }
+    return -1;
+}
+
+bool resetPeak()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return static_cast<bool>(clear);
+}
+
+} // namespace
+
+TEST(HostileReplies, LargeBodiesAreHeldOnce)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's quarantine keeps freed memory resident";
+#endif
+    constexpr std::size_t kMiB = 1024 * 1024;
+    constexpr long kBoundKb = 90 * 1024;
+    {
+        // A body the crawl keeps: the worker's copy moves to the controller.
+        StreamServer server(kHead + "Content-Length: " + std::to_string(60 * kMiB) + "\r\n\r\n",
+                            60 * kMiB);
+        TKsHttpGet get;
+        ASSERT_TRUE(get.CrackUrl.Crack(server.url()));
+        ASSERT_TRUE(resetPeak());
+        const long before = statusKb("VmRSS:");
+        get.StartGet(GETHTTP_BODY);
+        ASSERT_TRUE(PumpUntil([&] { return !get.Busy; }, 60s));
+        EXPECT_EQ(get.State(), GETHTTP_OK) << get.ErrorMsg();
+        EXPECT_EQ(get.Body().size(), 60 * kMiB);
+        EXPECT_LT(statusKb("VmHWM:") - before, kBoundKb);
+    }
+    {
+        // 100 MiB announced, refused at the 64 MiB cap.
+        StreamServer server(kHead + "Content-Length: " + std::to_string(100 * kMiB) + "\r\n\r\n",
+                            100 * kMiB);
+        THTTPGet fetch;
+        bool failed = false;
+        fetch.OnError = [&](TObject*) { failed = true; };
+        fetch.URL = server.url();
+        ASSERT_TRUE(resetPeak());
+        const long before = statusKb("VmRSS:");
+        fetch.DownloadFile();
+        ASSERT_TRUE(PumpUntil([&] { return failed; }, 60s));
+        EXPECT_EQ(fetch.ErrorCode(), ERROR_INTERNET_REPLY_TOO_LARGE) << fetch.ErrorMsg();
+        EXPECT_LT(statusKb("VmHWM:") - before, kBoundKb);
+    }
+    EXPECT_TRUE(nqtest::WaitForWorkers());
 }
