@@ -87,6 +87,10 @@ void THTTPGetThread::Execute()
         return;
     }
     const bool hasLength = length == TLengthHeader::Valid;
+    if (hasLength && static_cast<std::uint64_t>(FileSize) > kMaxReplyBody) {
+        fail(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
+        return;
+    }
     if (!hasLength && BinaryData) {
         fail(ERROR_HTTP_HEADER_NOT_FOUND, "The reply has no Content-Length");
         return;
@@ -103,7 +107,7 @@ void THTTPGetThread::Execute()
         }
     } else {
         Result.clear();
-        if (hasLength && static_cast<std::uint64_t>(FileSize) <= kMaxReplyBody)
+        if (hasLength)
             Result.reserve(static_cast<std::size_t>(FileSize));
     }
 
@@ -126,7 +130,7 @@ void THTTPGetThread::Execute()
                 return;
             }
         } else {
-            Result.append(chunk.data(), count);
+            AppendBody(Result, chunk.data(), count);
         }
         TotalRead += static_cast<Integer>(count);
         // A round trip to the UI thread per chunk costs more than the chunk.

@@ -96,6 +96,12 @@ void THTTPGetThread::Execute()
             return;
         }
         const bool hasLength = length == TLengthHeader::Valid;
+        // The layer would refuse the body at its cap anyway; no need to
+        // take it in first.
+        if (hasLength && static_cast<std::uint64_t>(ContentLength) > kMaxReplyBody) {
+            failRun(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
+            return;
+        }
         if (Terminated()) {
             failRun();
             return;
@@ -122,7 +128,7 @@ bool THTTPGetThread::readBody(bool hasLength)
         Body.clear();
         // The announced size, when the layer would deliver it at all, saves
         // the regrowing copies of a large body.
-        if (hasLength && static_cast<std::uint64_t>(ContentLength) <= kMaxReplyBody)
+        if (hasLength)
             Body.reserve(static_cast<std::size_t>(ContentLength));
     }
 
@@ -139,7 +145,7 @@ bool THTTPGetThread::readBody(bool hasLength)
             if (std::fwrite(chunk.data(), 1, count, file.get()) != count)
                 return failRun(0, "unable to write to file " + FileName);
         } else {
-            Body.append(chunk.data(), count);
+            AppendBody(Body, chunk.data(), count);
         }
         TotalRead += static_cast<Integer>(count);
     }

@@ -3,6 +3,7 @@
 #include "stringhelpers.h"
 #include "workerthread.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
@@ -103,6 +104,15 @@ TLengthHeader ContentLengthOf(const String& Head, Integer* Value)
         result = TLengthHeader::Valid;
     }
     return result;
+}
+
+void AppendBody(String& Body, const char* Data, std::size_t Size)
+{
+    constexpr std::size_t kSmallBody = 1024 * 1024;
+    const std::size_t needed = Body.size() + Size;
+    if (needed > Body.capacity() && needed > kSmallBody)
+        Body.reserve(std::max<std::size_t>(needed, kMaxReplyBody));
+    Body.append(Data, Size);
 }
 
 String QueryEffectiveUrl(HINTERNET Request)

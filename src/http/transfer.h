@@ -65,6 +65,11 @@ enum class TLengthHeader
 // carries one, since a reply that announces two lengths has none.
 TLengthHeader ContentLengthOf(const String& Head, Integer* Value);
 
+// Appends a chunk of a body held in memory. A body that outgrows its room
+// past 1 MiB gets room up to the layer's cap at once: pages it never fills
+// cost no memory, where regrowing would hold old and new copies together.
+void AppendBody(String& Body, const char* Data, std::size_t Size);
+
 // The address of the final reply after redirects; empty when the request
 // has none.
 String QueryEffectiveUrl(HINTERNET Request);
