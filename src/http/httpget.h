@@ -1,7 +1,7 @@
 #pragma once
 
 #include "nqtypes.h"
-#include "transfer.h"
+#include "transferhandles.h"
 #include "wininet.h"
 #include "workerthread.h"
 

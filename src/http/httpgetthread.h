@@ -2,7 +2,7 @@
 
 #include "crackurl.h"
 #include "nqtypes.h"
-#include "transfer.h"
+#include "transferhandles.h"
 #include "workerthread.h"
 
 // One HTTP transfer of a fetch controller on a worker thread of its own: a

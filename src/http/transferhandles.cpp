@@ -1,4 +1,4 @@
-#include "transfer.h"
+#include "transferhandles.h"
 
 #include "stringhelpers.h"
 #include "workerthread.h"
