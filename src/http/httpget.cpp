@@ -81,7 +81,7 @@ void THTTPGetThread::Execute()
         fail(0, "The server answered with status " + std::to_string(StatusCode));
         return;
     }
-    const TLengthHeader length = ContentLengthOf(head, &FileSize);
+    const TLengthHeader length = ContentLengthOf(m_handles.Request.load(), head, buffer, &FileSize);
     if (length == TLengthHeader::Invalid) {
         fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
         return;

@@ -90,7 +90,8 @@ void THTTPGetThread::Execute()
             return;
         }
         ContentLength = 0;
-        const TLengthHeader length = ContentLengthOf(Head, &ContentLength);
+        const TLengthHeader length =
+            ContentLengthOf(Handles.Request.load(), Head, m_buffer, &ContentLength);
         if (length == TLengthHeader::Invalid) {
             failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
             return;

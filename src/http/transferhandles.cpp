@@ -77,33 +77,42 @@ bool QueryHeader(HINTERNET Request, std::uint32_t Level, String& Buffer, String*
     }
 }
 
-TLengthHeader ContentLengthOf(const String& Head, Integer* Value)
+namespace {
+
+bool parseLength(std::string_view text, Integer* value)
 {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    const auto [last, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return !text.empty() && text.front() != '-' && error == std::errc() &&
+           last == text.data() + text.size();
+}
+
+} // namespace
+
+TLengthHeader ContentLengthOf(HINTERNET Request, const String& Head, String& Buffer, Integer* Value)
+{
+    String text;
+    if (!QueryHeader(Request, HTTP_QUERY_CONTENT_LENGTH, Buffer, &text))
+        return TLengthHeader::Absent;
+    if (!parseLength(text, Value))
+        return TLengthHeader::Invalid;
     constexpr std::string_view kName = "content-length:";
-    TLengthHeader result = TLengthHeader::Absent;
     std::size_t pos = Head.find("\r\n");
     while (pos != String::npos) {
         pos += 2;
         const std::size_t end = Head.find("\r\n", pos);
-        std::string_view line(Head.data() + pos, (end == String::npos ? Head.size() : end) - pos);
+        const std::string_view line(Head.data() + pos,
+                                    (end == String::npos ? Head.size() : end) - pos);
         pos = end;
-        if (!StartsWithNoCase(line, kName))
-            continue;
-        line.remove_prefix(kName.size());
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-            line.remove_suffix(1);
-        Integer value = 0;
-        const auto [last, error] = std::from_chars(line.data(), line.data() + line.size(), value);
-        if (line.empty() || line.front() == '-' || error != std::errc() ||
-            last != line.data() + line.size() ||
-            (result == TLengthHeader::Valid && value != *Value))
+        Integer other = 0;
+        if (StartsWithNoCase(line, kName) &&
+            (!parseLength(line.substr(kName.size()), &other) || other != *Value))
             return TLengthHeader::Invalid;
-        *Value = value;
-        result = TLengthHeader::Valid;
     }
-    return result;
+    return TLengthHeader::Valid;
 }
 
 void AppendBody(String& Body, const char* Data, std::size_t Size)

@@ -61,9 +61,11 @@ enum class TLengthHeader
     Invalid, // not a decimal number, or announced twice with different values
 };
 
-// The Content-Length of a raw header block, judged over every line that
-// carries one, since a reply that announces two lengths has none.
-TLengthHeader ContentLengthOf(const String& Head, Integer* Value);
+// The Content-Length of the sent request as the layer answers it (none for
+// an encoded body), checked against every such line of the raw header block
+// Head, since a reply that announces two different lengths has none.
+TLengthHeader ContentLengthOf(HINTERNET Request, const String& Head, String& Buffer,
+                              Integer* Value);
 
 // Appends a chunk of a body held in memory. A body that outgrows its room
 // past 1 MiB gets room up to the layer's cap at once: pages it never fills

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -160,6 +162,36 @@ std::string hugeHeaderReply()
     return reply + "Content-Length: 2\r\n\r\nok";
 }
 
+// A gzip stream of piece repeated times over: a bomb costs the test next to
+// nothing on the wire.
+std::string gzipOf(const std::string& piece, std::size_t times)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string out;
+    char buffer[64 * 1024];
+    for (std::size_t left = times; left > 0; --left) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        z.avail_in = static_cast<uInt>(piece.size());
+        const int flush = left == 1 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof(buffer);
+            deflate(&z, flush);
+            out.append(buffer, sizeof(buffer) - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+std::string gzipReply(const std::string& body)
+{
+    return kHead + "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
 std::string replacePath(std::string text, const std::string& path)
 {
     for (auto at = text.find("{path}"); at != std::string::npos; at = text.find("{path}"))
@@ -215,6 +247,14 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
         {.name = "error status with a body",
          .reply = "HTTP/1.1 500 Oops\r\nContent-Type: text/html\r\nContent-Length: 4\r\n\r\noops",
          .crawl = Crawl::Ok},
+        {.name = "gzip body",
+         .reply = gzipReply(gzipOf("hello gzip", 1)),
+         .page = Page::Done,
+         .body = "hello gzip",
+         .crawl = Crawl::Ok},
+        {.name = "gzip bomb",
+         .reply = gzipReply(gzipOf(std::string(1024 * 1024, '\0'), 80)),
+         .crawl = Crawl::Error},
         {.name = "endless body",
          .reply = kHead + "\r\n",
          .endless = true,
