@@ -6,9 +6,7 @@
 
 namespace inet {
 
-namespace {
-
-std::string_view trim(std::string_view text)
+std::string_view TrimSpace(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
@@ -18,11 +16,9 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-} // namespace
-
 void ReplyHeaders::addLine(std::string_view line)
 {
-    const std::string_view text = trim(line);
+    const std::string_view text = TrimSpace(line);
     if (StartsWithNoCase(line, "HTTP/")) {
         m_block.assign(text);
         m_block += "\r\n";
@@ -97,8 +93,9 @@ std::optional<std::string> ReplyHeaders::field(std::string_view name) const
             break;
         const std::string_view line(m_finalBlock.data() + pos, end - pos);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && AsciiLower(trim(line.substr(0, colon))) == wanted)
-            return std::string(trim(line.substr(colon + 1)));
+        if (colon != std::string_view::npos &&
+            AsciiLower(TrimSpace(line.substr(0, colon))) == wanted)
+            return std::string(TrimSpace(line.substr(colon + 1)));
         pos = end;
     }
     return std::nullopt;

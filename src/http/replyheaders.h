@@ -7,6 +7,9 @@
 
 namespace inet {
 
+// Without the blanks, tabs and line ends around it.
+std::string_view TrimSpace(std::string_view text);
+
 // The reply header blocks of one transfer, fed line by line as they arrive
 // (interim replies and followed redirects included), and the final block
 // once it is known: status line and fields, each ending in CR LF, and an

@@ -13,16 +13,6 @@ namespace inet {
 
 namespace {
 
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n'))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Characters a request line cannot carry are escaped; the path arrives
 // decoded, so a "%" that does not start an escape stands for itself.
 std::string encodeTarget(std::string_view object)
@@ -141,7 +131,7 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
         auto end = extraHeaders.find('\n', start);
         if (end == std::string_view::npos)
             end = extraHeaders.size();
-        const auto line = trim(extraHeaders.substr(start, end - start));
+        const auto line = TrimSpace(extraHeaders.substr(start, end - start));
         if (!line.empty())
             spec.headers.emplace_back(line);
         start = end + 1;

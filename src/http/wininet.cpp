@@ -2,6 +2,7 @@
 
 #include "internethandle.h"
 #include "lasterror.h"
+#include "replyheaders.h"
 #include "requesthandle.h"
 #include "stringhelpers.h"
 
@@ -18,21 +19,12 @@ using inet::Fail;
 using inet::HandleKind;
 using inet::InternetHandle;
 using inet::RequestHandle;
+using inet::TrimSpace;
 
 HINTERNET failHandle(std::uint32_t code, std::string text)
 {
     Fail(code, std::move(text));
     return NullHandle;
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n'))
-        text.remove_suffix(1);
-    return text;
 }
 
 std::string orEmpty(const char* text)
@@ -170,7 +162,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
         std::string_view type = *entry;
         if (StartsWithNoCase(type, "Accept:"))
             type.remove_prefix(7);
-        type = trim(type);
+        type = TrimSpace(type);
         if (type.empty())
             continue;
         if (!request->accept.empty())
