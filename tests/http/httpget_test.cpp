@@ -283,14 +283,14 @@ TEST(PageFetchLifetime, DestroyedJustAfterTheStartEndsItsWorker)
     server.serveRaw("/silent", "", 0);
     const QTemporaryDir dir;
     // The destruction lands anywhere in the opening of the handles.
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 400; ++i) {
         SCOPED_TRACE(i);
         {
             THTTPGet fetch;
             fetch.FileName = dir.filePath("c.txt").toStdString();
             fetch.URL = server.url("/silent");
             fetch.DownloadFile();
-            std::this_thread::sleep_for(std::chrono::microseconds(i * 10));
+            std::this_thread::sleep_for(std::chrono::microseconds(i * 5));
         }
         ASSERT_TRUE(nqtest::WaitForWorkers(std::chrono::seconds(1)));
     }
