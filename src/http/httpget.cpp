@@ -1,27 +1,41 @@
 #include "httpget.h"
 
 #include "messagebox.h"
+#include "scopeexit.h"
 #include "stringhelpers.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
-
-} // namespace
-
 namespace pagefetch {
 
 void THTTPGetThread::fail()
 {
-    closeHandles();
+    std::array<char, 4096> text{};
+    std::uint32_t length = static_cast<std::uint32_t>(text.size());
+    Cardinal code = 0;
+    if (InternetGetLastResponseInfoA(&code, text.data(), &length))
+        fail(code, String(text.data(), length));
+    else
+        fail(code, String());
+}
+
+void THTTPGetThread::fail(Cardinal code, const String& text)
+{
+    if (Terminated()) {
+        code = ERROR_INTERNET_OPERATION_CANCELLED;
+        ErrorMsg = "The transfer was stopped";
+    } else {
+        ErrorMsg = text;
+    }
+    ErrorCode = code;
+    m_handles.Close();
     Success = false;
 }
 
@@ -29,65 +43,57 @@ void THTTPGetThread::Execute()
 {
     const TUrlSplit target = THTTPGet::SplitUrl(URL);
     if (Terminated()) {
-        Success = false;
-        return;
-    }
-
-    m_root = InternetOpenA(Agent.empty() ? nullptr : Agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
-                           nullptr, nullptr, 0);
-    if (m_root.load() == NullHandle) {
-        fail();
-        return;
-    }
-    m_connection =
-        InternetConnectA(m_root.load(), target.Host.c_str(), target.Port, UserName.c_str(),
-                         Password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
-    if (m_connection.load() == NullHandle) {
-        fail();
-        return;
-    }
-    const String accept = "Accept: " + AcceptTypes;
-    const char* acceptList[] = {accept.c_str(), nullptr};
-    std::uint32_t flags = UseCache ? 0 : INTERNET_FLAG_RELOAD;
-    if (target.Scheme == "https")
-        flags |= INTERNET_FLAG_SECURE;
-    m_request =
-        HttpOpenRequestA(m_connection.load(), PostQuery.empty() ? "GET" : "POST",
-                         target.Path.c_str(), "HTTP/1.0", Referer.c_str(), acceptList, flags, 0);
-    if (m_request.load() == NullHandle) {
-        fail();
-        return;
-    }
-    const bool sent =
-        PostQuery.empty()
-            ? HttpSendRequestA(m_request.load(), nullptr, 0, nullptr, 0)
-            : HttpSendRequestA(m_request.load(), kFormHeader, sizeof(kFormHeader) - 1,
-                               PostQuery.data(), static_cast<std::uint32_t>(PostQuery.size()));
-    if (!sent || Terminated()) {
         fail();
         return;
     }
 
-    std::array<char, 1024> buffer{};
-    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-    std::uint32_t index = 0;
-    const bool hasLength =
-        HttpQueryInfoA(m_request.load(), HTTP_QUERY_CONTENT_LENGTH, buffer.data(), &size, &index);
-    Success = hasLength;
-    if (Terminated()) {
+    TTransferRequest request;
+    request.Agent = Agent;
+    request.Host = target.Host;
+    request.Port = target.Port;
+    request.Secure = target.Scheme == "https";
+    request.UserName = UserName;
+    request.Password = Password;
+    request.Target = target.Path;
+    request.AcceptTypes = AcceptTypes;
+    request.Referer = Referer;
+    request.PostQuery = PostQuery;
+    request.Reload = !UseCache;
+    request.TimeOutMs = TimeOutMs;
+    if (!OpenAndSend(m_handles, request, *this)) {
         fail();
+        return;
+    }
+    EffectiveUrl = QueryEffectiveUrl(m_handles.Request.load());
+
+    String buffer(1024, '\0');
+    String head;
+    String status;
+    if (!QueryHeader(m_handles.Request.load(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer, &head) ||
+        !QueryHeader(m_handles.Request.load(), HTTP_QUERY_STATUS_CODE, buffer, &status) ||
+        Terminated()) {
+        fail();
+        return;
+    }
+    std::from_chars(status.data(), status.data() + status.size(), StatusCode);
+    // An error page is not the page asked for.
+    if (StatusCode >= 400) {
+        fail(0, "The server answered with status " + std::to_string(StatusCode));
+        return;
+    }
+    const TLengthHeader length = ContentLengthOf(m_handles.Request.load(), head, buffer, &FileSize);
+    if (length == TLengthHeader::Invalid) {
+        fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
+        return;
+    }
+    const bool hasLength = length == TLengthHeader::Valid;
+    if (hasLength && static_cast<std::uint64_t>(FileSize) > kMaxReplyBody) {
+        fail(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
         return;
     }
     if (!hasLength && BinaryData) {
-        fail();
+        fail(ERROR_HTTP_HEADER_NOT_FOUND, "The reply has no Content-Length");
         return;
-    }
-    if (hasLength) {
-        const auto [end, error] = std::from_chars(buffer.data(), buffer.data() + size, FileSize);
-        if (error != std::errc() || end != buffer.data() + size) {
-            fail();
-            return;
-        }
     }
 
     TotalRead = 0;
@@ -96,11 +102,13 @@ void THTTPGetThread::Execute()
         file.reset(std::fopen(FileName.c_str(), "wb"));
         if (!file) {
             ShowMessageBox("unable to write to file " + FileName, TMsgKind::Error);
-            fail();
+            fail(0, "unable to write to file " + FileName);
             return;
         }
     } else {
         Result.clear();
+        if (hasLength)
+            Result.reserve(static_cast<std::size_t>(FileSize));
     }
 
     std::array<char, 1025> chunk{};
@@ -110,17 +118,19 @@ void THTTPGetThread::Execute()
             return;
         }
         std::uint32_t count = 0;
-        // A failed read ends the body like its end does; the length test
-        // below tells the two apart.
-        if (!InternetReadFile(m_request.load(), chunk.data(), 1025, &count) || count == 0)
+        if (!InternetReadFile(m_handles.Request.load(), chunk.data(), 1025, &count)) {
+            fail();
+            return;
+        }
+        if (count == 0)
             break;
         if (ToFile) {
             if (std::fwrite(chunk.data(), 1, count, file.get()) != count) {
-                fail();
+                fail(0, "unable to write to file " + FileName);
                 return;
             }
         } else {
-            Result.append(chunk.data(), count);
+            AppendBody(Result, chunk.data(), count);
         }
         TotalRead += static_cast<Integer>(count);
         // A round trip to the UI thread per chunk costs more than the chunk.
@@ -128,13 +138,21 @@ void THTTPGetThread::Execute()
             Synchronize([this] { Fire(Progress, this, FileSize, TotalRead); });
     }
 
-    if (ToFile) {
-        const bool closed = std::fclose(file.release()) == 0;
-        Success = closed && FileSize == TotalRead;
-    } else {
-        Success = TotalRead > 0;
+    if (ToFile && std::fclose(file.release()) != 0) {
+        fail(0, "unable to write to file " + FileName);
+        return;
     }
-    closeHandles();
+    // Without a Content-Length (chunked or ended by the close) the body is
+    // what arrived; an announced length must be met.
+    if (!hasLength) {
+        FileSize = TotalRead;
+    } else if (TotalRead != FileSize) {
+        fail(ERROR_INTERNET_CONNECTION_ABORTED, "The body has " + std::to_string(TotalRead) +
+                                                    " of " + std::to_string(FileSize) + " bytes");
+        return;
+    }
+    Success = true;
+    m_handles.Close();
 }
 
 } // namespace pagefetch
@@ -144,11 +162,17 @@ THTTPGet::THTTPGet(QObject* Owner) : QObject(Owner) {}
 THTTPGet::~THTTPGet()
 {
     Cancel();
+    detachWorker();
+}
+
+void THTTPGet::detachWorker()
+{
     if (pagefetch::THTTPGetThread* worker = m_worker.data()) {
         worker->OnTerminate = nullptr;
         worker->Progress = nullptr;
         worker->Kill();
     }
+    m_worker = nullptr;
 }
 
 pagefetch::TUrlSplit THTTPGet::SplitUrl(const String& Text)
@@ -196,8 +220,13 @@ pagefetch::TUrlSplit THTTPGet::SplitUrl(const String& Text)
 
 void THTTPGet::DownloadFile()
 {
-    if (m_worker)
-        return;
+    if (m_worker) {
+        // A cancelled worker that a stalled server still holds must not
+        // delay the next page; inside the completion it is nearly gone.
+        if (!m_worker->Terminated() || m_completing)
+            return;
+        detachWorker();
+    }
     auto* worker = new pagefetch::THTTPGetThread; // frees itself when done
     worker->AcceptTypes = AcceptTypes;
     worker->Agent = Agent;
@@ -212,6 +241,9 @@ void THTTPGet::DownloadFile()
     worker->Progress = OnProgress;
     worker->ReportsProgress = static_cast<bool>(OnProgress);
     worker->ToFile = !FileName.empty();
+    constexpr Integer kLongestSeconds = 4'000'000; // what milliseconds in 32 bits hold
+    worker->TimeOutMs =
+        TimeOut > 0 ? static_cast<std::uint32_t>(std::min(TimeOut, kLongestSeconds)) * 1000U : 0U;
     m_worker = worker;
     worker->OnTerminate = [this](TObject* sender) {
         ThreadDone(static_cast<pagefetch::THTTPGetThread*>(sender));
@@ -237,13 +269,19 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
 {
     // Cleared only after the event returns, so a DownloadFile from inside it
     // is ignored; cleared even when the handler throws.
-    struct ClearWorker
-    {
-        THTTPGet* self;
-        ~ClearWorker() { self->m_worker = nullptr; }
-    } clearWorker{this};
+    m_completing = true;
+    const ScopeExit clearWorker([this] {
+        m_completing = false;
+        m_worker = nullptr;
+    });
 
-    if (!worker->Success)
+    m_statusCode = worker->StatusCode;
+    m_effectiveUrl = worker->EffectiveUrl;
+    // A Cancel that came after the run's last check still counts.
+    const bool success = worker->Success && !worker->Terminated();
+    m_errorCode = success ? 0 : worker->ErrorCode;
+    m_errorMsg = success ? String() : worker->ErrorMsg;
+    if (!success)
         Fire(OnError, this);
     else if (worker->ToFile)
         Fire(OnDoneFile, this, worker->FileName, worker->FileSize);

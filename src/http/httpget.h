@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nqtypes.h"
+#include "transferhandles.h"
 #include "wininet.h"
 #include "workerthread.h"
 
@@ -53,20 +54,25 @@ public:
     // Whether the run reports progress at all; fixed before the start.
     bool ReportsProgress = false;
 
+    // Results beyond Success, read in the completion handler.
+    Integer StatusCode = 0;
+    Cardinal ErrorCode = 0;
+    String ErrorMsg;
+    String EffectiveUrl;
+    std::uint32_t TimeOutMs = 0;
+
     // Not offered to owners, whose Cancel only asks the run to stop; used
-    // when the component goes away so that its worker ends at once.
-    void Kill() { closeHandles(); }
+    // when the component lets go of its worker so that it ends at once.
+    void Kill() { m_handles.Close(); }
 
 protected:
     void Execute() override;
 
 private:
     void fail();
-    void closeHandles() { CloseEach({&m_request, &m_connection, &m_root}); }
+    void fail(Cardinal code, const String& text);
 
-    std::atomic<HINTERNET> m_root{NullHandle};
-    std::atomic<HINTERNET> m_connection{NullHandle};
-    std::atomic<HINTERNET> m_request{NullHandle};
+    TTransferHandles m_handles;
 };
 
 } // namespace pagefetch
@@ -94,10 +100,22 @@ public:
     String PostQuery;
     String Referer;
     bool WaitThread = false;
+    // Seconds one download may take, from the request to the body's end;
+    // 0: no bound. A download that runs out ends in OnError.
+    Integer TimeOut = 300;
     TOnProgressEvent OnProgress; // sender: the worker
     TOnDoneFileEvent OnDoneFile;
     TOnDoneStringEvent OnDoneString;
     TNotifyEvent OnError;
+
+    // The outcome of the last download, read once it has been reported:
+    // the reply's status (0 when none arrived) and, when it failed, the
+    // layer's error number and text.
+    Integer StatusCode() const { return m_statusCode; }
+    Cardinal ErrorCode() const { return m_errorCode; }
+    const String& ErrorMsg() const { return m_errorMsg; }
+    // The final address after redirects; empty when no reply arrived.
+    const String& EffectiveUrl() const { return m_effectiveUrl; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
 
@@ -111,6 +129,13 @@ public:
 
 private:
     void ThreadDone(pagefetch::THTTPGetThread* worker);
+    // Lets the worker end on its own, reporting to no one.
+    void detachWorker();
 
     QPointer<pagefetch::THTTPGetThread> m_worker;
+    bool m_completing = false;
+    Integer m_statusCode = 0;
+    Cardinal m_errorCode = 0;
+    String m_errorMsg;
+    String m_effectiveUrl;
 };

@@ -6,24 +6,22 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
-constexpr std::uint32_t kHeaderBuffer = 4096;
+constexpr std::size_t kHeaderBuffer = 4096;
 constexpr std::uint32_t kReadChunk = 1025;
-constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 
 } // namespace
 
-THTTPGetThread::THTTPGetThread(const TCrackUrl& Url)
-    : m_scheme(Url.Scheme), m_host(Url.HostName), m_port(Url.Port), m_userName(Url.UserName),
-      m_password(Url.Password), m_path(Url.UrlPath)
-{}
-
-void THTTPGetThread::CloseHandles()
+THTTPGetThread::THTTPGetThread(const TCrackUrl& Url) : m_buffer(kHeaderBuffer, '\0')
 {
-    CloseEach({&RequestHandle, &ConnectHandle, &RootHandle});
+    m_request.Host = Url.HostName;
+    m_request.Port = Url.Port;
+    m_request.Secure = Url.Scheme.Text() == "https";
+    m_request.UserName = Url.UserName;
+    m_request.Password = Url.Password;
+    m_request.Target = RequestTarget(Url.UrlPath, Url.Url());
 }
 
 bool THTTPGetThread::failRun()
@@ -48,72 +46,36 @@ bool THTTPGetThread::failRun(Cardinal code, const String& text)
     }
     ErrorCode = code;
     HasErrorInfo = true;
-    CloseHandles();
+    Handles.Close();
     Success = false;
     return false;
 }
 
-bool THTTPGetThread::queryText(std::uint32_t level, char* buffer, String* value)
+bool THTTPGetThread::queryText(std::uint32_t level, String* value)
 {
-    std::uint32_t size = kHeaderBuffer;
-    std::uint32_t index = 0;
-    if (!HttpQueryInfoA(RequestHandle.load(), level, buffer, &size, &index))
-        return false;
-    *value = String(buffer, size);
-    return true;
+    return QueryHeader(Handles.Request.load(), level, m_buffer, value);
 }
 
 void THTTPGetThread::Execute()
 {
     Success = true;
-    CFile file;
     try {
-        RootHandle = InternetOpenA(Agent.empty() ? nullptr : Agent.c_str(),
-                                   INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (RootHandle.load() == NullHandle || Terminated()) {
+        m_request.Agent = Agent;
+        m_request.AcceptTypes = AcceptTypes;
+        m_request.Referer = Referer;
+        m_request.PostQuery = PostQuery;
+        m_request.Reload = !ReuseCache;
+        if (!OpenAndSend(Handles, m_request, *this)) {
             failRun();
             return;
         }
-        ConnectHandle =
-            InternetConnectA(RootHandle.load(), m_host.c_str(), m_port, m_userName.c_str(),
-                             m_password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
-        if (ConnectHandle.load() == NullHandle || Terminated()) {
-            failRun();
-            return;
-        }
-        const String accept = "Accept: " + AcceptTypes;
-        if (Terminated()) {
-            failRun();
-            return;
-        }
-        const char* acceptList[] = {accept.c_str(), nullptr};
-        std::uint32_t flags = ReuseCache ? 0 : INTERNET_FLAG_RELOAD;
-        if (m_scheme == "https")
-            flags |= INTERNET_FLAG_SECURE;
-        RequestHandle =
-            HttpOpenRequestA(ConnectHandle.load(), PostQuery.empty() ? "GET" : "POST",
-                             m_path.c_str(), "HTTP/1.0", Referer.c_str(), acceptList, flags, 0);
-        if (RequestHandle.load() == NullHandle || Terminated()) {
-            failRun();
-            return;
-        }
-        const bool sent =
-            PostQuery.empty()
-                ? HttpSendRequestA(RequestHandle.load(), nullptr, 0, nullptr, 0)
-                : HttpSendRequestA(RequestHandle.load(), kFormHeader, sizeof(kFormHeader) - 1,
-                                   PostQuery.data(), static_cast<std::uint32_t>(PostQuery.size()));
-        if (!sent || Terminated()) {
-            failRun();
-            return;
-        }
-
-        std::array<char, kHeaderBuffer> buffer{};
-        if (!queryText(HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &Head) || Terminated()) {
+        EffectiveUrl = QueryEffectiveUrl(Handles.Request.load());
+        if (!queryText(HTTP_QUERY_RAW_HEADERS_CRLF, &Head) || Terminated()) {
             failRun();
             return;
         }
         String status;
-        if (!queryText(HTTP_QUERY_STATUS_CODE, buffer.data(), &status) || Terminated()) {
+        if (!queryText(HTTP_QUERY_STATUS_CODE, &status) || Terminated()) {
             failRun();
             return;
         }
@@ -123,87 +85,83 @@ void THTTPGetThread::Execute()
             failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The status code is not a number");
             return;
         }
-        if (!queryText(HTTP_QUERY_CONTENT_TYPE, buffer.data(), &ContentType) || Terminated()) {
+        if (!queryText(HTTP_QUERY_CONTENT_TYPE, &ContentType) || Terminated()) {
             failRun();
             return;
         }
-        String length;
         ContentLength = 0;
-        if (queryText(HTTP_QUERY_CONTENT_LENGTH, buffer.data(), &length)) {
-            const auto [end, error] =
-                std::from_chars(length.data(), length.data() + length.size(), ContentLength);
-            if (error != std::errc() || end != length.data() + length.size()) {
-                failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not a number");
-                return;
-            }
+        const TLengthHeader length =
+            ContentLengthOf(Handles.Request.load(), Head, m_buffer, &ContentLength);
+        if (length == TLengthHeader::Invalid) {
+            failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
+            return;
+        }
+        const bool hasLength = length == TLengthHeader::Valid;
+        // The layer would refuse the body at its cap anyway; no need to
+        // take it in first.
+        if (hasLength && static_cast<std::uint64_t>(ContentLength) > kMaxReplyBody) {
+            failRun(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
+            return;
         }
         if (Terminated()) {
             failRun();
             return;
         }
-
-        TotalRead = 0;
-        const bool toFile = !FileName.empty();
-        if (toFile) {
-            file.reset(std::fopen(FileName.c_str(), "wb"));
-            if (!file) {
-                ShowMessageBox("unable to write to file " + FileName, TMsgKind::Error);
-                failRun(0, "unable to write to file " + FileName);
-                return;
-            }
-        } else {
-            Body.clear();
-        }
-
-        std::array<char, kReadChunk> chunk{};
-        for (;;) {
-            if (Terminated()) {
-                failRun();
-                return;
-            }
-            std::uint32_t count = 0;
-            if (!InternetReadFile(RequestHandle.load(), chunk.data(), kReadChunk, &count)) {
-                failRun();
-                return;
-            }
-            if (count == 0)
-                break;
-            if (toFile) {
-                if (std::fwrite(chunk.data(), 1, count, file.get()) != count) {
-                    failRun(0, "unable to write to file " + FileName);
-                    return;
-                }
-            } else {
-                Body.append(chunk.data(), count);
-            }
-            TotalRead += static_cast<Integer>(count);
-        }
-        if (Terminated()) {
-            failRun();
-            return;
-        }
-
-        if (toFile) {
-            const bool closed = std::fclose(file.release()) == 0;
-            Success = closed && TotalRead == ContentLength;
-            if (!closed) {
-                failRun(0, "unable to write to file " + FileName);
-                return;
-            }
-            if (!Success) {
-                failRun(0, "The body has " + std::to_string(TotalRead) + " of " +
-                               std::to_string(ContentLength) + " bytes");
-                return;
-            }
-        } else {
-            Success = TotalRead > 0;
-            if (!Success) {
-                failRun(0, "The reply has an empty body");
-                return;
-            }
-        }
-        CloseHandles();
+        if (readBody(hasLength))
+            Handles.Close();
     } catch (const std::exception& e) {
         failRun(ERROR_INTERNET_INTERNAL_ERROR, e.what());
     }
+}
+
+bool THTTPGetThread::readBody(bool hasLength)
+{
+    TotalRead = 0;
+    const bool toFile = !FileName.empty();
+    CFile file;
+    if (toFile) {
+        file.reset(std::fopen(FileName.c_str(), "wb"));
+        if (!file) {
+            ShowMessageBox("unable to write to file " + FileName, TMsgKind::Error);
+            return failRun(0, "unable to write to file " + FileName);
+        }
+    } else {
+        Body.clear();
+        // The announced size, when the layer would deliver it at all, saves
+        // the regrowing copies of a large body.
+        if (hasLength)
+            Body.reserve(static_cast<std::size_t>(ContentLength));
+    }
+
+    std::array<char, kReadChunk> chunk{};
+    for (;;) {
+        if (Terminated())
+            return failRun();
+        std::uint32_t count = 0;
+        if (!InternetReadFile(Handles.Request.load(), chunk.data(), kReadChunk, &count))
+            return failRun();
+        if (count == 0)
+            break;
+        if (toFile) {
+            if (std::fwrite(chunk.data(), 1, count, file.get()) != count)
+                return failRun(0, "unable to write to file " + FileName);
+        } else {
+            AppendBody(Body, chunk.data(), count);
+        }
+        TotalRead += static_cast<Integer>(count);
+    }
+    if (Terminated())
+        return failRun();
+    if (toFile && std::fclose(file.release()) != 0)
+        return failRun(0, "unable to write to file " + FileName);
+
+    // Without a Content-Length (chunked or ended by the close) the body is
+    // what arrived; an announced length must be met.
+    if (hasLength && TotalRead != ContentLength)
+        return failRun(ERROR_INTERNET_CONNECTION_ABORTED,
+                       "The body has " + std::to_string(TotalRead) + " of " +
+                           std::to_string(ContentLength) + " bytes");
+    if (!toFile && TotalRead == 0)
+        return failRun(0, "The reply has an empty body");
+    return true;
 }

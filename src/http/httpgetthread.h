@@ -2,10 +2,8 @@
 
 #include "crackurl.h"
 #include "nqtypes.h"
-#include "wininet.h"
+#include "transferhandles.h"
 #include "workerthread.h"
-
-#include <atomic>
 
 // One HTTP transfer of a fetch controller on a worker thread of its own: a
 // GET (or a POST with a form body) of the address in a TCrackUrl, the reply's
@@ -34,21 +32,17 @@ public:
     String ContentType;
     String Body;
     Integer TotalRead = 0;
+    String EffectiveUrl; // the final reply's address, after redirects
     // The library's last-response information of a failed run, taken on the
     // worker thread where the library keeps it.
     bool HasErrorInfo = false;
     Cardinal ErrorCode = 0;
     String ErrorMsg;
 
-    std::atomic<HINTERNET> RootHandle{NullHandle};
-    std::atomic<HINTERNET> ConnectHandle{NullHandle};
-    std::atomic<HINTERNET> RequestHandle{NullHandle};
+    TTransferHandles Handles;
 
     // Closes the handles so that a blocked library call fails at once.
-    void Kill() { CloseHandles(); }
-    // Request, connection, root; each at most once, whichever thread comes
-    // first.
-    void CloseHandles();
+    void Kill() { Handles.Close(); }
 
 protected:
     void Execute() override;
@@ -56,12 +50,9 @@ protected:
 private:
     bool failRun();
     bool failRun(Cardinal code, const String& text);
-    bool queryText(std::uint32_t level, char* buffer, String* value);
+    bool queryText(std::uint32_t level, String* value);
+    bool readBody(bool hasLength);
 
-    String m_scheme;
-    String m_host;
-    INTERNET_PORT m_port = 0;
-    String m_userName;
-    String m_password;
-    String m_path;
+    TTransferRequest m_request;
+    String m_buffer; // serves every header query; grows for a large block
 };

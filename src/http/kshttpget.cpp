@@ -2,6 +2,7 @@
 
 #include "httpgetthread.h"
 #include "messagebox.h"
+#include "scopeexit.h"
 #include "tickcount.h"
 
 #include <QCoreApplication>
@@ -70,32 +71,27 @@ void TKsHttpGet::KillGet()
 
 void TKsHttpGet::ThreadDone(THTTPGetThread* worker)
 {
-    // Busy is cleared however the events end, so a throwing handler does not
-    // leave the controller unusable.
-    struct ClearBusy
-    {
-        TKsHttpGet* self;
-        ~ClearBusy()
-        {
-            self->Busy = false;
-            self->m_worker = nullptr;
-        }
-    };
-
     if (worker->Success) {
-        const ClearBusy clearBusy{this};
+        // The controller ends idle in its final state however the events
+        // end, so a throwing handler does not leave it GETTING and not Busy.
+        const ScopeExit finish([this] {
+            m_state = GETHTTP_OK;
+            Busy = false;
+            m_worker = nullptr;
+        });
         m_statusCode = worker->StatusCode;
+        m_effectiveUrl = std::move(worker->EffectiveUrl);
         if (!worker->FileName.empty()) {
             Fire(OnFileComplete, this, worker->FileName, worker->ContentLength);
         } else {
-            m_head = worker->Head;
-            FContentType = worker->ContentType;
+            m_head = std::move(worker->Head);
+            FContentType = std::move(worker->ContentType);
             FContentLength = worker->ContentLength;
-            m_body = worker->Body;
+            // Moved, not copied: a large body is held once.
+            m_body = std::move(worker->Body);
             Fire(OnHeadComplete, this, m_head, FContentType, FContentLength);
             Fire(OnDataComplete, this, m_body);
         }
-        m_state = GETHTTP_OK;
         return;
     }
 

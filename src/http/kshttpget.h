@@ -60,6 +60,8 @@ public:
     Integer StatusCode() const { return m_statusCode; }
     const String& Head() const { return m_head; }
     const String& Body() const { return m_body; }
+    // The final address, after redirects, of the last page received.
+    const String& EffectiveUrl() const { return m_effectiveUrl; }
     TOnFileComplete OnFileComplete;
     TOnHeadComplete OnHeadComplete;
     TOnDataComplete OnDataComplete;
@@ -90,6 +92,7 @@ private:
     Integer m_statusCode = 0;
     String m_head;
     String m_body;
+    String m_effectiveUrl;
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     QPointer<THTTPGetThread> m_worker;

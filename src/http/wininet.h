@@ -97,6 +97,9 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t head
 // Answers from the final reply's headers as NUL-terminated text. Fails when
 // the header is absent or does not fit; *bufferLength then holds the size
 // needed. On success it holds the text's length.
+// Bodies are asked for compressed and delivered decoded; a reply with a
+// Content-Encoding therefore answers no HTTP_QUERY_CONTENT_LENGTH (the raw
+// block still shows it).
 bool HttpQueryInfoA(HINTERNET request, std::uint32_t infoLevel, void* buffer,
                     std::uint32_t* bufferLength, std::uint32_t* index);
 

@@ -28,15 +28,6 @@ void TWorkerThread::Synchronize(std::function<void()> fn)
     RunOnUiThreadAndWait(std::move(fn));
 }
 
-void TWorkerThread::CloseEach(std::initializer_list<std::atomic<HINTERNET>*> handles)
-{
-    for (auto* field : handles) {
-        const HINTERNET handle = field->exchange(NullHandle);
-        if (handle != NullHandle)
-            InternetCloseHandle(handle);
-    }
-}
-
 void TWorkerThread::run()
 {
     try {

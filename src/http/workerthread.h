@@ -1,12 +1,11 @@
 #pragma once
 
 #include "nqtypes.h"
-#include "wininet.h"
 
 #include <QThread>
 
 #include <atomic>
-#include <initializer_list>
+#include <functional>
 
 // A worker thread in the manner the transfers need: created without running,
 // given its inputs and completion handler, then resumed. After Execute its
@@ -23,8 +22,10 @@ public:
     void Resume() { start(); }
 
     // The stop request: set from any thread, read by the run between steps.
-    void Terminate() { m_terminated.store(true, std::memory_order_relaxed); }
-    bool Terminated() const { return m_terminated.load(std::memory_order_relaxed); }
+    // Sequentially consistent: an owner that asks and then closes handles,
+    // and a run that stores a handle and then looks, never both miss.
+    void Terminate() { m_terminated.store(true); }
+    bool Terminated() const { return m_terminated.load(); }
 
     // Set and cleared on the UI thread only; read there when the run is over.
     // Sender: the worker.
@@ -39,10 +40,6 @@ protected:
 
     // Runs fn on the UI thread while this worker waits.
     void Synchronize(std::function<void()> fn);
-
-    // Takes each handle out of its field and closes it in one step, so the
-    // run's own exit and an abort from the UI thread never close one twice.
-    static void CloseEach(std::initializer_list<std::atomic<HINTERNET>*> handles);
 
 private:
     void run() final;

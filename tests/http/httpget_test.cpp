@@ -103,12 +103,14 @@ TEST_F(PageFetch, DownloadsIntoAFileOnTheAddressesPort)
     EXPECT_EQ(fetch.Agent, "Quillbox HTTPGet");
     EXPECT_EQ(fetch.AcceptTypes, "*/*");
     server.serve("/page.asp", Reply::html("the page"));
-    download(server.url("/page.asp?id=3"));
+    server.serve("/moved", Reply::redirect(302, server.url("/page.asp?id=3")));
+    download(server.url("/moved"));
     ASSERT_EQ(outcomes, std::vector<std::string>{done(8)});
+    EXPECT_EQ(fetch.EffectiveUrl(), server.url("/page.asp?id=3"));
     EXPECT_EQ(readFile(dir.filePath("cache.txt")), "the page");
-    const auto request = server.requests().at(0);
+    const auto request = server.requests().at(1);
     EXPECT_EQ(request.target, "/page.asp?id=3") << "the query is sent";
-    EXPECT_EQ(request.version, "HTTP/1.0");
+    EXPECT_EQ(request.version, "HTTP/1.1");
     EXPECT_EQ(request.header("Pragma"), "no-cache");
     EXPECT_EQ(request.header("User-Agent"), "Quillbox HTTPGet");
 }
@@ -129,11 +131,15 @@ TEST_F(PageFetch, SuccessRules)
     download(server.url("/nolength"));
     download(server.url("/short"));
     download(server.url("/missing"));
+    EXPECT_EQ(fetch.StatusCode(), 404);
+    EXPECT_NE(fetch.ErrorMsg(), "");
     download(server.url("/notype"));
+    EXPECT_EQ(fetch.StatusCode(), 200);
+    EXPECT_EQ(fetch.ErrorMsg(), "") << "a success leaves no error behind";
     fetch.BinaryData = true;
     download(server.url("/nolength-empty"));
     EXPECT_EQ(outcomes,
-              (std::vector<std::string>{done(0), "error", "error", done(12), done(3), "error"}));
+              (std::vector<std::string>{done(0), done(19), "error", "error", done(3), "error"}));
 }
 
 TEST_F(PageFetch, PostsTheFormBody)
@@ -256,4 +262,36 @@ TEST(PageFetchLifetime, DestroyedWhileDownloading)
     }
     EXPECT_TRUE(nqtest::WaitForWorkers(std::chrono::seconds(2)));
     EXPECT_EQ(reports, 0);
+}
+
+TEST_F(PageFetch, NewDownloadDoesNotWaitForACancelledStalledOne)
+{
+    server.serveRaw("/silent", "", 0);
+    server.serve("/next", Reply::html("next"));
+    fetch.URL = server.url("/silent");
+    fetch.DownloadFile();
+    ASSERT_TRUE(PumpUntil([&] { return server.requestCount() == 1; }));
+    fetch.Cancel();
+    download(server.url("/next"));
+    EXPECT_EQ(outcomes, std::vector<std::string>{done(4)}) << "the stale worker reports nothing";
+    EXPECT_EQ(readFile(dir.filePath("cache.txt")), "next");
+}
+
+TEST(PageFetchLifetime, DestroyedJustAfterTheStartEndsItsWorker)
+{
+    LoopbackServer server;
+    server.serveRaw("/silent", "", 0);
+    const QTemporaryDir dir;
+    // The destruction lands anywhere in the opening of the handles.
+    for (int i = 0; i < 400; ++i) {
+        SCOPED_TRACE(i);
+        {
+            THTTPGet fetch;
+            fetch.FileName = dir.filePath("c.txt").toStdString();
+            fetch.URL = server.url("/silent");
+            fetch.DownloadFile();
+            std::this_thread::sleep_for(std::chrono::microseconds(i * 5));
+        }
+        ASSERT_TRUE(nqtest::WaitForWorkers(std::chrono::seconds(1)));
+    }
 }

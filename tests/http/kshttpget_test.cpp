@@ -79,8 +79,8 @@ TEST_F(FetchController, MemoryModeSuccessRules)
         const char* path;
         TKsHttpGetState outcome;
     } rows[] = {
-        {"/ok.htm", GETHTTP_OK},  {"/notype", GETHTTP_ERROR}, {"/nolength", GETHTTP_OK},
-        {"/short", GETHTTP_OK},   {"/empty", GETHTTP_ERROR},  {"/bighead", GETHTTP_ERROR},
+        {"/ok.htm", GETHTTP_OK},   {"/notype", GETHTTP_ERROR}, {"/nolength", GETHTTP_OK},
+        {"/short", GETHTTP_ERROR}, {"/empty", GETHTTP_ERROR},  {"/bighead", GETHTTP_OK},
         {"/missing", GETHTTP_OK},
     };
     for (const auto& row : rows) {
@@ -99,6 +99,20 @@ TEST_F(FetchController, MemoryModeSuccessRules)
     EXPECT_EQ(fetch("/missing"), GETHTTP_OK);
     EXPECT_EQ(get.StatusCode(), 404) << "the owner, not the transfer, judges the status";
     EXPECT_TRUE(messages.messages().empty());
+
+    server.serve("/moved", Reply::redirect(301, server.url("/ok.htm")));
+    get.SetWaiting();
+    EXPECT_EQ(fetch("/moved"), GETHTTP_OK);
+    EXPECT_EQ(get.EffectiveUrl(), server.url("/ok.htm"));
+}
+
+TEST_F(FetchController, ThrowingCompletionHandlerStillEndsInTheOutcome)
+{
+    server.serve("/a.htm", Reply::html("a"));
+    get.OnDataComplete = [](TObject*, const String&) { throw std::runtime_error("handler"); };
+    EXPECT_EQ(fetch("/a.htm"), GETHTTP_OK);
+    EXPECT_FALSE(get.Busy);
+    EXPECT_EQ(messages.texts().size(), 1U) << "the exception is shown, not lost";
 }
 
 TEST_F(FetchController, FileModeSuccessRules)
@@ -132,7 +146,7 @@ TEST_F(FetchController, FileModeSuccessRules)
         const char* path;
         TKsHttpGetState outcome;
     } rows[] = {
-        {"/nolength", GETHTTP_ERROR},
+        {"/nolength", GETHTTP_OK},
         {"/nolength-empty", GETHTTP_OK},
         {"/short", GETHTTP_ERROR},
     };
@@ -154,7 +168,7 @@ TEST_F(FetchController, SendsThePathAgentAndReloadAsAsked)
 {
     server.serve("/page.asp", Reply::html("x"));
     get.Referer = "http://from.test/";
-    EXPECT_EQ(fetch("/page.asp?id=3"), GETHTTP_OK);
+    EXPECT_EQ(fetch("/page.asp?q=a%26b%23c&id=3#part"), GETHTTP_OK);
     get.SetWaiting();
     get.ReuseCache = true;
     get.Agent = "";
@@ -162,9 +176,10 @@ TEST_F(FetchController, SendsThePathAgentAndReloadAsAsked)
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2U);
-    EXPECT_EQ(requests[0].target, "/page.asp") << "the query is not sent";
+    EXPECT_EQ(requests[0].target, "/page.asp?q=a%26b%23c&id=3")
+        << "the query as written, without the fragment";
     EXPECT_EQ(requests[0].method, "GET");
-    EXPECT_EQ(requests[0].version, "HTTP/1.0");
+    EXPECT_EQ(requests[0].version, "HTTP/1.1");
     EXPECT_EQ(requests[0].header("User-Agent"), "Quillbox HTTPGet");
     EXPECT_EQ(requests[0].header("Referer"), "http://from.test/");
     EXPECT_EQ(requests[0].header("Accept"), "*/*");
@@ -255,8 +270,8 @@ TEST_F(FetchController, KillAfterTheRunButBeforeCompletionKeepsTheOutcome)
     // Without pumping, the completion cannot run; the run is over once it
     // has closed its handles after the request arrived.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(server.requestCount() == 1 && worker->RequestHandle.load() == NullHandle &&
-             worker->RootHandle.load() == NullHandle) &&
+    while (!(server.requestCount() == 1 && worker->Handles.Request.load() == NullHandle &&
+             worker->Handles.Root.load() == NullHandle) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(server.requestCount(), 1U);

@@ -69,7 +69,8 @@ struct Reply
     static Reply redirect(int status, std::string location);
 };
 
-// HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection.
+// HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection unless
+// keep-alive is switched on.
 class LoopbackServer
 {
 public:
@@ -88,6 +89,13 @@ public:
     std::size_t requestCount() const;
 
     void releaseStalls();
+
+    // On: a connection serves one request after another while the client asks to keep it
+    // (HTTP/1.1 unless "Connection: close", HTTP/1.0 with "Connection: keep-alive"). Raw,
+    // stalled, dripped and unframed replies still close it.
+    void setKeepAlive(bool on);
+    // Connections accepted so far.
+    std::size_t connectionCount() const;
 
 private:
     struct Route
@@ -121,6 +129,8 @@ private:
     std::vector<Request> m_requests;
     std::uint64_t m_releaseGeneration = 0;
     bool m_stopping = false;
+    bool m_keepAlive = false;
+    std::size_t m_connectionCount = 0;
 
     // Touched only by the accept thread, and by the destructor once that thread has ended.
     std::list<Connection> m_connections;
