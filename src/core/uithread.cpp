@@ -85,7 +85,7 @@ public:
 };
 
 std::mutex g_mutex;
-UiDispatcher* g_dispatcher = nullptr;       // guarded by g_mutex
+UiDispatcher* g_dispatcher = nullptr;      // guarded by g_mutex
 std::deque<std::shared_ptr<Call>> g_calls; // guarded by g_mutex
 
 UiDispatcher::~UiDispatcher()

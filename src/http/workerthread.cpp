@@ -9,12 +9,16 @@ std::atomic<int> g_liveWorkers{0};
 TWorkerThread::TWorkerThread()
 {
     ++g_liveWorkers;
+    PrepareUiThreadCalls();
     // Freed on the UI thread once the thread has really ended.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
 TWorkerThread::~TWorkerThread()
 {
+    // Freed after finished(): the thread is at its very end. Joining it
+    // orders all it wrote before this destruction, visibly to sanitizers.
+    wait();
     --g_liveWorkers;
 }
 

@@ -370,6 +370,7 @@ void TSearchRun::makeFetchers()
     for (int i = 0; i < kSearchTransfers; ++i) {
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
+        fetcher->TimeOut = TimeOut;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -424,7 +425,10 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok) {
         entry.State = TPageState::Failed;
-        entry.Failure = "error";
+        entry.Failure =
+            fetcher->StatusCode() >= 400
+                ? std::to_string(fetcher->StatusCode())
+                : DescribeTransferFailure(fetcher->ErrorCode(), fetcher->ErrorMsg()).Word;
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
