@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -19,9 +20,8 @@ void replaceNoCase(String& text, std::string_view pattern, char code)
     while (i < text.size()) {
         if (text.size() - i >= pattern.size()) {
             std::size_t k = 0;
-            while (k < pattern.size() &&
-                   std::toupper(static_cast<unsigned char>(text[i + k])) ==
-                       static_cast<unsigned char>(pattern[k]))
+            while (k < pattern.size() && std::toupper(static_cast<unsigned char>(text[i + k])) ==
+                                             static_cast<unsigned char>(pattern[k]))
                 ++k;
             if (k == pattern.size()) {
                 out += code;
@@ -36,6 +36,89 @@ void replaceNoCase(String& text, std::string_view pattern, char code)
 
 // How often the scan offers the UI a turn, in characters.
 constexpr std::size_t kYieldEvery = 2048;
+
+// Blanks, tabs and line breaks around a value are not part of the address;
+// browsers drop them too.
+std::string_view trimBlanks(std::string_view text)
+{
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// Extensions of pages that a server generates, as HTML, on request.
+bool isServerPageExtension(std::string_view ext)
+{
+    static constexpr std::array<std::string_view, 14> kPages = {
+        "PHP",  "PHP3", "PHP4", "PHP5", "PHP7", "PHTML", "ASP",
+        "ASPX", "JSP",  "JSPX", "CFM",  "CFML", "HTM",   "HTML"};
+    const String up = AsciiUpper(ext);
+    return std::find(kPages.begin(), kPages.end(), up) != kPages.end();
+}
+
+bool isIdentifier(std::string_view word)
+{
+    if (word.empty() || std::isdigit(static_cast<unsigned char>(word.front())))
+        return false;
+    return std::all_of(word.begin(), word.end(), [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$';
+    });
+}
+
+// Whether value, whose first "(" is at open, is a script call such as
+// popup(x.htm) or window.open(x.htm) rather than an address that happens to
+// hold a parenthesis: Git_(software), crypt(3).html, ../w/Foo_(bar) and
+// anything with a scheme are addresses. The name before "(" must be an
+// identifier or a dotted chain of them, so a "/" or ":" rules a call out.
+bool isScriptCall(std::string_view value, std::size_t open)
+{
+    const std::string_view name = value.substr(0, open);
+    std::size_t start = 0;
+    std::string_view last;
+    for (;;) {
+        const std::size_t dot = name.find('.', start);
+        last = name.substr(start,
+                           dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        if (!isIdentifier(last))
+            return false;
+        if (dot == std::string_view::npos)
+            break;
+        start = dot + 1;
+    }
+    // An underscore before "(" stands for a blank in a page name, as in
+    // Title_(topic); index.php(2) is a file name, not a method.
+    if (name.back() == '_' || (last.size() < name.size() && isServerPageExtension(last)))
+        return false;
+    // A dot after the call's ")" makes a file name: crypt(3).html.
+    const std::size_t close = value.find(')', open);
+    if (close != std::string_view::npos) {
+        const std::string_view after = value.substr(close + 1);
+        if (!after.empty() && after.front() == '.' && after.find('(') == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+// The link a complete quoted value stands for, or nothing: an address as
+// written, or the argument of a script call.
+std::optional<String> linkOfValue(std::string_view value)
+{
+    value = trimBlanks(value);
+    const std::size_t open = value.find('(');
+    if (open == std::string_view::npos || open == 0 || !isScriptCall(value, open))
+        return String(value);
+    std::string_view argument = value.substr(open + 1);
+    const std::size_t close = argument.find(')');
+    if (close != std::string_view::npos)
+        argument = argument.substr(0, close);
+    argument = trimBlanks(argument);
+    // history.back() and the like name no page.
+    if (argument.empty())
+        return std::nullopt;
+    return String(argument);
+}
 
 } // namespace
 
@@ -112,15 +195,9 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
                     value.clear();
                 } else {
                     if (AsciiUpper(value).find("TOP.WINDOW") == String::npos) {
-                        const auto open = value.find('(');
-                        if (open != String::npos && open > 0) {
-                            value = value.substr(open + 1);
-                            const auto close = value.find(')');
-                            if (close != String::npos && close > 0)
-                                value = value.substr(0, close);
-                        }
-                        if (!(hooks.aborted && hooks.aborted()) && hooks.found)
-                            hooks.found(value, inAnchor ? anchorCount : 0, kind);
+                        const std::optional<String> link = linkOfValue(value);
+                        if (link && !(hooks.aborted && hooks.aborted()) && hooks.found)
+                            hooks.found(*link, inAnchor ? anchorCount : 0, kind);
                     }
                     pending = false;
                     inQuotes = false;
@@ -141,13 +218,19 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 
 String ResolveLink(const TCrackUrl& page, const String& Value)
 {
-    const String up = AsciiUpper(Value);
+    const String value(trimBlanks(Value));
+    const String up = AsciiUpper(value);
     if (up.find("MAILTO:") != String::npos || up.find("JAVASCRIPT") != String::npos)
+        return String();
+    // Nothing, or only a fragment, is the page itself (RFC 3986, 4.4), which
+    // is known already; resolving it would report the page, or its directory,
+    // as a new link.
+    if (value.empty() || value.front() == '#')
         return String();
 
     String result;
-    if (StartsWithNoCase(Value, "HTTP://") || StartsWithNoCase(Value, "HTTPS://")) {
-        result = Value;
+    if (StartsWithNoCase(value, "HTTP://") || StartsWithNoCase(value, "HTTPS://")) {
+        result = value;
     } else {
         const String scheme = page.Scheme.empty() ? String("http") : page.Scheme.Text();
         String base = scheme + "://" + page.HostName.Text();
@@ -160,7 +243,7 @@ String ResolveLink(const TCrackUrl& page, const String& Value)
             base += '/';
         std::array<char, 1024> buffer{};
         std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
-        if (CombineUrl(base.c_str(), Value.c_str(), buffer.data(), &length, ICU_NO_ENCODE) !=
+        if (CombineUrl(base.c_str(), value.c_str(), buffer.data(), &length, ICU_NO_ENCODE) !=
             UrlError::None)
             return String();
         result.assign(buffer.data(), length);
@@ -198,7 +281,7 @@ String LinkType(const String& Address)
             type = "htm";
         } else if (d < length) {
             type = text.substr(static_cast<std::size_t>(d));
-            if (type.size() == 4 && AsciiUpper(type) == "HTML")
+            if (isServerPageExtension(type))
                 type = "htm";
         } else {
             type = GuessType(text);
