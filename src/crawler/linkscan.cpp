@@ -120,6 +120,82 @@ std::optional<String> linkOfValue(std::string_view value)
     return String(argument);
 }
 
+// Characters that libcurl keeps as they are in a path or query: with only
+// these, merging a reference with its base is a concatenation.
+bool isPlainUrlChar(char ch)
+{
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c))
+        return true;
+    return std::string_view("-._~!$&'()*+,;=:@/?%").find(ch) != std::string_view::npos;
+}
+
+// A path made of plain characters, every "%" starting a %xx escape and no
+// "." or ".." segment that the merge would have to remove.
+bool isPlainPath(std::string_view path)
+{
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char ch = path[i];
+        if (!isPlainUrlChar(ch))
+            return false;
+        if (ch == '%' &&
+            (i + 2 >= path.size() || !std::isxdigit(static_cast<unsigned char>(path[i + 1])) ||
+             !std::isxdigit(static_cast<unsigned char>(path[i + 2]))))
+            return false;
+    }
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view segment = path.substr(start, end - start);
+        if (segment == "." || segment == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// The merge of a plain reference with base (scheme://host[:port]/dir/, the
+// path starting at pathStart), or nothing when it needs the full rules. It
+// spares libcurl's parsing of the base for each of a page's many links.
+std::optional<String> mergePlain(const String& base, std::size_t pathStart, std::string_view value)
+{
+    const std::string_view ref = value.substr(0, value.find('#'));
+    const std::string_view fragment = value.substr(ref.size());
+    // libcurl drops an empty query or fragment; leave those to it.
+    if (fragment.size() == 1 || (!fragment.empty() && !isPlainPath(fragment.substr(1))))
+        return std::nullopt;
+    if (ref.substr(0, 2) == "//")
+        return std::nullopt; // another host
+    const std::size_t query = ref.find('?');
+    const std::string_view path = ref.substr(0, query);
+    // "x:y" could be a scheme; a colon before the first slash goes the long way.
+    if (path.substr(0, path.find('/')).find(':') != std::string_view::npos)
+        return std::nullopt;
+    if (!isPlainPath(path) || (query != std::string_view::npos &&
+                               (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
+        return std::nullopt;
+    const std::string_view host = std::string_view(base).substr(0, pathStart);
+    const std::string_view directory = std::string_view(base).substr(pathStart);
+    if (!isPlainPath(directory) || directory.find('?') != std::string_view::npos)
+        return std::nullopt;
+    // The host part must be a plain name, which libcurl leaves alone.
+    const std::size_t hostStart = host.find("://") + 3;
+    for (const char ch : host.substr(hostStart)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!std::isalnum(c) && ch != '.' && ch != '-' && ch != ':')
+            return std::nullopt;
+    }
+    String merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
+    merged += ref;
+    // The long way gives up on results, fragment included, that do not fit
+    // its 1024-byte buffer; so must this one.
+    if (merged.size() + fragment.size() >= 1024)
+        return String();
+    return merged;
+}
+
 } // namespace
 
 String PreparePage(const String& Body)
@@ -238,15 +314,23 @@ String ResolveLink(const TCrackUrl& page, const String& Value)
             (scheme == "http" && page.Port == 80) || (scheme == "https" && page.Port == 443);
         if (!defaultPort && page.Port != 0)
             base += ":" + std::to_string(page.Port);
+        const std::size_t pathStart = base.size();
         base += page.Directory();
         if (base.back() != '/')
             base += '/';
-        std::array<char, 1024> buffer{};
-        std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
-        if (CombineUrl(base.c_str(), value.c_str(), buffer.data(), &length, ICU_NO_ENCODE) !=
-            UrlError::None)
-            return String();
-        result.assign(buffer.data(), length);
+        std::optional<String> plain;
+        if (scheme == "http" || scheme == "https")
+            plain = mergePlain(base, pathStart, value);
+        if (plain) {
+            result = std::move(*plain);
+        } else {
+            std::array<char, 1024> buffer{};
+            std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
+            if (CombineUrl(base.c_str(), value.c_str(), buffer.data(), &length, ICU_NO_ENCODE) !=
+                UrlError::None)
+                return String();
+            result.assign(buffer.data(), length);
+        }
     }
     const auto hash = result.find('#');
     if (hash != String::npos && hash > 0)

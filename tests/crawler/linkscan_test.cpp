@@ -239,6 +239,11 @@ TEST(ResolveLinkTest, CombinesWithPageDirectory)
         {"http://h/d/p.htm", " https://o/x.htm ", "https://o/x.htm"},
         {"http://h/d/p.htm", "\t x.htm\n", "http://h/d/x.htm"},
         {"http://h/d/p.htm", "x.htm#sec", "http://h/d/x.htm"},
+        {"http://h/d/p.htm", "x.htm?", "http://h/d/x.htm"},
+        {"http://h/d/p.htm", "sub/./y.htm", "http://h/d/sub/y.htm"},
+        // The combined address must fit 1024 bytes with its terminating NUL.
+        {"http://h/d/p.htm", String(1012, 'a'), "http://h/d/" + String(1012, 'a')},
+        {"http://h/d/p.htm", String(1013, 'a'), ""},
         {"http://h/d/p.htm", "a b.htm", "http://h/d/a%20b.htm"},
         {"http://h/d/e", "x.htm", "http://h/d/e/x.htm"},
         {"http://h", "x.htm", "http://h/x.htm"},
