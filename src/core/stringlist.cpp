@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 Integer CompareOrdinal(const String& a, const String& b)
@@ -222,7 +223,9 @@ bool TStringList::Find(const String& Text, Integer& Index) const
     Link node = m_root;
     while (node != kNone) {
         const Node& n = at(node);
-        const Integer c = CompareOrdinal(n.text, Text);
+        // The same order as CompareOrdinal: char_traits<char> compares as
+        // unsigned char, shorter prefix first; inline, as it runs per level.
+        const int c = std::string_view(n.text).compare(Text);
         if (c < 0) {
             below += sizeOf(n.left) + 1;
             node = n.right;

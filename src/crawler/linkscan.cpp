@@ -12,25 +12,35 @@
 namespace {
 
 // Replaces every occurrence of an upper-case pattern, ignoring letter case.
+// ASCII case only: the patterns are ASCII, and the locale's toupper would
+// be both slower and wrong in some (a Turkish i is no I).
 void replaceNoCase(String& text, std::string_view pattern, char code)
 {
+    const auto upper = [](char ch) {
+        return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - ('a' - 'A')) : ch;
+    };
     String out;
     out.reserve(text.size());
+    std::size_t copied = 0;
     std::size_t i = 0;
-    while (i < text.size()) {
-        if (text.size() - i >= pattern.size()) {
-            std::size_t k = 0;
-            while (k < pattern.size() && std::toupper(static_cast<unsigned char>(text[i + k])) ==
-                                             static_cast<unsigned char>(pattern[k]))
-                ++k;
-            if (k == pattern.size()) {
-                out += code;
-                i += pattern.size();
-                continue;
-            }
+    while (text.size() - i >= pattern.size()) {
+        if (upper(text[i]) != pattern[0]) {
+            ++i;
+            continue;
         }
-        out += text[i++];
+        std::size_t k = 1;
+        while (k < pattern.size() && upper(text[i + k]) == pattern[k])
+            ++k;
+        if (k < pattern.size()) {
+            ++i;
+            continue;
+        }
+        out.append(text, copied, i - copied);
+        out += code;
+        i += pattern.size();
+        copied = i;
     }
+    out.append(text, copied, String::npos);
     text.swap(out);
 }
 
