@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <optional>
 #include <string_view>
 
@@ -47,6 +46,23 @@ void replaceNoCase(String& text, std::string_view pattern, char code)
 // How often the scan offers the UI a turn, in characters.
 constexpr std::size_t kYieldEvery = 2048;
 
+// ASCII only, whatever the locale: a byte above 127 is never a plain
+// character of an address, nor part of a script name.
+bool isAsciiDigit(char ch)
+{
+    return ch >= '0' && ch <= '9';
+}
+
+bool isAsciiAlnum(char ch)
+{
+    return isAsciiDigit(ch) || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+}
+
+bool isAsciiHex(char ch)
+{
+    return isAsciiDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
 // Blanks, tabs and line breaks around a value are not part of the address;
 // browsers drop them too.
 std::string_view trimBlanks(std::string_view text)
@@ -70,11 +86,10 @@ bool isServerPageExtension(std::string_view ext)
 
 bool isIdentifier(std::string_view word)
 {
-    if (word.empty() || std::isdigit(static_cast<unsigned char>(word.front())))
+    if (word.empty() || isAsciiDigit(word.front()))
         return false;
-    return std::all_of(word.begin(), word.end(), [](char ch) {
-        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '$';
-    });
+    return std::all_of(word.begin(), word.end(),
+                       [](char ch) { return isAsciiAlnum(ch) || ch == '_' || ch == '$'; });
 }
 
 // Whether value, whose first "(" is at open, is a script call such as
@@ -134,10 +149,8 @@ std::optional<String> linkOfValue(std::string_view value)
 // these, merging a reference with its base is a concatenation.
 bool isPlainUrlChar(char ch)
 {
-    const auto c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c))
-        return true;
-    return std::string_view("-._~!$&'()*+,;=:@/?%").find(ch) != std::string_view::npos;
+    return isAsciiAlnum(ch) ||
+           std::string_view("-._~!$&'()*+,;=:@/?%").find(ch) != std::string_view::npos;
 }
 
 // A path made of plain characters, every "%" starting a %xx escape and no
@@ -149,8 +162,7 @@ bool isPlainPath(std::string_view path)
         if (!isPlainUrlChar(ch))
             return false;
         if (ch == '%' &&
-            (i + 2 >= path.size() || !std::isxdigit(static_cast<unsigned char>(path[i + 1])) ||
-             !std::isxdigit(static_cast<unsigned char>(path[i + 2]))))
+            (i + 2 >= path.size() || !isAsciiHex(path[i + 1]) || !isAsciiHex(path[i + 2])))
             return false;
     }
     std::size_t start = 0;
@@ -193,8 +205,7 @@ std::optional<String> mergePlain(const String& base, std::size_t pathStart, std:
     // The host part must be a plain name, which libcurl leaves alone.
     const std::size_t hostStart = host.find("://") + 3;
     for (const char ch : host.substr(hostStart)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (!std::isalnum(c) && ch != '.' && ch != '-' && ch != ':')
+        if (!isAsciiAlnum(ch) && ch != '.' && ch != '-' && ch != ':')
             return std::nullopt;
     }
     String merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
