@@ -23,10 +23,12 @@ String PreparePage(const String& Body);
 // .LOCATION= by their marker codes.
 void MarkTags(String& Text);
 
-// Walks marked text and hands every complete quoted attribute value to
-// found(value, countArea, kind). anchorCount is the crawler's running anchor
-// number. aborted() is asked before every character; yield() is called now
-// and then so the UI stays responsive, and a false from it ends the scan.
+// Walks marked text and hands the link of every complete quoted attribute
+// value to found(value, countArea, kind): the value without the blanks around
+// it, or, when it is a script call such as popup(x.htm), the call's argument.
+// anchorCount is the crawler's running anchor number. aborted() is asked
+// before every character; yield() is called now and then so the UI stays
+// responsive, and a false from it ends the scan.
 struct ScanHooks
 {
     std::function<bool()> aborted;
@@ -37,12 +39,14 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 
 // The absolute address of a link value found on the page decomposed in
 // page, cut at its first "#"; empty when the value is to be dropped (mail
-// and script links, or a value that does not combine). The base keeps the
-// page's scheme and, when not the scheme's default, its port; never its
-// credentials.
+// and script links, an empty value or a bare fragment, which mean the page
+// itself, or a value that does not combine). Blanks around the value do not
+// count. The base keeps the page's scheme and, when not the scheme's
+// default, its port; never its credentials.
 String ResolveLink(const TCrackUrl& page, const String& Value);
 
-// The link's type from its address alone: "htm" for pages, else the
+// The link's type from its address alone: "htm" for pages, including those
+// a server generates (php, asp, jsp, cfm and their kin), else the
 // extension or scheme, lower case, at most four letters; "unknown" drops it.
 String LinkType(const String& Address);
 String GuessType(const String& Address);

@@ -465,7 +465,7 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
         return;
 
     // Inserting where the search stopped keeps the lists in the sorted order
-    // at linear cost, instead of sorting again after every addition.
+    // at logarithmic cost, instead of sorting again after every addition.
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);

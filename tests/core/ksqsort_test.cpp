@@ -181,6 +181,48 @@ TEST(StringListTest, CapacityReservesWithoutLimiting)
     EXPECT_EQ(list.Strings(149), "149");
 }
 
+// Edits anywhere in a long list, with deleted places reused, against a plain
+// vector doing the same: texts, objects and order must agree throughout.
+TEST(StringListTest, RandomEditsAgreeWithAVector)
+{
+    std::mt19937 rng(1234U);
+    TStringList list;
+    std::vector<String> model;
+    Integer destroyed = 0;
+    Integer inserted = 0;
+    for (int step = 0; step < 20000; ++step) {
+        const auto count = static_cast<Integer>(model.size());
+        const auto pick = [&rng](Integer n) {
+            return std::uniform_int_distribution<Integer>(0, n - 1)(rng);
+        };
+        const int op = std::uniform_int_distribution<int>(0, 9)(rng);
+        if (count == 0 || op < 5) {
+            const Integer at = pick(count + 1);
+            const String text = std::to_string(step);
+            list.Insert(at, text, std::make_unique<TTagObject>(text, &destroyed));
+            model.insert(model.begin() + at, text);
+            ++inserted;
+        } else if (op < 8) {
+            const Integer at = pick(count);
+            list.Delete(at);
+            model.erase(model.begin() + at);
+        } else {
+            const Integer a = pick(count);
+            const Integer b = pick(count);
+            list.Exchange(a, b);
+            std::swap(model[static_cast<std::size_t>(a)], model[static_cast<std::size_t>(b)]);
+        }
+        if (step % 1000 == 999) {
+            ASSERT_EQ(Texts(list), model) << "after step " << step;
+            for (Integer i = 0; i < list.Count(); ++i)
+                ASSERT_EQ(TagOf(list, i), model[static_cast<std::size_t>(i)]) << "entry " << i;
+        }
+    }
+    EXPECT_EQ(destroyed, inserted - list.Count()) << "deleted entries free their objects";
+    list.Clear();
+    EXPECT_EQ(destroyed, inserted);
+}
+
 TEST(StringListTest, IndexOutOfRangeThrows)
 {
     TStringList list;
