@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -395,7 +396,12 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
         std::fflush(stderr);
     });
-    // CAFILE-PENDING
+    if (!options.caFile.empty()) {
+        if (!QFileInfo(DecodeWebText(options.caFile)).isReadable())
+            badArguments("cannot read the CA file '" + options.caFile + "'");
+        InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, options.caFile.c_str(),
+                           static_cast<std::uint32_t>(options.caFile.size()));
+    }
 
     const QString reportDir = options.reportDir.empty()
                                   ? QString()

@@ -302,8 +302,20 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             if (!alive)
                 return false;
             if (!m_aborting) {
+                const String& final = Fetcher->EffectiveUrl();
+                const bool moved = !final.empty() && final != url && m_baseParts.Crack(final);
+                if (moved && Fetcher->LinkKind == kKindStart && startMoved()) {
+                    Fire(OnStartMoved, this, final);
+                    if (!alive)
+                        return false;
+                }
                 String text = PreparePage(Fetcher->Body());
                 MarkTags(text);
+                m_baseFor = moved ? Fetcher : nullptr;
+                const ScopeExit unbase([this, &alive] {
+                    if (alive)
+                        m_baseFor = nullptr;
+                });
                 ScanPage(Fetcher, text);
                 if (!alive)
                     return false;
@@ -426,6 +438,17 @@ bool TRuziZidu::Settled() const
     return true;
 }
 
+bool TRuziZidu::startMoved()
+{
+    const bool moved =
+        AsciiLower(m_baseParts.Scheme.Text()) != AsciiLower(m_startUrlParts.Scheme.Text()) ||
+        AsciiLower(m_baseParts.HostName.Text()) != AsciiLower(m_startUrlParts.HostName.Text()) ||
+        m_baseParts.Port != m_startUrlParts.Port;
+    if (moved)
+        m_startUrlParts.Crack(m_baseParts.Url());
+    return moved;
+}
+
 void TRuziZidu::ScanPage(TKsHttpGet* Page, const String& Text)
 {
     bool destroyed = false;
@@ -447,7 +470,7 @@ void TRuziZidu::ScanPage(TKsHttpGet* Page, const String& Text)
 
 String TRuziZidu::ResolveLink(TKsHttpGet* Page, const String& Value) const
 {
-    return ::ResolveLink(Page->CrackUrl, Value);
+    return ::ResolveLink(Page == m_baseFor ? m_baseParts : Page->CrackUrl, Value);
 }
 
 void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer CountArea, char Kind)
@@ -461,7 +484,7 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
     if (!m_linkParts.Crack(address))
         return; // nothing trustworthy to report or follow
     const String host = m_linkParts.HostName;
-    if (StayOnSite && host != m_startUrlParts.HostName.Text())
+    if (StayOnSite && AsciiLower(host) != AsciiLower(m_startUrlParts.HostName.Text()))
         return;
 
     // Inserting where the search stopped keeps the lists in the sorted order

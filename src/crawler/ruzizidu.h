@@ -26,6 +26,7 @@ using TOnUpdatedStats = TEvent<Integer /*InQueue*/, Integer /*Downloading*/, Int
                                Integer /*Done*/, Integer /*Retries*/, Integer /*Errors*/>;
 using TOnLog = TEvent<const String& /*LogMessage*/>;
 using TOnWorking = TEvent<bool /*Working_*/>;
+using TOnStartMoved = TEvent<const String& /*FinalUrl*/>;
 using TScanOnError =
     TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
 
@@ -64,6 +65,10 @@ public:
     TOnUpdatedStats OnUpdatedStats;
     TOnLog OnLog;
     TOnWorking OnWorking;
+    // The start page came from another scheme or host than asked for (a
+    // redirect to https or to the canonical name): the crawl's own host is
+    // now the final one.
+    TOnStartMoved OnStartMoved;
     TScanOnError OnError;
 
     bool Start(const String& Address = String());
@@ -96,6 +101,9 @@ public:
 
 private:
     void SetWorking(bool Value);
+    // After the start page's redirect: takes its final scheme, host and port
+    // as the crawl's own; false when they did not change.
+    bool startMoved();
     void DispatchNext(TKsHttpGet* Fetcher);
     void DispatchIdle();
     bool UpdateStats();
@@ -124,7 +132,11 @@ private:
     TStringList m_knownUrls;
     TStringList m_knownHosts;
     TCrackUrl m_startUrlParts;
-    TCrackUrl m_linkParts;               // reused for every link of every page
+    TCrackUrl m_linkParts; // reused for every link of every page
+    // The final address of the page being scanned, when a redirect moved it:
+    // its links are relative to where it came from.
+    TCrackUrl m_baseParts;
+    const TKsHttpGet* m_baseFor = nullptr;
     std::vector<TKsHttpGet*> m_fetchers; // owned as children
     Integer m_doneCount = 0;
     Integer m_errorCount = 0;

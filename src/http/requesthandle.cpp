@@ -119,6 +119,7 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
     spec.userName = userName;
     spec.password = password;
     spec.timeoutMs = m_timeoutMs;
+    spec.caFile = CaFile();
     if (!accept.empty())
         spec.headers.push_back("Accept: " + accept);
     // There is no local cache; a reload still tells caches on the way.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace inet {
 
@@ -46,14 +47,18 @@ std::uint32_t errorNumber(CURLcode rc)
     }
 }
 
-// A body shorter than its Content-Length still counts as delivered: the
-// reader judges the length itself.
-bool succeeded(CURLcode rc)
-{
-    return rc == CURLE_OK || rc == CURLE_PARTIAL_FILE;
-}
-
 } // namespace
+
+// A body shorter than its plain Content-Length still counts as delivered:
+// the reader judges the length itself. Where there is no length it can
+// judge (a chunked or encoded reply), a short body is a failed transfer.
+bool Transfer::succeeded(CURLcode rc) const
+{
+    if (rc == CURLE_OK)
+        return true;
+    return rc == CURLE_PARTIAL_FILE && m_headers.field("Content-Length") &&
+           !m_headers.field("Content-Encoding");
+}
 
 // Called with the mutex held.
 bool Transfer::failed() const
@@ -65,6 +70,10 @@ bool Transfer::failed() const
     std::string text = curl_easy_strerror(m_result);
     if (!m_errorText.empty())
         text += ": " + m_errorText;
+    // libcurl says "Couldn't connect" for every failed connect; the system's
+    // word tells a refused connection from an unreachable network.
+    if (m_osErrno != 0)
+        text += std::string(" (") + std::strerror(static_cast<int>(m_osErrno)) + ")";
     return Fail(errorNumber(m_result), text);
 }
 
@@ -178,13 +187,14 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
     return n;
 }
 
-void Transfer::finish(CURLcode result, const char* errorText)
+void Transfer::finish(CURLcode result, const char* errorText, long osErrno)
 {
     {
         const std::lock_guard lock(m_mutex);
         m_done = true;
         m_result = result;
         m_errorText = errorText ? errorText : "";
+        m_osErrno = osErrno;
         if (!m_headers.isFinal()) {
             m_headers.endOfHeaders();
             if (m_headers.isFinal())
@@ -192,6 +202,25 @@ void Transfer::finish(CURLcode result, const char* errorText)
         }
     }
     m_changed.notify_all();
+}
+
+namespace {
+
+std::mutex g_caMutex;
+std::string g_caFile; // guarded by g_caMutex
+
+} // namespace
+
+void SetCaFile(std::string path)
+{
+    const std::lock_guard lock(g_caMutex);
+    g_caFile = std::move(path);
+}
+
+std::string CaFile()
+{
+    const std::lock_guard lock(g_caMutex);
+    return g_caFile;
 }
 
 } // namespace inet

@@ -26,7 +26,12 @@ struct TransferSpec
     std::string userName;
     std::string password;
     std::uint32_t timeoutMs = 0;
+    std::string caFile; // the certificate authorities to trust; empty: the system's
 };
+
+// The certificate authorities every later https transfer trusts.
+void SetCaFile(std::string path);
+std::string CaFile();
 
 // A body buffer above this pauses the transfer until the reader drains it
 // below kResumeBelow: a slow reader must not make us hold a whole reply.
@@ -58,10 +63,11 @@ public:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     void attach(CURL* easy) { m_easy = easy; }
-    void finish(CURLcode result, const char* errorText);
+    void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:
     bool failed() const;
+    bool succeeded(CURLcode rc) const;
     void headersFinal();
     std::size_t pending() const { return m_body.size() - m_bodyPos; }
 
@@ -81,6 +87,7 @@ private:
     bool m_done = false;
     CURLcode m_result = CURLE_OK;
     std::string m_errorText;
+    long m_osErrno = 0;
 };
 
 } // namespace inet

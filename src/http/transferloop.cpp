@@ -181,6 +181,8 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
                      spec.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(spec.timeoutMs));
+    if (!spec.caFile.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, spec.caFile.c_str());
     // Every encoding libcurl can decode; the body is handed out decoded.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -244,8 +246,10 @@ void TransferLoop::collectFinished()
             continue;
         const auto* active = static_cast<const Active*>(data);
         const CURLcode result = msg->data.result;
+        long osErrno = 0;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         const auto transfer = active->transfer;
-        transfer->finish(result, active->errorText);
+        transfer->finish(result, active->errorText, result == CURLE_OK ? 0 : osErrno);
         remove(transfer.get());
     }
 }

@@ -5,6 +5,7 @@
 #include "replyheaders.h"
 #include "requesthandle.h"
 #include "stringhelpers.h"
+#include "transfer.h"
 
 #include <cstring>
 #include <memory>
@@ -175,6 +176,12 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
 bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buffer,
                         std::uint32_t length)
 {
+    if (handle == NullHandle && option == INTERNET_OPTION_CA_FILE) {
+        if (!buffer || length == 0)
+            return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH, "No file was given");
+        inet::SetCaFile(std::string(static_cast<const char*>(buffer), length));
+        return true;
+    }
     const auto request = HandleTable::instance().find<RequestHandle>(handle, HandleKind::Request);
     if (!request)
         return false;

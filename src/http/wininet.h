@@ -33,6 +33,9 @@ inline constexpr std::uint32_t HTTP_QUERY_RAW_HEADERS_CRLF = 22;
 // Options of InternetSetOptionA / InternetQueryOptionA.
 inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 inline constexpr std::uint32_t INTERNET_OPTION_URL = 34;
+// On no handle (NullHandle): the path of a file of certificate authorities
+// that later https transfers trust instead of the system's; not WinInet's.
+inline constexpr std::uint32_t INTERNET_OPTION_CA_FILE = 0x10001;
 
 // Lengths given as this mean "up to the terminating NUL".
 inline constexpr std::uint32_t NUL_TERMINATED = 0xFFFFFFFFU;

@@ -183,6 +183,9 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
                               const String& text) {
         guarded([&] { CrawlerError(sender, url, code, text); });
     };
+    crawler->OnStartMoved = [this](TObject* sender, const String& finalUrl) {
+        guarded([&] { CrawlerStartMoved(sender, finalUrl); });
+    };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
     };
@@ -228,7 +231,8 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
-    if (TypeLink == "htm" && UrlFound.find(SiteRoot) != String::npos &&
+    // Scheme and host are case-blind on the web.
+    if (TypeLink == "htm" && key.find(AsciiLower(SiteRoot)) != String::npos &&
         m_pageKeys.insert(key).second) {
         Data.PageList.push_back(UrlFound);
         ++Data.PageCount;
@@ -238,6 +242,19 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         ++Data.LinkCount;
     }
     m_view.PageFound(UrlFound);
+}
+
+void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
+{
+    if (sender != m_crawler || Data.Cancelled)
+        return;
+    // The site is where the start address led: its pages are filed as pages.
+    const auto sep = FinalUrl.find("://");
+    if (sep == String::npos)
+        return;
+    const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
+    SiteRoot = FinalUrl.substr(0, slash);
+    m_startHost = hostOf(FinalUrl);
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)

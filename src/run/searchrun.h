@@ -78,6 +78,7 @@ private:
     void ParseKeywords();
     void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                           const String& HostName, bool& FollowIfHtmlLink);
+    void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);

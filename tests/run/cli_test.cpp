@@ -1,5 +1,6 @@
 #include "eventpump.h"
 #include "loopbackserver.h"
+#include "modernsite.h"
 
 #include <QDir>
 #include <QFile>
@@ -373,4 +374,17 @@ TEST_F(Cli, AReportThatCannotBeWrittenExitsThree)
     EXPECT_EQ(r.exitCode, 3) << r.err;
     EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1))
         << "the results are printed all the same";
+}
+
+TEST(CliSites, SiteServedAsTodaysServersServeIt)
+{
+    LoopbackServer site;
+    nqtest::ServeModernSite(site);
+    const Outcome r = runCli(
+        {"-d", "3", "-f", "csv", QString::fromStdString(nqtest::ModernSiteStart(site)), "quarry"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Rows expected;
+    for (const auto& [page, hits] : nqtest::ModernSitePages(site))
+        expected.emplace_back(page, hits);
+    EXPECT_EQ(parseCsv(r.out), expected) << r.out;
 }

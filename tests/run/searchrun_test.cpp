@@ -2,6 +2,7 @@
 #include "fakerunview.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "modernsite.h"
 #include "searchrun.h"
 #include "testfiles.h"
 
@@ -387,4 +388,50 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
     EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";
     EXPECT_FALSE(QFile::exists(QStringLiteral("links.htm")));
     EXPECT_EQ(view.reportsOpened, 0);
+}
+
+TEST_F(Run, SiteServedAsTodaysServersServeIt)
+{
+    LoopbackServer site;
+    nqtest::ServeModernSite(site);
+    view.address = nqtest::ModernSiteStart(site);
+    view.keywords = "quarry";
+    view.depthIndex = 2;
+    scanToTheEnd();
+    std::vector<std::string> expected;
+    for (const auto& [page, hits] : nqtest::ModernSitePages(site))
+        expected.push_back(page + "=" + std::to_string(hits));
+    EXPECT_EQ(view.grid(), expected);
+    EXPECT_EQ(view.status, " 6 pages analyzed. Ready.");
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(Run, AStartThatFailsSaysWhy)
+{
+    Reply gone = Reply::html("no such page <a href='a.htm'>a</a>");
+    gone.status = 404;
+    gone.reason = "Not Found";
+    server.serve("/gone.htm", gone);
+    std::uint16_t closedPort = 0;
+    {
+        const LoopbackServer closed;
+        closedPort = closed.port();
+    }
+    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+    const struct
+    {
+        std::string address, status;
+    } rows[] = {
+        {url("/gone.htm"), " " + url("/gone.htm") + " answered 404. Ready."},
+        {refused, " Cannot reach " + refused + ": Connection refused. Ready."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        view.address = row.address;
+        view.sounds.clear();
+        scanToTheEnd();
+        EXPECT_EQ(view.status, row.status);
+        EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 4}));
+        EXPECT_EQ(view.buttons(), "1101");
+    }
 }
