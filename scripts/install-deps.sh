@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-multimedia-dev
-    libcurl4-openssl-dev ca-certificates
+    libcurl4-openssl-dev ca-certificates openssl
     libgtest-dev libgmock-dev
     clang-format
     xvfb xauth

@@ -18,6 +18,11 @@
 #include <sstream>
 #include <string>
 #include <utility>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 using nqtest::LoopbackServer;
@@ -387,4 +392,100 @@ TEST(CliSites, SiteServedAsTodaysServersServeIt)
     for (const auto& [page, hits] : nqtest::ModernSitePages(site))
         expected.emplace_back(page, hits);
     EXPECT_EQ(parseCsv(r.out), expected) << r.out;
+}
+
+namespace {
+
+// A free port on 127.0.0.1 for a server that picks none itself.
+std::uint16_t freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+bool openssl(const QString& folder, const QStringList& args)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral("openssl"), args);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+} // namespace
+
+// http redirects to https on another port, whose certificate a throw-away CA
+// signed: trusted with --cacert, refused without.
+TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
+{
+    const QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ec = QStringLiteral("ec_paramgen_curve:prime256v1");
+    QFile ext(dir.filePath("ext.cnf"));
+    ASSERT_TRUE(ext.open(QIODevice::WriteOnly));
+    ext.write("subjectAltName=DNS:localhost\n");
+    ext.close();
+    if (!openssl(dir.path(),
+                 {"req", "-x509", "-newkey", "ec", "-pkeyopt", ec, "-nodes", "-keyout", "ca.key",
+                  "-out", "ca.pem", "-days", "1", "-subj", "/CN=Throwaway CA"}))
+        GTEST_SKIP() << "no openssl to make certificates with";
+    ASSERT_TRUE(openssl(dir.path(), {"req", "-newkey", "ec", "-pkeyopt", ec, "-nodes", "-keyout",
+                                     "site.key", "-out", "site.csr", "-subj", "/CN=localhost"}));
+    ASSERT_TRUE(openssl(dir.path(), {"x509", "-req", "-in", "site.csr", "-CA", "ca.pem", "-CAkey",
+                                     "ca.key", "-CAcreateserial", "-out", "site.pem", "-days", "1",
+                                     "-extfile", "ext.cnf"}));
+    for (const auto& [name, body] :
+         {std::pair<const char*, const char*>{"index.htm", "granite <a href=\"b.htm\">b</a>"},
+          {"b.htm", "granite granite <a href=\"index.htm\">home</a>"}}) {
+        QFile page(dir.filePath(name));
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write(body);
+    }
+
+    const std::uint16_t httpsPort = freePort();
+    QProcess tls;
+    tls.setWorkingDirectory(dir.path());
+    tls.start(QStringLiteral("openssl"),
+              {"s_server", "-accept", QStringLiteral("127.0.0.1:%1").arg(httpsPort), "-cert",
+               "site.pem", "-key", "site.key", "-WWW", "-quiet"});
+    ASSERT_TRUE(tls.waitForStarted(10000));
+    const auto listening = [httpsPort] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(httpsPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        return up;
+    };
+    ASSERT_TRUE(nqtest::PumpUntil(listening, std::chrono::seconds(10)));
+
+    LoopbackServer server;
+    const std::string site = "https://localhost:" + std::to_string(httpsPort);
+    server.serve("/", Reply::redirect(301, site + "/index.htm"));
+    const QStringList args = {
+        "-d",     "2", "-f", "csv", "--timeout", "10", QString::fromStdString(server.url("/")),
+        "granite"};
+
+    const Outcome trusted = runCli(QStringList{"--cacert", dir.filePath("ca.pem")} + args);
+    EXPECT_EQ(trusted.exitCode, 0) << trusted.err;
+    EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/b.htm", 2}, {site + "/index.htm", 1}}))
+        << trusted.out;
+
+    const Outcome untrusted = runCli(args);
+    EXPECT_EQ(untrusted.exitCode, 4) << untrusted.err;
+    EXPECT_NE(untrusted.err.find("TLS"), std::string::npos) << untrusted.err;
+    tls.kill();
+    tls.waitForFinished(5000);
 }
