@@ -150,7 +150,7 @@ struct Row
     Page page = Page::Error;
     const char* body = nullptr; // the page fetch's body when done
     Crawl crawl = Crawl::NotRun;
-    std::chrono::seconds bound = 10s;
+    std::chrono::seconds bound = 30s; // catches a hang, also on a loaded machine under a sanitizer
 };
 
 std::string hugeHeaderReply()
