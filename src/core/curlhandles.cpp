@@ -1,7 +1,32 @@
 #include "curlhandles.h"
 
 #include <csignal>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
+
+namespace {
+
+struct CleanupHooks
+{
+    std::mutex mutex;
+    std::vector<void (*)()> hooks;
+};
+
+CleanupHooks& cleanupHooks()
+{
+    static CleanupHooks hooks;
+    return hooks;
+}
+
+} // namespace
+
+void AtCurlCleanup(void (*stop)())
+{
+    auto& registry = cleanupHooks();
+    const std::lock_guard lock(registry.mutex);
+    registry.hooks.push_back(stop);
+}
 
 CurlGlobal::CurlGlobal()
 {
@@ -14,5 +39,13 @@ CurlGlobal::CurlGlobal()
 
 CurlGlobal::~CurlGlobal()
 {
+    std::vector<void (*)()> hooks;
+    {
+        auto& registry = cleanupHooks();
+        const std::lock_guard lock(registry.mutex);
+        hooks = registry.hooks;
+    }
+    for (auto it = hooks.rbegin(); it != hooks.rend(); ++it)
+        (*it)();
     curl_global_cleanup();
 }

@@ -33,6 +33,11 @@ using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlText = std::unique_ptr<char, CurlFreeDeleter>;
 
+// Registers work that must end before libcurl's global cleanup, such as
+// stopping a thread that drives libcurl. CurlGlobal's destructor runs it,
+// newest first.
+void AtCurlCleanup(void (*stop)());
+
 // Initialises libcurl once for the process; create it in main (and in the
 // test main) before any thread starts.
 class CurlGlobal

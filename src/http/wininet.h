@@ -30,6 +30,10 @@ inline constexpr std::uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr std::uint32_t HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr std::uint32_t HTTP_QUERY_RAW_HEADERS_CRLF = 22;
 
+// Options of InternetSetOptionA / InternetQueryOptionA.
+inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+inline constexpr std::uint32_t INTERNET_OPTION_URL = 34;
+
 // Lengths given as this mean "up to the terminating NUL".
 inline constexpr std::uint32_t NUL_TERMINATED = 0xFFFFFFFFU;
 
@@ -40,6 +44,8 @@ inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr std::uint32_t ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr std::uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
 inline constexpr std::uint32_t ERROR_INTERNET_INVALID_URL = 12005;
+inline constexpr std::uint32_t ERROR_INTERNET_INVALID_OPTION = 12009;
+inline constexpr std::uint32_t ERROR_INTERNET_BAD_OPTION_LENGTH = 12010;
 inline constexpr std::uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 inline constexpr std::uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr std::uint32_t ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
@@ -71,6 +77,18 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
                            const char* const* acceptTypes, std::uint32_t flags,
                            std::uintptr_t context);
 
+// INTERNET_OPTION_RECEIVE_TIMEOUT, on a request before it is sent: a
+// std::uint32_t of milliseconds that bounds the whole transfer, from the send
+// to the body's end (0: no bound). A call blocked when it runs out fails with
+// ERROR_INTERNET_TIMEOUT.
+bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buffer,
+                        std::uint32_t length);
+
+// INTERNET_OPTION_URL, on a sent request: the address of the final reply,
+// after redirects, as NUL-terminated text; sizes as for HttpQueryInfoA.
+bool InternetQueryOptionA(HINTERNET handle, std::uint32_t option, void* buffer,
+                          std::uint32_t* length);
+
 // Sends the request and returns once the final reply's headers have arrived
 // (redirects followed).
 bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t headersLength,
@@ -79,6 +97,9 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t head
 // Answers from the final reply's headers as NUL-terminated text. Fails when
 // the header is absent or does not fit; *bufferLength then holds the size
 // needed. On success it holds the text's length.
+// Bodies are asked for compressed and delivered decoded; a reply with a
+// Content-Encoding therefore answers no HTTP_QUERY_CONTENT_LENGTH (the raw
+// block still shows it).
 bool HttpQueryInfoA(HINTERNET request, std::uint32_t infoLevel, void* buffer,
                     std::uint32_t* bufferLength, std::uint32_t* index);
 

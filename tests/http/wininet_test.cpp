@@ -1,7 +1,9 @@
 #include "loopbackserver.h"
+#include "stringhelpers.h"
 #include "wininet.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,6 +12,8 @@
 
 #include <array>
 #include <chrono>
+#include <fstream>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -46,6 +50,7 @@ struct Options
     const char* accept = "Accept: */*";
     std::uint32_t flags = INTERNET_FLAG_RELOAD;
     const char* version = "HTTP/1.0";
+    std::uint32_t timeoutMs = 0;
 };
 
 // The three handles of one transfer, opened in the order the workers use.
@@ -60,7 +65,12 @@ struct Transfer
           connection(
               InternetConnectA(root.get(), "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP, 0, 0)),
           request(openRequest(path, o))
-    {}
+    {
+        if (o.timeoutMs != 0) {
+            EXPECT_TRUE(InternetSetOptionA(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT,
+                                           &o.timeoutMs, sizeof(o.timeoutMs)));
+        }
+    }
 
     HINTERNET openRequest(const std::string& path, const Options& o) const
     {
@@ -80,6 +90,14 @@ struct Transfer
         if (ok)
             *ok = found;
         return found ? buffer.substr(0, length) : std::string();
+    }
+
+    std::string url(std::uint32_t size, bool* ok, std::uint32_t* needed) const
+    {
+        std::string buffer(size, '\0');
+        *needed = size;
+        *ok = InternetQueryOptionA(request.get(), INTERNET_OPTION_URL, buffer.data(), needed);
+        return *ok ? buffer.substr(0, *needed) : std::string();
     }
 
     // Reads the body the way the transfer workers do; false on a failed read.
@@ -122,6 +140,45 @@ std::string bigText(std::size_t size)
         text += "line " + std::to_string(i) + " of the body\n";
     text.resize(size);
     return text;
+}
+
+// The text in the HTTP content coding `coding` ("gzip" or "deflate").
+std::string compress(const std::string& text, const char* coding)
+{
+    z_stream z{};
+    const int windowBits = std::string(coding) == "gzip" ? 15 + 16 : 15;
+    if (deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("zlib cannot start");
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END)
+        throw std::runtime_error("zlib did not finish");
+    return out;
+}
+
+Reply encoded(const std::string& text, const char* coding)
+{
+    Reply r = Reply::html(compress(text, coding));
+    r.headers.emplace_back("Content-Encoding", coding);
+    return r;
+}
+
+// Resident memory of this process, in bytes.
+std::size_t residentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stoul(line.substr(6)) * 1024;
+    }
+    return 0;
 }
 
 // Answers the first connection with plain HTTP at once, without waiting for
@@ -202,8 +259,7 @@ TEST(InternetLayer, SendsTheRequestAsAsked)
     EXPECT_EQ(request.header("User-Agent"), "NetquarryTest");
     EXPECT_EQ(request.header("Referer"), "http://example.test/from.htm");
     EXPECT_EQ(request.header("Accept"), "*/*");
-    // Content-Length must count the bytes delivered, so nothing compressed.
-    EXPECT_EQ(request.header("Accept-Encoding"), "");
+    EXPECT_NE(request.header("Accept-Encoding").find("gzip"), std::string::npos);
 }
 
 TEST(InternetLayer, PostsAFormBody)
@@ -232,7 +288,8 @@ TEST(InternetLayer, AbsentHeadersAndBuffersThatDoNotFitFail)
     // No Content-Type, no Content-Length: the body ends when the peer closes.
     server.serveRaw("/bare", "HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello");
     std::string longHeaders = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
-    for (int i = 0; i < 100; ++i)
+    // Far beyond any fixed buffer a caller might start with.
+    for (int i = 0; i < 4000; ++i)
         longHeaders += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'v') + "\r\n";
     longHeaders += "Content-Length: 2\r\n\r\nok";
     ASSERT_GT(longHeaders.size(), 4096U);
@@ -341,6 +398,16 @@ TEST(InternetLayer, FollowsRedirectsAndReportsTheFinalReply)
         ASSERT_TRUE(t.readAll(&body));
         EXPECT_EQ(body, "arrived");
         EXPECT_EQ(server.requestCount(), 3U);
+
+        const std::string finalUrl = server.url("/final.htm");
+        bool ok = true;
+        std::uint32_t needed = 0;
+        t.url(5, &ok, &needed);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(lastResponse().code, ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(needed, finalUrl.size() + 1);
+        EXPECT_EQ(t.url(needed, &ok, &needed), finalUrl);
+        EXPECT_EQ(needed, finalUrl.size());
     }
     {
         Transfer t(server.port(), "/loop");
@@ -382,6 +449,64 @@ TEST(InternetLayer, ReportsTheLastFailureOfTheCallingThread)
     EXPECT_EQ(lastResponse().code, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
 }
 
+struct TimeoutRow
+{
+    const char* name;
+    Reply reply;
+    bool headersArrive;
+    std::uint32_t error; // 0: the transfer completes
+};
+
+TEST(InternetLayer, ReceiveTimeoutBoundsTheWholeTransfer)
+{
+    Reply silent = Reply::html("never");
+    silent.stallAfter = 0;
+    Reply midBody = Reply::html(bigText(5000));
+    midBody.stallAfter = 2000;
+    Reply dripping = Reply::html("slow");
+    dripping.dripInterval = std::chrono::seconds(1);
+    const TimeoutRow rows[] = {
+        {"never answers", silent, false, ERROR_INTERNET_TIMEOUT},
+        {"stops mid-body", midBody, true, ERROR_INTERNET_TIMEOUT},
+        {"headers a byte a second", dripping, false, ERROR_INTERNET_TIMEOUT},
+        {"answers in time", Reply::html("quick"), true, 0},
+    };
+    for (const auto& row : rows) {
+        LoopbackServer server;
+        server.serve("/t", row.reply);
+        Options o;
+        o.timeoutMs = 1500;
+        Transfer t(server.port(), "/t", o);
+        struct Result
+        {
+            bool sent = false;
+            bool read = false;
+            LastResponse last;
+        };
+        auto run = std::async(std::launch::async, [&t] {
+            Result r;
+            std::string body;
+            r.sent = t.send();
+            r.read = r.sent && t.readAll(&body);
+            r.last = lastResponse();
+            return r;
+        });
+        if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << row.name << ": the transfer outlived its limit";
+            InternetCloseHandle(t.request.get());
+        }
+        const Result r = run.get();
+        EXPECT_EQ(r.sent, row.headersArrive) << row.name;
+        if (row.error == 0) {
+            EXPECT_TRUE(r.read) << row.name;
+            continue;
+        }
+        EXPECT_FALSE(r.read) << row.name;
+        EXPECT_EQ(r.last.code, row.error) << row.name;
+        EXPECT_NE(AsciiLower(r.last.text).find("time"), std::string::npos) << r.last.text;
+    }
+}
+
 TEST(InternetLayer, HandlesAreClosedExactlyOnce)
 {
     LoopbackServer server;
@@ -417,6 +542,64 @@ TEST(InternetLayer, CapsTheReplyBody)
     EXPECT_FALSE(t.readAll(&body));
     EXPECT_EQ(lastResponse().code, ERROR_INTERNET_REPLY_TOO_LARGE);
     EXPECT_LE(body.size(), kMaxReplyBody);
+}
+
+TEST(InternetLayer, DeliversCompressedBodiesDecoded)
+{
+    LoopbackServer server;
+    const std::string text = bigText(200000);
+    server.serve("/gzip", encoded(text, "gzip"));
+    server.serve("/deflate", encoded(text, "deflate"));
+    for (const char* path : {"/gzip", "/deflate"}) {
+        Transfer t(server.port(), path);
+        ASSERT_TRUE(t.send()) << path;
+        // Its value counts compressed bytes, not those the reader gets.
+        bool ok = true;
+        t.query(HTTP_QUERY_CONTENT_LENGTH, 4096, &ok);
+        EXPECT_FALSE(ok) << path;
+        std::string body;
+        ASSERT_TRUE(t.readAll(&body)) << path;
+        EXPECT_EQ(body, text) << path;
+    }
+}
+
+TEST(InternetLayer, RefusesACompressionBombWithBoundedMemory)
+{
+    LoopbackServer server;
+    // About 80 KB on the wire that inflate to more than the cap.
+    server.serve("/bomb", encoded(std::string(kMaxReplyBody + 1024 * 1024, '\0'), "gzip"));
+
+    const std::size_t before = residentBytes();
+    Transfer t(server.port(), "/bomb");
+    ASSERT_TRUE(t.send());
+    // Unread, the transfer must wait for the reader instead of inflating
+    // into memory.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::size_t during = residentBytes();
+    EXPECT_LT(during, before + 32 * 1024 * 1024) << "resident bytes grew without a reader";
+
+    std::string body;
+    EXPECT_FALSE(t.readAll(&body));
+    EXPECT_EQ(lastResponse().code, ERROR_INTERNET_REPLY_TOO_LARGE);
+    EXPECT_LE(body.size(), kMaxReplyBody);
+}
+
+TEST(InternetLayer, KeepsConnectionsAliveBetweenRequests)
+{
+    LoopbackServer server;
+    server.setKeepAlive(true);
+    server.serve("/page.htm", Reply::html(bigText(3000)));
+    Options o;
+    o.version = "HTTP/1.1";
+    for (int i = 0; i < 20; ++i) {
+        Transfer t(server.port(), "/page.htm", o);
+        ASSERT_TRUE(t.send()) << i;
+        std::string body;
+        ASSERT_TRUE(t.readAll(&body)) << i;
+        EXPECT_EQ(body, bigText(3000)) << i;
+    }
+    EXPECT_EQ(server.requestCount(), 20U);
+    EXPECT_LE(server.connectionCount(), 2U);
 }
 
 struct CombineRow

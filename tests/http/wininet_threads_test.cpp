@@ -125,9 +125,10 @@ TEST(InternetLayerThreads, ClosingUnblocksASendWaitingForHeaders)
     expectAbortedPromptly("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\nx", 0, Stage::Sending);
 }
 
-TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
+TEST(InternetLayerThreads, ConcurrentTransfersShareConnectionsButNotReplies)
 {
     LoopbackServer server;
+    server.setKeepAlive(true);
     constexpr int kThreads = 5;
     constexpr int kRounds = 4;
     for (int i = 0; i < kThreads; ++i)
@@ -147,7 +148,7 @@ TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
                 const char* accept[] = {"*/*", nullptr};
                 const std::string path = "/p" + std::to_string(i);
                 const HINTERNET request =
-                    HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.0", "", accept, 0, 0);
+                    HttpOpenRequestA(connection, "GET", path.c_str(), "HTTP/1.1", "", accept, 0, 0);
                 std::string body;
                 if (HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
                     std::array<char, 1025> buffer{};
@@ -167,6 +168,8 @@ TEST(InternetLayerThreads, ConcurrentTransfersShareNothing)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(good.load(), kThreads * kRounds);
+    // Never more connections than transfers at one time.
+    EXPECT_LE(server.connectionCount(), static_cast<std::size_t>(kThreads));
 }
 
 TEST(InternetLayerThreads, CloseRacesWithTheWorkersOwnClose)

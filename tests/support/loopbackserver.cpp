@@ -104,7 +104,7 @@ std::string redirectReason(int status)
     }
 }
 
-std::string serialize(const Reply& reply, bool headOnly)
+std::string serialize(const Reply& reply, bool headOnly, bool keepAlive = false)
 {
     std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
     for (const auto& [name, value] : reply.headers)
@@ -116,7 +116,7 @@ std::string serialize(const Reply& reply, bool headOnly)
         out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     }
     if (!hasHeader(reply.headers, "Connection"))
-        out += "Connection: close\r\n";
+        out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     out += "\r\n";
     if (headOnly)
         return out;
@@ -132,6 +132,14 @@ std::string serialize(const Reply& reply, bool headOnly)
         out += "\r\n";
     }
     return out + "0\r\n\r\n";
+}
+
+bool clientKeepsAlive(const Request& request)
+{
+    const std::string connection = toLower(request.header("Connection"));
+    if (request.version == "HTTP/1.0")
+        return connection.find("keep-alive") != std::string::npos;
+    return connection.find("close") == std::string::npos;
 }
 
 Reply plainReply(int status, std::string reason)
@@ -561,6 +569,10 @@ void LoopbackServer::acceptLoop()
 
 void LoopbackServer::startConnection(UniqueFd socket)
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_connectionCount;
+    }
     const int one = 1;
     // Stalled prefixes must reach the client now, not when Nagle decides.
     ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -605,45 +617,83 @@ void LoopbackServer::waitForRelease(std::uint64_t generation)
                         [&] { return m_stopping || m_releaseGeneration != generation; });
 }
 
+// False once the server stops.
+bool LoopbackServer::pause(std::chrono::milliseconds interval)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_released.wait_for(lock, interval, [&] { return m_stopping; });
+}
+
 void LoopbackServer::handleConnection(int socket)
 {
     Channel ch(socket, m_wakeRead.get());
-    const auto deadline = Clock::now() + kIoTimeout;
-    Incoming in = readRequest(ch, deadline);
-    if (in.outcome != kOk) {
-        if (in.outcome > 0)
-            ch.sendAll(serialize(errorReply(in.outcome), false), deadline);
-        ch.finish();
-        return;
-    }
-
-    const bool headOnly = in.request.method == "HEAD";
-    std::string response;
-    std::optional<std::size_t> stallAfter;
-    std::uint64_t generation = 0;
-    {
-        const std::lock_guard lock(m_mutex);
-        // Taken with the request recorded, so a test that saw the request and then releases
-        // can never leave this connection stalled.
-        generation = m_releaseGeneration;
-        if (const Route* route = findRoute(in.request.target); route == nullptr) {
-            response = serialize(plainReply(404, "Not Found"), headOnly);
-        } else if (route->raw) {
-            response = *route->raw;
-            stallAfter = route->rawStallAfter;
-        } else {
-            response = serialize(route->reply, headOnly);
-            stallAfter = route->reply.stallAfter;
+    for (;;) {
+        const auto deadline = Clock::now() + kIoTimeout;
+        Incoming in = readRequest(ch, deadline);
+        if (in.outcome != kOk) {
+            if (in.outcome > 0)
+                ch.sendAll(serialize(errorReply(in.outcome), false), deadline);
+            break;
         }
-        m_requests.push_back(std::move(in.request));
-    }
 
-    if (!stallAfter) {
-        ch.sendAll(response, deadline);
-    } else if (ch.sendAll(std::string_view(response).substr(0, *stallAfter), deadline)) {
-        waitForRelease(generation);
+        const bool headOnly = in.request.method == "HEAD";
+        std::string response;
+        std::optional<std::size_t> stallAfter;
+        std::chrono::milliseconds drip{0};
+        bool keepAlive = false;
+        std::uint64_t generation = 0;
+        {
+            const std::lock_guard lock(m_mutex);
+            // Taken with the request recorded, so a test that saw the request and then releases
+            // can never leave this connection stalled.
+            generation = m_releaseGeneration;
+            keepAlive = m_keepAlive && clientKeepsAlive(in.request);
+            if (const Route* route = findRoute(in.request.target); route == nullptr) {
+                response = serialize(plainReply(404, "Not Found"), headOnly, keepAlive);
+            } else if (route->raw) {
+                response = *route->raw;
+                stallAfter = route->rawStallAfter;
+                keepAlive = false;
+            } else {
+                const Reply& reply = route->reply;
+                stallAfter = reply.stallAfter;
+                drip = reply.dripInterval;
+                keepAlive = keepAlive && !stallAfter && drip.count() == 0 &&
+                            (reply.chunked || reply.addContentLength);
+                response = serialize(reply, headOnly, keepAlive);
+            }
+            m_requests.push_back(std::move(in.request));
+        }
+
+        if (drip.count() > 0) {
+            for (std::size_t i = 0; i < response.size(); ++i) {
+                if ((i > 0 && !pause(drip)) || !ch.sendAll(response.substr(i, 1), deadline))
+                    break;
+            }
+            break;
+        }
+        if (!stallAfter) {
+            if (ch.sendAll(response, deadline) && keepAlive)
+                continue;
+            break;
+        }
+        if (ch.sendAll(std::string_view(response).substr(0, *stallAfter), deadline))
+            waitForRelease(generation);
+        break;
     }
     ch.finish();
+}
+
+void LoopbackServer::setKeepAlive(bool on)
+{
+    const std::lock_guard lock(m_mutex);
+    m_keepAlive = on;
+}
+
+std::size_t LoopbackServer::connectionCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_connectionCount;
 }
 
 } // namespace nqtest

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -61,12 +62,15 @@ struct Reply
     bool chunked = false;
     std::size_t chunkSize = 1000;
     std::optional<std::size_t> stallAfter;
+    // Above zero: the reply goes out one byte at a time, this far apart.
+    std::chrono::milliseconds dripInterval{0};
 
     static Reply html(std::string body);
     static Reply redirect(int status, std::string location);
 };
 
-// HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection.
+// HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection unless
+// keep-alive is switched on.
 class LoopbackServer
 {
 public:
@@ -85,6 +89,13 @@ public:
     std::size_t requestCount() const;
 
     void releaseStalls();
+
+    // On: a connection serves one request after another while the client asks to keep it
+    // (HTTP/1.1 unless "Connection: close", HTTP/1.0 with "Connection: keep-alive"). Raw,
+    // stalled, dripped and unframed replies still close it.
+    void setKeepAlive(bool on);
+    // Connections accepted so far.
+    std::size_t connectionCount() const;
 
 private:
     struct Route
@@ -105,6 +116,7 @@ private:
     void handleConnection(int socket);
     const Route* findRoute(std::string_view target) const;
     void waitForRelease(std::uint64_t generation);
+    bool pause(std::chrono::milliseconds interval);
 
     UniqueFd m_listener;
     UniqueFd m_wakeRead;
@@ -117,6 +129,8 @@ private:
     std::vector<Request> m_requests;
     std::uint64_t m_releaseGeneration = 0;
     bool m_stopping = false;
+    bool m_keepAlive = false;
+    std::size_t m_connectionCount = 0;
 
     // Touched only by the accept thread, and by the destructor once that thread has ended.
     std::list<Connection> m_connections;

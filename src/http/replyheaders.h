@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace inet {
+
+// The reply header blocks of one transfer, fed line by line as they arrive
+// (interim replies and followed redirects included), and the final block
+// once it is known: status line and fields, each ending in CR LF, and an
+// empty line.
+class ReplyHeaders
+{
+public:
+    // One line as received, with or without its line end.
+    void addLine(std::string_view line);
+    // Body bytes or the transfer's end: the block so far is the final one.
+    void endOfHeaders();
+
+    bool isFinal() const { return m_final; }
+    // Bytes of the block being received; the caller caps it.
+    std::size_t pendingSize() const { return m_block.size(); }
+    const std::string& finalBlock() const { return m_finalBlock; }
+    // The status code's text from the final status line.
+    std::optional<std::string> statusCode() const;
+    // The first field of that name (any letter case), its value trimmed.
+    std::optional<std::string> field(std::string_view name) const;
+
+private:
+    bool blockIsFinal() const;
+    void makeFinal();
+
+    std::string m_block;
+    std::string m_finalBlock;
+    bool m_final = false;
+};
+
+} // namespace inet

@@ -1,0 +1,197 @@
+#include "transfer.h"
+
+#include "lasterror.h"
+#include "wininet.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace inet {
+
+namespace {
+
+// Header blocks beyond this are an attack, not a reply.
+constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
+
+std::uint32_t errorNumber(CURLcode rc)
+{
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT:
+        return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_OPERATION_TIMEDOUT:
+        return ERROR_INTERNET_TIMEOUT;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return ERROR_INTERNET_INVALID_URL;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_WEIRD_SERVER_REPLY:
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return ERROR_INTERNET_CONNECTION_ABORTED;
+    default:
+        return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+// A body shorter than its Content-Length still counts as delivered: the
+// reader judges the length itself.
+bool succeeded(CURLcode rc)
+{
+    return rc == CURLE_OK || rc == CURLE_PARTIAL_FILE;
+}
+
+} // namespace
+
+// Called with the mutex held.
+bool Transfer::failed() const
+{
+    if (m_cancelled)
+        return Fail(ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled");
+    if (m_tooLarge)
+        return Fail(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply body is larger than 64 MiB");
+    std::string text = curl_easy_strerror(m_result);
+    if (!m_errorText.empty())
+        text += ": " + m_errorText;
+    return Fail(errorNumber(m_result), text);
+}
+
+bool Transfer::waitForHeaders(ReplyHeaders* headers, std::string* url)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_cancelled || m_done || m_headers.isFinal(); });
+    if (m_cancelled || (m_done && !succeeded(m_result)))
+        return failed();
+    if (!m_headers.isFinal())
+        return Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server sent no reply headers");
+    *headers = m_headers;
+    *url = m_url;
+    return true;
+}
+
+bool Transfer::read(char* buffer, std::size_t toRead, std::size_t* got, bool* resume)
+{
+    *got = 0;
+    *resume = false;
+    // A reader that asks for more than a paused transfer holds gets what is
+    // there.
+    const std::size_t enough = std::min(toRead, kPauseAbove);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_cancelled || m_done || pending() >= enough; });
+    if (m_cancelled)
+        return failed();
+    if (pending() == 0)
+        return succeeded(m_result) || failed();
+    const std::size_t n = std::min(pending(), toRead);
+    std::memcpy(buffer, m_body.data() + m_bodyPos, n);
+    m_bodyPos += n;
+    *got = n;
+    if (m_bodyPos >= m_body.size() / 2) {
+        m_body.erase(0, m_bodyPos);
+        m_bodyPos = 0;
+    }
+    if (m_paused && pending() < kResumeBelow) {
+        m_paused = false;
+        *resume = true;
+    }
+    return true;
+}
+
+void Transfer::cancel()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+    }
+    m_changed.notify_all();
+}
+
+void Transfer::headersFinal()
+{
+    char* url = nullptr;
+    if (curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+        m_url = url;
+}
+
+std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, void* self)
+{
+    auto* t = static_cast<Transfer*>(self);
+    const std::size_t n = size * count;
+    bool final = false;
+    {
+        const std::lock_guard lock(t->m_mutex);
+        if (t->m_cancelled)
+            return 0;
+        const bool wasFinal = t->m_headers.isFinal();
+        t->m_headers.addLine(std::string_view(data, n));
+        if (t->m_headers.pendingSize() > kMaxHeaderBlock)
+            return 0;
+        final = !wasFinal && t->m_headers.isFinal();
+        if (final)
+            t->headersFinal();
+    }
+    if (final)
+        t->m_changed.notify_all();
+    return n;
+}
+
+std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, void* self)
+{
+    auto* t = static_cast<Transfer*>(self);
+    const std::size_t n = size * count;
+    {
+        const std::lock_guard lock(t->m_mutex);
+        if (t->m_cancelled)
+            return 0;
+        // libcurl passes no body of a redirect it follows, so body bytes
+        // belong to the final reply.
+        if (!t->m_headers.isFinal()) {
+            t->m_headers.endOfHeaders();
+            t->headersFinal();
+        }
+        if (t->pending() >= kPauseAbove) {
+            // libcurl keeps these bytes and offers them again on resume.
+            t->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        // Counted after decoding: a small compressed reply can be huge.
+        t->m_bodyTotal += n;
+        if (t->m_bodyTotal > kMaxReplyBody) {
+            t->m_tooLarge = true;
+            return 0; // ends the transfer with a write error
+        }
+        t->m_body.append(data, n);
+    }
+    t->m_changed.notify_all();
+    return n;
+}
+
+void Transfer::finish(CURLcode result, const char* errorText)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_result = result;
+        m_errorText = errorText ? errorText : "";
+        if (!m_headers.isFinal()) {
+            m_headers.endOfHeaders();
+            if (m_headers.isFinal())
+                headersFinal();
+        }
+    }
+    m_changed.notify_all();
+}
+
+} // namespace inet

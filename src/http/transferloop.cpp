@@ -1,0 +1,253 @@
+#include "transferloop.h"
+
+#include "lasterror.h"
+#include "transfer.h"
+#include "wininet.h"
+
+#include <system_error>
+
+namespace inet {
+
+namespace {
+constexpr long kIdleConnections = 32;
+}
+
+struct TransferLoop::Active
+{
+    std::shared_ptr<Transfer> transfer;
+    // Declared before the easy handle, which uses it, so it goes after it.
+    CurlSlist headers;
+    CurlEasy easy;
+    char errorText[CURL_ERROR_SIZE] = {};
+};
+
+TransferLoop& TransferLoop::instance()
+{
+    static TransferLoop loop;
+    static const bool registered = [] {
+        AtCurlCleanup([] { instance().shutdown(); });
+        return true;
+    }();
+    (void)registered;
+    return loop;
+}
+
+TransferLoop::~TransferLoop()
+{
+    shutdown();
+}
+
+bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_stopping)
+        return Fail(ERROR_INTERNET_OPERATION_CANCELLED, "The transfers are shutting down");
+    if (!m_running) {
+        m_multi.reset(curl_multi_init());
+        if (!m_multi)
+            return Fail(ERROR_INTERNET_INTERNAL_ERROR, "Out of memory");
+        // libcurl's default shrinks with the number of running transfers,
+        // which would drop idle connections between a worker's requests.
+        curl_multi_setopt(m_multi.get(), CURLMOPT_MAXCONNECTS, kIdleConnections);
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            m_multi.reset();
+            return Fail(ERROR_INTERNET_INTERNAL_ERROR, "The transfer thread cannot start");
+        }
+        m_running = true;
+    }
+    // Queued under the same lock as the check, so a shutdown either finds it
+    // queued or refuses it above.
+    m_queue.push_back({Op::Add, transfer});
+    curl_multi_wakeup(m_multi.get());
+    return true;
+}
+
+void TransferLoop::cancel(const std::shared_ptr<Transfer>& transfer)
+{
+    post(Op::Cancel, transfer);
+}
+
+void TransferLoop::resume(const std::shared_ptr<Transfer>& transfer)
+{
+    post(Op::Resume, transfer);
+}
+
+void TransferLoop::post(Op op, const std::shared_ptr<Transfer>& transfer)
+{
+    const std::lock_guard lock(m_mutex);
+    // The multi lives while the thread runs and is never woken after the
+    // stop is asked for.
+    if (!m_running || m_stopping)
+        return;
+    m_queue.push_back({op, transfer});
+    curl_multi_wakeup(m_multi.get());
+}
+
+void TransferLoop::shutdown()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_running)
+            return;
+        m_stopping = true;
+        curl_multi_wakeup(m_multi.get());
+    }
+    m_thread.join();
+    const std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_multi.reset();
+    m_running = false;
+    m_stopping = false;
+}
+
+void TransferLoop::run()
+{
+    CURLM* multi = m_multi.get();
+    for (;;) {
+        std::vector<Command> work;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                break;
+            work.swap(m_queue);
+        }
+        for (const Command& command : work)
+            apply(command);
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        collectFinished();
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    // Queued additions were never started; running ones end here.
+    std::vector<Command> left;
+    {
+        const std::lock_guard lock(m_mutex);
+        left.swap(m_queue);
+    }
+    for (const Command& command : left) {
+        if (command.op == Op::Add) {
+            command.transfer->cancel();
+            command.transfer->finish(CURLE_ABORTED_BY_CALLBACK, nullptr);
+        }
+    }
+    while (!m_active.empty()) {
+        const auto transfer = m_active.begin()->second->transfer;
+        remove(transfer.get());
+        transfer->cancel();
+        transfer->finish(CURLE_ABORTED_BY_CALLBACK, nullptr);
+    }
+}
+
+void TransferLoop::apply(const Command& command)
+{
+    switch (command.op) {
+    case Op::Add:
+        add(command.transfer);
+        break;
+    case Op::Cancel:
+        remove(command.transfer.get());
+        break;
+    case Op::Resume:
+        if (const auto it = m_active.find(command.transfer.get()); it != m_active.end())
+            curl_easy_pause(it->second->easy.get(), CURLPAUSE_CONT);
+        break;
+    }
+}
+
+void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
+{
+    auto active = std::make_unique<Active>();
+    active->transfer = transfer;
+    active->easy.reset(curl_easy_init());
+    CURL* easy = active->easy.get();
+    if (!easy) {
+        transfer->finish(CURLE_OUT_OF_MEMORY, nullptr);
+        return;
+    }
+    const TransferSpec& spec = transfer->spec();
+    transfer->attach(easy);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, active.get());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_URL, spec.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // libcurl follows without limit unless told; 10 is what platform
+    // clients allow.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
+                     spec.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(spec.timeoutMs));
+    // Every encoding libcurl can decode; the body is handed out decoded.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    if (!spec.agent.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, spec.agent.c_str());
+    if (!spec.referrer.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, spec.referrer.c_str());
+    if (!spec.userName.empty())
+        curl_easy_setopt(easy, CURLOPT_USERNAME, spec.userName.c_str());
+    if (!spec.password.empty())
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, spec.password.c_str());
+
+    curl_slist* list = nullptr;
+    for (const std::string& line : spec.headers) {
+        if (curl_slist* grown = curl_slist_append(list, line.c_str()))
+            list = grown;
+    }
+    active->headers.reset(list);
+    if (list)
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+
+    if (spec.verb == "POST") {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(spec.body.size()));
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, spec.body.c_str());
+    } else if (spec.verb == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (spec.verb != "GET" && !spec.verb.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, spec.verb.c_str());
+    }
+
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
+        transfer->finish(CURLE_FAILED_INIT, "The transfer could not be started");
+        return;
+    }
+    m_active.emplace(transfer.get(), std::move(active));
+}
+
+// libcurl's order: out of the multi, then the easy handle.
+void TransferLoop::remove(Transfer* transfer)
+{
+    const auto it = m_active.find(transfer);
+    if (it == m_active.end())
+        return;
+    curl_multi_remove_handle(m_multi.get(), it->second->easy.get());
+    m_active.erase(it);
+}
+
+void TransferLoop::collectFinished()
+{
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m_multi.get(), &queued)) {
+        if (msg->msg != CURLMSG_DONE)
+            continue;
+        void* data = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
+        if (!data)
+            continue;
+        const auto* active = static_cast<const Active*>(data);
+        const CURLcode result = msg->data.result;
+        const auto transfer = active->transfer;
+        transfer->finish(result, active->errorText);
+        remove(transfer.get());
+    }
+}
+
+} // namespace inet
