@@ -7,10 +7,11 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:?usage: make-corpus.sh OUT}"
 
-mkdir -p "$out"/fuzz_linkscan "$out"/fuzz_url "$out"/fuzz_textcount
+mkdir -p "$out"/fuzz_linkscan "$out"/fuzz_url "$out"/fuzz_textcount "$out"/fuzz_replyheaders
 cp "$root"/fuzz/seeds/linkscan/* "$out"/fuzz_linkscan/
 cp "$root"/fuzz/seeds/url/* "$out"/fuzz_url/
 cp "$root"/fuzz/seeds/textcount/* "$out"/fuzz_textcount/
+cp "$root"/fuzz/seeds/replyheaders/* "$out"/fuzz_replyheaders/
 
 n=0
 while IFS= read -r -d '' page; do
