@@ -9,6 +9,7 @@ packages=(
     libcurl4-openssl-dev ca-certificates openssl
     libgtest-dev libgmock-dev
     clang-format
+    clang libclang-rt-14-dev
     xvfb xauth
     fonts-urw-base35
 )

@@ -1,0 +1,77 @@
+// A page's body as strangers write it: prepared, marked and scanned as the
+// crawler does, every value found resolved against a fixed page, typed and
+// decomposed.
+#include "crackurl.h"
+#include "fuzzcheck.h"
+#include "linkscan.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// Below the root, so that "../" and "/" both lead somewhere else.
+const TCrackUrl& fixedPage()
+{
+    static TCrackUrl page;
+    static const bool cracked = page.Crack("http://fuzz.test/d/sub/page.htm");
+    FUZZ_CHECK(cracked);
+    return page;
+}
+
+bool hasUpperAscii(const String& text)
+{
+    for (const char ch : text) {
+        if (ch >= 'A' && ch <= 'Z')
+            return true;
+    }
+    return false;
+}
+
+void checkType(const String& address)
+{
+    const String type = LinkType(address);
+    FUZZ_CHECK(!type.empty());
+    FUZZ_CHECK(type.size() <= 4 || type == "unknown");
+    FUZZ_CHECK(!hasUpperAscii(type));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const TCrackUrl& page = fixedPage();
+    // One decomposition for all links of a page, as the crawler keeps it.
+    static TCrackUrl link;
+
+    const String body(reinterpret_cast<const char*>(data), size);
+    String text = PreparePage(body);
+    FUZZ_CHECK(text.size() <= body.size());
+    for (const char ch : text)
+        FUZZ_CHECK(static_cast<unsigned char>(ch) >= 32);
+
+    const std::size_t prepared = text.size();
+    MarkTags(text);
+    FUZZ_CHECK(text.size() <= prepared);
+
+    Integer anchorCount = 0;
+    ScanHooks hooks;
+    hooks.found = [&anchorCount, &page](const String& value, Integer countArea, char kind) {
+        FUZZ_CHECK(kind == kMarkHref || kind == kMarkSrc || kind == kMarkLocation);
+        FUZZ_CHECK(countArea >= 0 && countArea <= anchorCount);
+        checkType(value);
+        const String address = ResolveLink(page, value);
+        if (address.empty())
+            return;
+        // Only the part before a fragment is ever an address.
+        FUZZ_CHECK(address.find('#') == String::npos);
+        checkType(address);
+        if (link.Crack(address)) {
+            FUZZ_CHECK(!link.Directory().empty() && link.Directory().front() == '/');
+            FUZZ_CHECK(link.Url() == address);
+        }
+    };
+    ScanLinks(text, anchorCount, hooks);
+    FUZZ_CHECK(anchorCount >= 0);
+    return 0;
+}
