@@ -20,5 +20,5 @@ done
 site=$(head -n 1 "$address_file")
 
 echo "Searching $site for \"granite marble\" (the counts to expect are in demo/expected.txt)"
-build/src/app/netquarry-cli --depth 5 --report demo/out "${site}index.htm" granite marble
+build/src/cli/netquarry-cli --depth 5 --report demo/out "${site}index.htm" granite marble
 echo "The report is in demo/out/results.htm"
