@@ -35,12 +35,6 @@ int main(int argc, char* argv[])
     // Closing stopped the crawl and the page fetch; their transfers end on
     // their own and are freed on this thread. Wait for them, but not for
     // long, rather than tear the application down under them.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const QDeadlineTimer deadline(std::chrono::seconds(2));
-    while (TWorkerThread::LiveWorkers() > 0 && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(5);
-    }
+    TWorkerThread::WaitForAll(2000);
     return result;
 }

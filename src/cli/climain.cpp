@@ -502,9 +502,6 @@ int main(int argc, char* argv[])
             exitCode = 128 + g_signal;
     }
     // Let transfers that were stopped free themselves before the end.
-    for (int i = 0; i < 200 && TWorkerThread::LiveWorkers() > 0; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    TWorkerThread::WaitForAll(2000);
     return exitCode;
 }

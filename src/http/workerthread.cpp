@@ -2,6 +2,9 @@
 
 #include "uithread.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 namespace {
 std::atomic<int> g_liveWorkers{0};
 }
@@ -25,6 +28,20 @@ TWorkerThread::~TWorkerThread()
 int TWorkerThread::LiveWorkers()
 {
     return g_liveWorkers.load();
+}
+
+bool TWorkerThread::WaitForAll(int milliseconds)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (LiveWorkers() == 0)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
 }
 
 void TWorkerThread::Synchronize(std::function<void()> fn)

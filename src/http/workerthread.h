@@ -34,6 +34,9 @@ public:
     // Workers not yet freed, for shutdown and for tests that must not leave
     // one behind.
     static int LiveWorkers();
+    // For the end of a program: handles events (the workers' last calls and
+    // their freeing) until every worker is gone or the time is up.
+    static bool WaitForAll(int milliseconds);
 
 protected:
     virtual void Execute() = 0;
