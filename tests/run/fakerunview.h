@@ -3,9 +3,11 @@
 #include "runview.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nqtest {
@@ -42,6 +44,8 @@ public:
     bool soundsFail = false;
     int reportsOpened = 0;
     std::vector<TRunOutcome> outcomes;
+    // Called at the end of each run, as a user's next click would come.
+    std::function<void()> onFinished;
 
     String AddressText() const override { return address; }
     void SetAddressText(const String& text) override { address = text; }
@@ -75,7 +79,12 @@ public:
         entries[row] = entry;
         currentRow = row;
     }
-    void RunFinished(const TRunOutcome& outcome) override { outcomes.push_back(outcome); }
+    void RunFinished(const TRunOutcome& outcome) override
+    {
+        outcomes.push_back(outcome);
+        if (onFinished)
+            std::exchange(onFinished, nullptr)();
+    }
     void PlaySound(Integer index) override
     {
         sounds.push_back(index);

@@ -390,6 +390,19 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
     EXPECT_EQ(view.reportsOpened, 0);
 }
 
+// The run ends inside the crawler's last report, while the crawler still
+// counts as working: a scan started right then must not reuse it.
+TEST_F(Run, AScanStartedAsTheLastRunEndsGetsAFreshCrawler)
+{
+    view.keywords = "";
+    view.onFinished = [this] { run.Start(); };
+    run.Start();
+    ASSERT_TRUE(PumpUntil([this] { return view.outcomes.size() == 2 && !run.Running(); }));
+    EXPECT_EQ(view.outcomes[1].kind, TRunOutcome::Completed);
+    EXPECT_EQ(view.status, " 3 pages found. Ready.");
+    EXPECT_EQ(view.grid().size(), 3U);
+}
+
 TEST_F(Run, SiteServedAsTodaysServersServeIt)
 {
     LoopbackServer site;
