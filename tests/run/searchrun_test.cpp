@@ -425,12 +425,7 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     gone.status = 404;
     gone.reason = "Not Found";
     server.serve("/gone.htm", gone);
-    std::uint16_t closedPort = 0;
-    {
-        const LoopbackServer closed;
-        closedPort = closed.port();
-    }
-    const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+    const std::string refused = nqtest::RefusedAddress();
     const struct
     {
         std::string address, status;

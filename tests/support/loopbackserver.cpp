@@ -696,4 +696,14 @@ std::size_t LoopbackServer::connectionCount() const
     return m_connectionCount;
 }
 
+std::string RefusedAddress()
+{
+    std::uint16_t port = 0;
+    {
+        const LoopbackServer closed;
+        port = closed.port();
+    }
+    return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
 } // namespace nqtest

@@ -69,6 +69,10 @@ struct Reply
     static Reply redirect(int status, std::string location);
 };
 
+// "http://127.0.0.1:PORT/" where a server listened a moment ago and nothing
+// listens now: a connection there is refused.
+std::string RefusedAddress();
+
 // HTTP/1.x server on 127.0.0.1 with an ephemeral port; one request per connection unless
 // keep-alive is switched on.
 class LoopbackServer
