@@ -22,6 +22,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <span>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -281,7 +282,7 @@ std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
     return columns;
 }
 
-void printCsv(const std::vector<TPageEntry>& rows, const std::vector<String>& keywords)
+void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
     const auto columns = keywordColumns(keywords);
     std::printf("address,status,total");
@@ -297,7 +298,7 @@ void printCsv(const std::vector<TPageEntry>& rows, const std::vector<String>& ke
     }
 }
 
-void printJson(const std::vector<TPageEntry>& rows, const std::vector<String>& keywords)
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
     std::printf("[");
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -322,7 +323,7 @@ void printJson(const std::vector<TPageEntry>& rows, const std::vector<String>& k
 }
 
 // The grid's two columns, and each keyword's count when there are several.
-void printTable(const std::vector<TPageEntry>& rows, const std::vector<String>& keywords)
+void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
@@ -345,7 +346,7 @@ void printTable(const std::vector<TPageEntry>& rows, const std::vector<String>& 
     }
 }
 
-void printRows(const std::vector<TPageEntry>& rows, const std::vector<String>& keywords,
+void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
                const String& format)
 {
     if (format == "csv")
@@ -488,11 +489,8 @@ int main(int argc, char* argv[])
             QDir::setCurrent(work.path());
         }
         if (listed) {
-            std::vector<TPageEntry> rows;
-            for (const auto& [row, entry] : view.Rows()) {
-                if (row > 0)
-                    rows.push_back(entry);
-            }
+            const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
+            const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
             printRows(rows, run.Data.KeywordList, options.format);
         }
 

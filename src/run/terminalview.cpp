@@ -40,9 +40,8 @@ void TTerminalView::CrawlProgress(const CrawlFigures& figures)
     showProgress(false);
 }
 
-void TTerminalView::RowFilled(Integer row, const TPageEntry& entry)
+void TTerminalView::RowFilled(Integer row, const TPageEntry&)
 {
-    m_rows[row] = entry;
     if (m_phase == Phase::Searching) {
         m_searched = row;
         showProgress(row == m_toSearch);

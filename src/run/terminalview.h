@@ -5,13 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <vector>
 
 // The run's view on a terminal: the inputs come from the command line,
 // progress goes to standard error (one line redrawn in place on a terminal,
-// a line now and then elsewhere when asked for), and the results are kept
-// for printing at the end. No sound, no browser.
+// a line now and then elsewhere when asked for); the results stay in the
+// run's page table for printing at the end. No sound, no browser.
 class TTerminalView : public IRunView
 {
 public:
@@ -31,8 +30,6 @@ public:
 
     TTerminalView(Inputs inputs, std::FILE* err, Progress progress);
 
-    // The result rows in row order; a row not filled yet has an empty entry.
-    const std::map<Integer, TPageEntry>& Rows() const { return m_rows; }
     const String& Status() const { return m_status; }
     const TRunOutcome& Outcome() const { return m_outcome; }
     // Pages found so far, for the progress line.
@@ -47,7 +44,6 @@ public:
 
     void PhaseChanged(Phase phase) override;
     void StatusChanged(const String& text) override { m_status = text; }
-    void ResultsCleared() override { m_rows.clear(); }
     void CrawlProgress(const CrawlFigures& figures) override;
     void RowFilled(Integer row, const TPageEntry& entry) override;
     void RunFinished(const TRunOutcome& outcome) override { m_outcome = outcome; }
@@ -71,5 +67,4 @@ private:
     std::chrono::steady_clock::time_point m_lastShown{};
     String m_status;
     TRunOutcome m_outcome;
-    std::map<Integer, TPageEntry> m_rows;
 };
