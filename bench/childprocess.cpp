@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +49,20 @@ bool reap(pid_t pid, int* status, rusage* usage, bool block)
     }
 }
 
+// The high-water mark of the child's own memory since its exec, in KiB; 0
+// when it cannot be read. ru_maxrss would also count the bench's own pages,
+// which the child holds between its fork and its exec.
+long highWaterKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
 } // namespace
 
 ChildResult RunChild(const std::vector<std::string>& argv, const std::string& outputFile,
@@ -75,8 +91,13 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
     // A short poll keeps the measuring error to a millisecond or so.
     const auto deadline = started + limit;
     bool ended = false;
-    while (!(ended = reap(pid, &status, &usage, false)) && Clock::now() < deadline)
+    long peak = 0;
+    for (int tick = 0; !(ended = reap(pid, &status, &usage, false)) && Clock::now() < deadline;
+         ++tick) {
+        if (tick % 10 == 0)
+            peak = std::max(peak, highWaterKiB(pid));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (!ended) {
         result.timedOut = true;
         kill(pid, SIGINT);
@@ -89,7 +110,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
         }
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    result.peakKiB = usage.ru_maxrss;
+    result.peakKiB = peak;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(outputFile, std::ios::binary);
     std::ostringstream text;
