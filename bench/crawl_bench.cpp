@@ -29,6 +29,8 @@ int main(int argc, char** argv)
     shape.seed = 7;
     const auto site = nqtest::GenerateSite(shape);
     nqtest::LoopbackServer server;
+    // As web servers do, and as the crawler's transfers expect.
+    server.setKeepAlive(true);
     nqtest::ServeSite(server, site);
 
     TRuziZidu crawler;
