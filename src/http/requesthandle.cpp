@@ -110,22 +110,22 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
         return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
     m_sent = true;
 
-    TransferSpec spec;
-    spec.url = url();
-    spec.verb = verb;
-    spec.http10 = version == "HTTP/1.0";
-    spec.agent = agent;
-    spec.referrer = referrer;
-    spec.userName = userName;
-    spec.password = password;
-    spec.timeoutMs = m_timeoutMs;
-    spec.caFile = CaFile();
+    TransferOrder order;
+    order.url = url();
+    order.verb = verb;
+    order.http10 = version == "HTTP/1.0";
+    order.agent = agent;
+    order.referrer = referrer;
+    order.userName = userName;
+    order.password = password;
+    order.timeoutMs = m_timeoutMs;
+    order.caFile = CaFile();
     if (!accept.empty())
-        spec.headers.push_back("Accept: " + accept);
+        order.headers.push_back("Accept: " + accept);
     // There is no local cache; a reload still tells caches on the way.
     if (flags & INTERNET_FLAG_RELOAD) {
-        spec.headers.emplace_back("Cache-Control: no-cache");
-        spec.headers.emplace_back("Pragma: no-cache");
+        order.headers.emplace_back("Cache-Control: no-cache");
+        order.headers.emplace_back("Pragma: no-cache");
     }
     std::size_t start = 0;
     while (start < extraHeaders.size()) {
@@ -134,13 +134,13 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
             end = extraHeaders.size();
         const auto line = TrimSpace(extraHeaders.substr(start, end - start));
         if (!line.empty())
-            spec.headers.emplace_back(line);
+            order.headers.emplace_back(line);
         start = end + 1;
     }
     if (verb == "POST")
-        spec.body = body;
+        order.body = body;
 
-    const auto running = std::make_shared<Transfer>(std::move(spec));
+    const auto running = std::make_shared<Transfer>(std::move(order));
     {
         const std::lock_guard lock(m_transferMutex);
         m_transfer = running;

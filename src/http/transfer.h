@@ -14,7 +14,7 @@
 namespace inet {
 
 // Everything the transfer thread needs to set up one request.
-struct TransferSpec
+struct TransferOrder
 {
     std::string url;
     std::string verb;
@@ -44,11 +44,11 @@ inline constexpr std::size_t kResumeBelow = kPauseAbove / 2;
 class Transfer
 {
 public:
-    explicit Transfer(TransferSpec spec) : m_spec(std::move(spec)) {}
+    explicit Transfer(TransferOrder order) : m_order(std::move(order)) {}
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
-    const TransferSpec& spec() const { return m_spec; }
+    const TransferOrder& order() const { return m_order; }
 
     // --- the caller's side ---
     // Blocks until the final reply's headers are there; false (and the
@@ -71,7 +71,7 @@ private:
     void headersFinal();
     std::size_t pending() const { return m_body.size() - m_bodyPos; }
 
-    const TransferSpec m_spec;
+    const TransferOrder m_order;
     CURL* m_easy = nullptr; // touched only on the transfer thread
 
     mutable std::mutex m_mutex;

@@ -166,11 +166,11 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         transfer->finish(CURLE_OUT_OF_MEMORY, nullptr);
         return;
     }
-    const TransferSpec& spec = transfer->spec();
+    const TransferOrder& order = transfer->order();
     transfer->attach(easy);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, active.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_URL, spec.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, order.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     // libcurl follows without limit unless told; 10 is what platform
@@ -178,28 +178,28 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                     spec.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+                     order.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(spec.timeoutMs));
-    if (!spec.caFile.empty())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, spec.caFile.c_str());
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(order.timeoutMs));
+    if (!order.caFile.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());
     // Every encoding libcurl can decode; the body is handed out decoded.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-    if (!spec.agent.empty())
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, spec.agent.c_str());
-    if (!spec.referrer.empty())
-        curl_easy_setopt(easy, CURLOPT_REFERER, spec.referrer.c_str());
-    if (!spec.userName.empty())
-        curl_easy_setopt(easy, CURLOPT_USERNAME, spec.userName.c_str());
-    if (!spec.password.empty())
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, spec.password.c_str());
+    if (!order.agent.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, order.agent.c_str());
+    if (!order.referrer.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, order.referrer.c_str());
+    if (!order.userName.empty())
+        curl_easy_setopt(easy, CURLOPT_USERNAME, order.userName.c_str());
+    if (!order.password.empty())
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, order.password.c_str());
 
     curl_slist* list = nullptr;
-    for (const std::string& line : spec.headers) {
+    for (const std::string& line : order.headers) {
         if (curl_slist* grown = curl_slist_append(list, line.c_str()))
             list = grown;
     }
@@ -207,14 +207,14 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     if (list)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
-    if (spec.verb == "POST") {
+    if (order.verb == "POST") {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(spec.body.size()));
-        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, spec.body.c_str());
-    } else if (spec.verb == "HEAD") {
+                         static_cast<curl_off_t>(order.body.size()));
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, order.body.c_str());
+    } else if (order.verb == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (spec.verb != "GET" && !spec.verb.empty()) {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, spec.verb.c_str());
+    } else if (order.verb != "GET" && !order.verb.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, order.verb.c_str());
     }
 
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
