@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>

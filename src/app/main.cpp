@@ -7,11 +7,7 @@
 #include "workerthread.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QScreen>
-#include <QThread>
-
-#include <chrono>
 
 int main(int argc, char* argv[])
 {

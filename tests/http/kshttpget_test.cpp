@@ -190,11 +190,6 @@ TEST_F(FetchController, SendsThePathAgentAndReloadAsAsked)
 
 TEST_F(FetchController, FailuresCarryTheLibrarysErrorAndRaiseOnError)
 {
-    std::uint16_t closedPort = 0;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
     Cardinal reportedCode = 0;
     String reportedText;
     int errors = 0;
@@ -205,7 +200,7 @@ TEST_F(FetchController, FailuresCarryTheLibrarysErrorAndRaiseOnError)
         reportedText = text;
         ++errors;
     };
-    ASSERT_TRUE(get.CrackUrl.Crack("http://127.0.0.1:" + std::to_string(closedPort) + "/"));
+    ASSERT_TRUE(get.CrackUrl.Crack(nqtest::RefusedAddress()));
     get.StartGet(GETHTTP_BODY);
     ASSERT_TRUE(PumpUntil([this] { return !get.Busy; }));
     EXPECT_EQ(get.State(), GETHTTP_ERROR);
