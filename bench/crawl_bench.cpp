@@ -5,7 +5,7 @@
 #include "curlhandles.h"
 #include "linkscan.h"
 #include "loopbackserver.h"
-#include "ruzizidu.h"
+#include "crawler.h"
 #include "sitegenerator.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // counts hits. The keyword is the input up to its first line break, the page
 // everything after it.
 #include "fuzzcheck.h"
-#include "memo.h"
+#include "textbuffer.h"
 #include "textdecode.h"
 
 #include <QString>

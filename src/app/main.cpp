@@ -1,9 +1,9 @@
 #include "artwork.h"
 #include "curlhandles.h"
 #include "dialogsink.h"
-#include "form1.h"
-#include "form2.h"
-#include "progress.h"
+#include "mainwindow.h"
+#include "textwindow.h"
+#include "progresspopup.h"
 #include "workerthread.h"
 
 #include <QApplication>

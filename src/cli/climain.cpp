@@ -6,7 +6,7 @@
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "wininet.h"
+#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QCoreApplication>

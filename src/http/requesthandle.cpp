@@ -4,7 +4,7 @@
 #include "stringhelpers.h"
 #include "transfer.h"
 #include "transferloop.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <cctype>
 #include <cstring>

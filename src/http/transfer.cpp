@@ -1,7 +1,7 @@
 #include "transfer.h"
 
 #include "lasterror.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "nqtypes.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 
 #include "lasterror.h"
 #include "transfer.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <system_error>
 

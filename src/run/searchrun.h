@@ -1,11 +1,11 @@
 #pragma once
 
-#include "httpget.h"
-#include "memo.h"
+#include "pagefetch.h"
+#include "textbuffer.h"
 #include "nqtypes.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "ruzizidu.h"
+#include "crawler.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "transferfailure.h"
 
-#include "wininet.h"
+#include "internetaccess.h"
 
 namespace {
 

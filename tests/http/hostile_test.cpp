@@ -2,8 +2,8 @@
 // what the transfer must make of it, within a bound that only catches hangs.
 
 #include "eventpump.h"
-#include "httpget.h"
-#include "kshttpget.h"
+#include "pagefetch.h"
+#include "fetchcontroller.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
 

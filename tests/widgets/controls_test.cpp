@@ -1,15 +1,15 @@
-#include "appdlg.h"
-#include "appdlgform.h"
+#include "aboutbox.h"
+#include "aboutwindow.h"
 #include "colors.h"
-#include "compform.h"
+#include "logoframes.h"
 #include "compoundform.h"
 #include "compoundpanel.h"
 #include "credits.h"
 #include "eventpump.h"
-#include "passoverbtn.h"
+#include "hoverbutton.h"
 #include "shell.h"
-#include "urllabel.h"
-#include "zelt.h"
+#include "linklabel.h"
+#include "logopanel.h"
 
 #include <QApplication>
 #include <QDate>

@@ -1,10 +1,10 @@
 #include "credits.h"
-#include "form2.h"
+#include "textwindow.h"
 #include "mediacontrol.h"
-#include "progress.h"
+#include "progresspopup.h"
 #include "shell.h"
-#include "urllabel.h"
-#include "velplayer.h"
+#include "linklabel.h"
+#include "soundplayer.h"
 
 #include <QCoreApplication>
 #include <QFile>

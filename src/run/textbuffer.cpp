@@ -1,4 +1,4 @@
-#include "memo.h"
+#include "textbuffer.h"
 
 #include "ioerror.h"
 #include "textdecode.h"

@@ -1,4 +1,4 @@
-#include "ruzizidu.h"
+#include "crawler.h"
 
 #include "ioerror.h"
 #include "linkscan.h"

@@ -2,7 +2,7 @@
 
 #include "nqtypes.h"
 #include "transferhandles.h"
-#include "wininet.h"
+#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QObject>

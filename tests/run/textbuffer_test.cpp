@@ -1,5 +1,5 @@
 #include "ioerror.h"
-#include "memo.h"
+#include "textbuffer.h"
 #include "textdecode.h"
 
 #include <QFile>

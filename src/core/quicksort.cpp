@@ -1,4 +1,4 @@
-#include "ksqsort.h"
+#include "quicksort.h"
 
 #include "messagebox.h"
 

@@ -1,6 +1,6 @@
-#include "zelt.h"
+#include "logopanel.h"
 
-#include "compform.h"
+#include "logoframes.h"
 #include "credits.h"
 
 #include <QLabel>

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "crackurl.h"
-#include "kshttpget.h"
+#include "fetchcontroller.h"
 #include "nqtypes.h"
 #include "stringhelpers.h"
 #include "stringlist.h"
-#include "urlinqueue.h"
+#include "urlqueue.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,9 +1,9 @@
-#include "appdlg.h"
+#include "aboutbox.h"
 #include "textdecode.h"
 
-#include "appdlgform.h"
+#include "aboutwindow.h"
 #include "credits.h"
-#include "urllabel.h"
+#include "linklabel.h"
 
 #include <QApplication>
 #include <QDate>

@@ -1,4 +1,4 @@
-#include "httpget.h"
+#include "pagefetch.h"
 
 #include "messagebox.h"
 #include "scopeexit.h"

@@ -1,5 +1,5 @@
 #include "loopbackserver.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "progresspopup.h"
 
 #include <QLabel>
 #include <QPainter>

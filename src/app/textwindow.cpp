@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "textwindow.h"
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)
 {

@@ -1,4 +1,4 @@
-#include "ksqsort.h"
+#include "quicksort.h"
 #include "messagecapture.h"
 #include "stringlist.h"
 

@@ -1,5 +1,5 @@
 #include "eventpump.h"
-#include "httpget.h"
+#include "pagefetch.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
 #include "testfiles.h"

@@ -1,4 +1,4 @@
-#include "passoverbtn.h"
+#include "hoverbutton.h"
 
 #include "colors.h"
 #include "credits.h"

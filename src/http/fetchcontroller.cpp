@@ -1,6 +1,6 @@
-#include "kshttpget.h"
+#include "fetchcontroller.h"
 
-#include "httpgetthread.h"
+#include "transferworker.h"
 #include "messagebox.h"
 #include "scopeexit.h"
 #include "tickcount.h"

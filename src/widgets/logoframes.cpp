@@ -1,4 +1,4 @@
-#include "compform.h"
+#include "logoframes.h"
 
 #include "colors.h"
 

@@ -1,4 +1,4 @@
-#include "urlinqueue.h"
+#include "urlqueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "eventpump.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
-#include "ruzizidu.h"
+#include "crawler.h"
 #include "sitegenerator.h"
 
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
 #include "eventpump.h"
-#include "form1.h"
-#include "form2.h"
+#include "mainwindow.h"
+#include "textwindow.h"
 #include "loopbackserver.h"
 #include "mediacontrol.h"
 #include "messagecapture.h"
-#include "passoverbtn.h"
-#include "progress.h"
+#include "hoverbutton.h"
+#include "progresspopup.h"
 #include "shell.h"
-#include "urllabel.h"
+#include "linklabel.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include "internethandle.h"
 #include "lasterror.h"

@@ -1,8 +1,8 @@
-#include "appdlgform.h"
+#include "aboutwindow.h"
 
 #include "colors.h"
-#include "urllabel.h"
-#include "zelt.h"
+#include "linklabel.h"
+#include "logopanel.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,5 +1,5 @@
 #include "eventpump.h"
-#include "kshttpget.h"
+#include "fetchcontroller.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
 #include "testfiles.h"

@@ -1,4 +1,4 @@
-#include "velplayer.h"
+#include "soundplayer.h"
 
 #include "credits.h"
 #include "mediacontrol.h"

@@ -1,6 +1,6 @@
 #include "loopbackserver.h"
 #include "stringhelpers.h"
-#include "wininet.h"
+#include "internetaccess.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,15 +1,15 @@
-#include "form1.h"
+#include "mainwindow.h"
 
-#include "appdlg.h"
+#include "aboutbox.h"
 #include "artwork.h"
 #include "colors.h"
-#include "form2.h"
+#include "textwindow.h"
 #include "messagebox.h"
-#include "passoverbtn.h"
-#include "progress.h"
+#include "hoverbutton.h"
+#include "progresspopup.h"
 #include "textdecode.h"
-#include "urllabel.h"
-#include "velplayer.h"
+#include "linklabel.h"
+#include "soundplayer.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

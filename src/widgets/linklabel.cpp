@@ -1,4 +1,4 @@
-#include "urllabel.h"
+#include "linklabel.h"
 #include "textdecode.h"
 
 #include "credits.h"

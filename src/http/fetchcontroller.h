@@ -1,7 +1,7 @@
 #pragma once
 
 #include "crackurl.h"
-#include "httpgetthread.h"
+#include "transferworker.h"
 #include "nqtypes.h"
 
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "httpgetthread.h"
+#include "transferworker.h"
 
 #include "messagebox.h"
 #include "stringhelpers.h"
