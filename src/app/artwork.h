@@ -1,3 +1,5 @@
+// The program's own pictures: button glyphs, the window icon and the logo, drawn in one style.
+
 #pragma once
 
 #include <QIcon>

@@ -1,3 +1,5 @@
+// The message routine's modal boxes for the desktop program.
+
 #include "dialogsink.h"
 #include "textdecode.h"
 

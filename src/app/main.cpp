@@ -1,3 +1,5 @@
+// netquarry: the desktop program's start-up.
+
 #include "artwork.h"
 #include "curlhandles.h"
 #include "dialogsink.h"

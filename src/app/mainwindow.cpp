@@ -1,3 +1,5 @@
+// The main window (TForm1): the inputs, the result grid and the buttons, as a view of the run.
+
 #include "mainwindow.h"
 
 #include "aboutbox.h"

@@ -1,3 +1,5 @@
+// The main window (TForm1): the inputs, the result grid and the buttons, as a view of the run.
+
 #pragma once
 
 #include "runview.h"

@@ -1,3 +1,5 @@
+// The "Analyzing site..." pop-up (TProgress) shown while the crawl runs.
+
 #include "progresspopup.h"
 
 #include <QLabel>

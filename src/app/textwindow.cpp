@@ -1,3 +1,5 @@
+// The never-shown text window (TForm2) whose memo is the search buffer.
+
 #include "textwindow.h"
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)

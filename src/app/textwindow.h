@@ -1,3 +1,5 @@
+// The never-shown text window (TForm2) whose memo is the search buffer.
+
 #pragma once
 
 #include "textbuffer.h"

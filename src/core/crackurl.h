@@ -1,3 +1,5 @@
+// TCrackUrl: one address split into its parts, over libcurl's URL API.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// Owner types for libcurl's handles and its global set-up.
+
 #include "curlhandles.h"
 
 #include <csignal>

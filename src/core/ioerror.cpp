@@ -1,3 +1,5 @@
+// EInOutError: file input and output failures with the system's texts.
+
 #include "ioerror.h"
 
 #include <cerrno>

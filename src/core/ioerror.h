@@ -1,3 +1,5 @@
+// EInOutError: file input and output failures with the system's texts.
+
 #pragma once
 
 #include "nqtypes.h"

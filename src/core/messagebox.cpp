@@ -1,3 +1,5 @@
+// The message routine: warnings and errors shown through a replaceable sink.
+
 #include "messagebox.h"
 
 #include "uithread.h"

@@ -1,3 +1,5 @@
+// The types every component shares: String, Integer, Cardinal, TObject.
+
 #pragma once
 
 #include <QObject>

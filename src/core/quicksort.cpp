@@ -1,3 +1,5 @@
+// TKsQSort: a quick sort driver whose partition a derived class supplies.
+
 #include "quicksort.h"
 
 #include "messagebox.h"

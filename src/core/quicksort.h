@@ -1,3 +1,5 @@
+// TKsQSort: a quick sort driver whose partition a derived class supplies.
+
 #pragma once
 
 #include "nqtypes.h"

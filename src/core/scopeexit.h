@@ -1,3 +1,5 @@
+// ScopeExit: runs a function when a scope ends, however it ends.
+
 #pragma once
 
 #include <utility>

@@ -1,3 +1,5 @@
+// Small text helpers: positions, ASCII case, trimming.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// TStringList: a list of texts with objects, kept sorted for a logarithmic search.
+
 #include "stringlist.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// TStringList: a list of texts with objects, kept sorted for a logarithmic search.
+
 #pragma once
 
 #include "nqtypes.h"

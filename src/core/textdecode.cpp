@@ -1,3 +1,5 @@
+// The one bridge between the web's 8-bit text and QString.
+
 #include "textdecode.h"
 
 #include <QStringDecoder>

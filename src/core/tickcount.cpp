@@ -1,3 +1,5 @@
+// GetTickCount: a wrapping millisecond clock for transfer deadlines.
+
 #include "tickcount.h"
 
 #include <chrono>

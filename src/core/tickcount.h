@@ -1,3 +1,5 @@
+// GetTickCount: a wrapping millisecond clock for transfer deadlines.
+
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Hand-off of work from a worker thread to the UI thread.
+
 #include "uithread.h"
 
 #include "messagebox.h"

@@ -1,3 +1,5 @@
+// Hand-off of work from a worker thread to the UI thread.
+
 #pragma once
 
 #include <functional>

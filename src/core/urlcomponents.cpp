@@ -1,3 +1,5 @@
+// Address decomposition and combination in the platform's URL-call shape.
+
 #include "urlcomponents.h"
 
 #include "curlhandles.h"

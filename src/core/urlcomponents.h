@@ -1,3 +1,5 @@
+// Address decomposition and combination in the platform's URL-call shape.
+
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// The site crawler (TRuziZidu): queue, levels, concurrent fetches and its events.
+
 #include "crawler.h"
 
 #include "ioerror.h"

@@ -1,3 +1,5 @@
+// Link extraction: tag marking, page preparation and the link scan.
+
 #include "linkscan.h"
 
 #include "stringhelpers.h"

@@ -1,3 +1,5 @@
+// The crawler's queue entries (TObjectUrlInQueue) and their ordering.
+
 #include "urlqueue.h"
 
 #include <memory>

@@ -1,3 +1,5 @@
+// The crawler's queue entries (TObjectUrlInQueue) and their ordering.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The crawl's fetch controller (TKsHttpGet): one address at a time, with a state and events.
+
 #include "fetchcontroller.h"
 
 #include "transferworker.h"

@@ -1,3 +1,5 @@
+// The internet-access layer's calls (InternetOpen, HttpSendRequest, ...) over libcurl.
+
 #pragma once
 
 #include "urlcomponents.h"

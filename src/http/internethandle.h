@@ -1,3 +1,5 @@
+// The layer's handle kinds and the common base of its handles.
+
 #pragma once
 
 #include <atomic>

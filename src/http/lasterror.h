@@ -1,3 +1,5 @@
+// The layer's per-thread last failure, as InternetGetLastResponseInfoA reports it.
+
 #pragma once
 
 #include <cstdint>

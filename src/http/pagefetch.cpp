@@ -1,3 +1,5 @@
+// The page fetch component (THTTPGet): one download into memory or a file.
+
 #include "pagefetch.h"
 
 #include "messagebox.h"

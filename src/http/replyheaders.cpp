@@ -1,3 +1,5 @@
+// Reply header parsing: the status line and the header block.
+
 #include "replyheaders.h"
 
 #include "stringhelpers.h"

@@ -1,3 +1,5 @@
+// Reply header parsing: the status line and the header block.
+
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The layer's request handle: one transfer's request and reply.
+
 #include "requesthandle.h"
 
 #include "lasterror.h"

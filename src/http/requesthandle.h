@@ -1,3 +1,5 @@
+// The layer's request handle: one transfer's request and reply.
+
 #pragma once
 
 #include "internethandle.h"

@@ -1,3 +1,5 @@
+// One libcurl transfer as the layer drives it: request, headers, body.
+
 #include "transfer.h"
 
 #include "lasterror.h"

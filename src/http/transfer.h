@@ -1,3 +1,5 @@
+// One libcurl transfer as the layer drives it: request, headers, body.
+
 #pragma once
 
 #include "replyheaders.h"

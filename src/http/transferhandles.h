@@ -1,3 +1,5 @@
+// TTransferHandles: the three layer handles of one transfer, closed exactly once.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The layer's one transfer thread with its libcurl multi handle.
+
 #pragma once
 
 #include "curlhandles.h"

@@ -1,3 +1,5 @@
+// THTTPGetThread: one transfer of a fetch controller on a worker.
+
 #include "transferworker.h"
 
 #include "messagebox.h"

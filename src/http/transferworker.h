@@ -1,3 +1,5 @@
+// THTTPGetThread: one transfer of a fetch controller on a worker.
+
 #pragma once
 
 #include "crackurl.h"

@@ -1,3 +1,5 @@
+// TWorkerThread: the worker thread base of the transfers, with its completion hand-off.
+
 #include "workerthread.h"
 
 #include "uithread.h"

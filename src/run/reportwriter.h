@@ -1,3 +1,5 @@
+// The HTML report: results.htm, pagelist.htm, links.htm and the logo.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// IRunView: what the run tells its window or terminal, and what it asks of it.
+
 #pragma once
 
 #include "nqtypes.h"

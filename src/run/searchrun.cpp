@@ -1,3 +1,5 @@
+// TSearchRun: one scan-and-search run, from the scan to "Ready."
+
 #include "searchrun.h"
 
 #include "messagebox.h"

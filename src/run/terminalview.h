@@ -1,3 +1,5 @@
+// The run's view on a terminal: inputs from the command line, progress on standard error.
+
 #pragma once
 
 #include "runview.h"

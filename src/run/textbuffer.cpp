@@ -1,3 +1,5 @@
+// TMemo: the hidden text buffer each page is searched in.
+
 #include "textbuffer.h"
 
 #include "ioerror.h"

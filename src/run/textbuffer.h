@@ -1,3 +1,5 @@
+// TMemo: the hidden text buffer each page is searched in.
+
 #pragma once
 
 #include "nqtypes.h"

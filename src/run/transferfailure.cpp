@@ -1,3 +1,5 @@
+// A failed transfer put in a user's words: a status word and a reason.
+
 #include "transferfailure.h"
 
 #include "internetaccess.h"

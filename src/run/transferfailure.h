@@ -1,3 +1,5 @@
+// A failed transfer put in a user's words: a status word and a reason.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The about box component (TAppDlg) that fills and shows the about window.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The about window (TAppDlgForm) with its running logo and links.
+
 #include "aboutwindow.h"
 
 #include "colors.h"

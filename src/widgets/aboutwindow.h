@@ -1,3 +1,5 @@
+// The about window (TAppDlgForm) with its running logo and links.
+
 #pragma once
 
 #include "form.h"

@@ -1,3 +1,5 @@
+// Colours as the layouts store them (0x00BBGGRR).
+
 #pragma once
 
 #include "nqtypes.h"

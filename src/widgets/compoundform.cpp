@@ -1,3 +1,5 @@
+// TCompoundForm: a designed form that a compound panel adopts.
+
 #include "compoundform.h"
 
 TCompoundForm::TCompoundForm(QWidget* Owner) : TForm(Owner) {}

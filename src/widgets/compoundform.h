@@ -1,3 +1,5 @@
+// TCompoundForm: a designed form that a compound panel adopts.
+
 #pragma once
 
 #include "form.h"

@@ -1,3 +1,5 @@
+// TCompoundPanel: a panel that takes over a designed form's controls.
+
 #include "compoundpanel.h"
 
 #include "compoundform.h"

@@ -1,3 +1,5 @@
+// TCompoundPanel: a panel that takes over a designed form's controls.
+
 #pragma once
 
 #include <QFrame>

@@ -1,3 +1,5 @@
+// The fixed credit line of our controls.
+
 #pragma once
 
 // The fixed credit line of our controls; writing their Copyright changes

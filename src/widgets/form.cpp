@@ -1,3 +1,5 @@
+// TForm: the base of our designed forms, with a close event.
+
 #include "form.h"
 
 #include <QCloseEvent>

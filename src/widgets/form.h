@@ -1,3 +1,5 @@
+// TForm: the base of our designed forms, with a close event.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The hover button (TPassOverBtn): a flat button that lights up under the mouse.
+
 #include "hoverbutton.h"
 
 #include "colors.h"

@@ -1,3 +1,5 @@
+// The hover button (TPassOverBtn): a flat button that lights up under the mouse.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The link label (TURLLabel): a label that opens its address when clicked.
+
 #include "linklabel.h"
 #include "textdecode.h"
 

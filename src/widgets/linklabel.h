@@ -1,3 +1,5 @@
+// The link label (TURLLabel): a label that opens its address when clicked.
+
 #pragma once
 
 #include "nqtypes.h"

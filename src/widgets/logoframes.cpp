@@ -1,3 +1,5 @@
+// The logo animation's eight frames (TCompForm), never shown.
+
 #include "logoframes.h"
 
 #include "colors.h"

@@ -1,3 +1,5 @@
+// The logo animation's eight frames (TCompForm), never shown.
+
 #pragma once
 
 #include "form.h"

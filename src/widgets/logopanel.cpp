@@ -1,3 +1,5 @@
+// The animated logo panel (TZelt).
+
 #include "logopanel.h"
 
 #include "logoframes.h"

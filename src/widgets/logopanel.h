@@ -1,3 +1,5 @@
+// The animated logo panel (TZelt).
+
 #pragma once
 
 #include "compoundpanel.h"

@@ -1,3 +1,5 @@
+// The media control layer the sound player plays through.
+
 #pragma once
 
 #include "nqtypes.h"

@@ -1,3 +1,5 @@
+// The shell layer that opens addresses and files with the desktop's programs.
+
 #include "shell.h"
 #include "textdecode.h"
 

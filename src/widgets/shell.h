@@ -1,3 +1,5 @@
+// The shell layer that opens addresses and files with the desktop's programs.
+
 #pragma once
 
 #include "nqtypes.h"

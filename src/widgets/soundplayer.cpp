@@ -1,3 +1,5 @@
+// The sound player (TVelPlayer): plays a WAVE file through the media layer.
+
 #include "soundplayer.h"
 
 #include "credits.h"

@@ -1,3 +1,5 @@
+// The sound player (TVelPlayer): plays a WAVE file through the media layer.
+
 #pragma once
 
 #include "nqtypes.h"
