@@ -1,12 +1,13 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
+#include "runaccount.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QCoreApplication>
@@ -16,10 +17,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <span>
@@ -38,8 +42,10 @@ const char* const kUsage =
     "  -d, --depth=N        link levels to follow, 1 (Lowest) to 5 (Highest); default 3\n"
     "  -c, --case           letter case must match\n"
     "  -o, --report=DIR     also write the HTML report into DIR\n"
-    "  -f, --format=FORMAT  results as table (default), csv or json\n"
-    "  -q, --quiet          print nothing but the results and errors\n"
+    "  -f, --format=FORMAT  results as table (default), csv, json (pages and summary)\n"
+    "                       or json-rows (the pages alone, as an array)\n"
+    "  -q, --quiet          print nothing but the results and errors (no summary)\n"
+    "      --fail-on-unsearched  exit 5 when any page was not searched\n"
     "      --progress       show progress also when standard error is no terminal\n"
     "      --timeout=SECS   limit of one transfer, in seconds (default 300)\n"
     "      --span-hosts     fetch pages of other hosts too (they are always listed)\n"
@@ -48,8 +54,8 @@ const char* const kUsage =
     "  -V, --version        show the version and exit\n"
     "\n"
     "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
-    "4 the start address could not be reached, 8 it answered with an error\n"
-    "status, 130 interrupted.\n";
+    "4 the start address could not be reached, 5 pages were not searched (with\n"
+    "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted.\n";
 
 // Exit codes in the manner of wget's.
 enum ExitCode
@@ -59,6 +65,7 @@ enum ExitCode
     kBadArguments = 2,
     kFileError = 3,
     kNetworkFailure = 4,
+    kUnsearched = 5,
     kServerError = 8,
 };
 
@@ -70,6 +77,7 @@ struct Options
     bool quiet = false;
     bool progress = false;
     bool spanHosts = false;
+    bool failOnUnsearched = false;
     Integer timeout = 300;
     String caFile;
 };
@@ -116,8 +124,10 @@ void applyOption(const String& name, const std::optional<String>& value, Options
             badArguments("option '--report' needs a folder");
     } else if (name == "format") {
         options->format = need();
-        if (options->format != "table" && options->format != "csv" && options->format != "json")
-            badArguments("invalid format '" + options->format + "': give table, csv or json");
+        if (options->format != "table" && options->format != "csv" && options->format != "json" &&
+            options->format != "json-rows")
+            badArguments("invalid format '" + options->format +
+                         "': give table, csv, json or json-rows");
     } else if (name == "quiet") {
         flag();
         options->quiet = true;
@@ -129,6 +139,9 @@ void applyOption(const String& name, const std::optional<String>& value, Options
         if (!seconds || *seconds < 1)
             badArguments("invalid timeout '" + *value + "': give a number of seconds above 0");
         options->timeout = *seconds;
+    } else if (name == "fail-on-unsearched") {
+        flag();
+        options->failOnUnsearched = true;
     } else if (name == "span-hosts") {
         flag();
         options->spanHosts = true;
@@ -252,15 +265,7 @@ bool counted(const TPageEntry& entry)
 
 String statusOf(const TPageEntry& entry)
 {
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return entry.Failure;
-    case TPageState::NotSearched:
-        break;
-    }
-    return "not searched";
+    return PageStatus(entry);
 }
 
 // The n-th keyword's count, or "" when the page has none.
@@ -298,7 +303,8 @@ void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywo
     }
 }
 
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                   const char* indent)
 {
     std::printf("[");
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -314,48 +320,84 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
         }
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", jsonString(entry.Address).c_str(),
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
+                    i ? "," : "", indent, jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
     }
-    std::printf("%s]\n", rows.empty() ? "" : "\n");
+    std::printf("%s%s]", rows.empty() ? "" : "\n", rows.empty() ? "" : indent);
 }
 
-// The grid's two columns, and each keyword's count when there are several.
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+               const TRunAccount& account)
+{
+    std::printf("{\"pages\": ");
+    printJsonRows(rows, keywords, "  ");
+    String reasons;
+    for (const auto& [reason, count] : account.Reasons)
+        reasons +=
+            String(reasons.empty() ? "" : ", ") + jsonString(reason) + ": " + std::to_string(count);
+    std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
+                "\"not_searched\": %d, \"reasons\": {%s}}}\n",
+                account.Pages, account.Searched, account.WithHits, account.NotSearched,
+                reasons.c_str());
+}
+
+// The grid's two columns, each keyword's count when there are several, and
+// the status of a page without a count, last.
 void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
-        width = std::max(width, row.Name.size());
+        width = std::max(width, row.Address.size());
     std::printf("%-*s  %6s", static_cast<int>(width), "Address", "Hits");
     for (const std::size_t k : columns)
         std::printf("  %6s", keywords[k].c_str());
-    std::printf("\n");
+    std::printf("  Status\n");
     for (const TPageEntry& entry : rows) {
-        const bool notSearched = entry.State == TPageState::NotSearched;
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
-                    notSearched ? "-" : std::to_string(entry.Hits).c_str());
+        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = keywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
-        std::printf("\n");
+        std::printf("  %s\n", statusOf(entry).c_str());
     }
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const String& format)
+               const String& format, const TRunAccount& account)
 {
     if (format == "csv")
         printCsv(rows, keywords);
     else if (format == "json")
-        printJson(rows, keywords);
-    else
+        printJson(rows, keywords, account);
+    else if (format == "json-rows") {
+        printJsonRows(rows, keywords, "");
+        std::printf("\n");
+    } else
         printTable(rows, keywords);
     std::fflush(stdout);
+}
+
+// A report folder that cannot be made or written is refused before the
+// crawl, with the system's reason; "" when it can be written.
+String reportFolderProblem(const QString& folder)
+{
+    const String path = ToUtf8(folder);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path), error);
+    if (error)
+        return error.message();
+    const String probe = path + "/.netquarry-write-test";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::strerror(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return String();
 }
 
 int g_signalPipe[2] = {-1, -1};
@@ -407,6 +449,14 @@ int main(int argc, char* argv[])
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
                                   : QDir(DecodeWebText(options.reportDir)).absolutePath();
+    if (!reportDir.isEmpty()) {
+        const String problem = reportFolderProblem(reportDir);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: cannot write into %s: %s\n", kProgram,
+                         ToUtf8(reportDir).c_str(), problem.c_str());
+            return kFileError;
+        }
+    }
     // The run works in a folder of its own, removed on every exit.
     const QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
@@ -464,8 +514,8 @@ int main(int argc, char* argv[])
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
                          outcome.Address.c_str(), outcome.Status);
-        else if (listed && !options.quiet && !view.Status().empty())
-            std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
+
+        const TRunAccount account = run.Account();
 
         if (listed && !reportDir.isEmpty()) {
             if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
@@ -491,11 +541,15 @@ int main(int argc, char* argv[])
         if (listed) {
             const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
             const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
-            printRows(rows, run.Data.KeywordList, options.format);
+            printRows(rows, run.Data.KeywordList, options.format, account);
+            if (!options.quiet)
+                std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
         }
 
         if (exitCode == kSuccess)
             exitCode = exitCodeOf(outcome);
+        if (exitCode == kSuccess && listed && options.failOnUnsearched && account.NotSearched > 0)
+            exitCode = kUnsearched;
         if (g_signal != 0)
             exitCode = 128 + g_signal;
     }

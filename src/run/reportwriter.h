@@ -14,7 +14,8 @@ enum class TPageState
 {
     NotSearched,
     Searched,
-    Failed,
+    Failed,  // asked for, and no page came: Failure says why
+    Skipped, // never asked for: a rule kept it out, Failure names it
 };
 
 struct TPageEntry
@@ -25,7 +26,9 @@ struct TPageEntry
     String Address;                   // also when Name says "Invalid URL"
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
-    String Failure; // a failed page's reply status ("404") or transfer error ("timeout")
+    // A failed page's reply status ("404") or transfer error ("timeout"); a
+    // skipped page's rule ("robots", "excluded").
+    String Failure;
 };
 
 // What a run leaves behind for the report.

@@ -3,6 +3,7 @@
 #include "searchrun.h"
 
 #include "messagebox.h"
+#include "runaccount.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "transferfailure.h"
@@ -66,6 +67,11 @@ TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
 }
 
 TSearchRun::~TSearchRun() = default;
+
+String TSearchRun::DefaultAgent()
+{
+    return "Netquarry/" NQ_VERSION " (+https://netquarry.example.org/)";
+}
 
 void TSearchRun::Start()
 {
@@ -152,6 +158,7 @@ void TSearchRun::ScanAction()
         CrawlerLive = true;
     }
     crawler->TimeOut = TimeOut;
+    crawler->Agent = Agent;
     crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
@@ -159,6 +166,8 @@ void TSearchRun::ScanAction()
         FinishRun();
         return;
     }
+    // The start page is a page of the site, whether or not a page links back to it.
+    addPage(address);
     bindCrawler(crawler);
     m_view.StatusChanged(" Analyzing site...");
 }
@@ -208,7 +217,26 @@ void TSearchRun::ResetRun()
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_ready.clear();
+    m_startReceived = false;
+    m_otherHostPages.clear();
     Data.PageTable.assign(kTableSize, TPageEntry{});
+}
+
+void TSearchRun::addPage(const String& address)
+{
+    if (!m_pageKeys.insert(AsciiLower(address)).second)
+        return;
+    Data.PageList.push_back(address);
+    ++Data.PageCount;
+}
+
+TRunAccount TSearchRun::Account() const
+{
+    const auto rows = std::min(Data.PageList.size(), Data.PageTable.size());
+    return TRunAccount::Of(
+        std::vector<TPageEntry>(Data.PageTable.begin(),
+                                Data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
+        static_cast<Integer>(m_otherHostPages.size()));
 }
 
 void TSearchRun::ParseKeywords()
@@ -230,15 +258,15 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || Data.Cancelled)
         return;
     FirstLinkPending = false;
-    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
-        FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
-    // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(SiteRoot)) != String::npos &&
-        m_pageKeys.insert(key).second) {
-        Data.PageList.push_back(UrlFound);
-        ++Data.PageCount;
+    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost) {
+        FollowIfHtmlLink = false;
+        if (TypeLink == "htm")
+            m_otherHostPages.insert(key);
     }
+    // Scheme and host are case-blind on the web.
+    if (TypeLink == "htm" && key.find(AsciiLower(SiteRoot)) != String::npos)
+        addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         Data.LinkList.push_back(UrlFound);
         ++Data.LinkCount;
@@ -257,13 +285,28 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
     SiteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
+    // The start page's row shows where it came from; a page that links to
+    // the final address is that same row.
+    if (Data.PageList.empty() || m_pageKeys.contains(AsciiLower(FinalUrl)))
+        return;
+    m_pageKeys.erase(AsciiLower(Data.PageList.front()));
+    m_pageKeys.insert(AsciiLower(FinalUrl));
+    const auto counts = m_crawlCounts.find(Data.PageList.front());
+    if (counts != m_crawlCounts.end()) {
+        m_crawlCounts[FinalUrl] = counts->second;
+        m_crawlCounts.erase(Data.PageList.front());
+    }
+    Data.PageList.front() = FinalUrl;
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
+    if (sender != m_crawler || Data.Cancelled || m_state != Crawling)
+        return;
+    if (Url == m_outcome.Address)
+        m_startReceived = true;
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || Data.Cancelled || m_state != Crawling ||
-        std::all_of(m_keywords.begin(), m_keywords.end(),
+    if (std::all_of(m_keywords.begin(), m_keywords.end(),
                     [](const QString& keyword) { return keyword.isEmpty(); }))
         return;
     m_crawlCounts[Url] = countHits(Body);
@@ -278,8 +321,9 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
     m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
-    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !FirstLinkPending &&
-        !Data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
+    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 &&
+        (!FirstLinkPending || m_startReceived) && !Data.Cancelled && m_state == Crawling &&
+        static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
 }
 
@@ -318,7 +362,7 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
     }
     // The crawl ended without the statistics saying so: it found no link.
     if (m_state == Crawling && !Data.Cancelled) {
-        if (!FirstLinkPending)
+        if (!FirstLinkPending || m_startReceived)
             CrawlFinished();
         else if (m_startFailed)
             FailStart();
@@ -361,23 +405,43 @@ void TSearchRun::CrawlFinished()
     m_state = Fetching;
     // The crawl is over; its crawler has nothing more to say to this run.
     m_ready.assign(static_cast<std::size_t>(Data.PageCount), false);
+    applyCrawlCounts();
+    for (Integer i = 0; i < Data.PageCount; ++i) {
+        if (Data.PageTable[static_cast<std::size_t>(i)].State != TPageState::NotSearched)
+            m_ready[static_cast<std::size_t>(i)] = true;
+    }
+    m_nextDownload = 0;
+    makeFetchers();
+    dispatchDownloads();
+    fillReadyRows();
+}
+
+void TSearchRun::applyCrawlCounts()
+{
     for (Integer i = 0; i < Data.PageCount; ++i) {
         TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
-        const auto known = m_crawlCounts.find(entry.Name);
-        if (known == m_crawlCounts.end())
+        const auto known = m_crawlCounts.find(entry.Address);
+        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
             continue;
         entry.KeywordHits = known->second.keywordHits;
         entry.Hits = 0;
         for (const Integer hits : entry.KeywordHits)
             entry.Hits += hits;
         entry.State = TPageState::Searched;
-        m_ready[static_cast<std::size_t>(i)] = true;
     }
     m_crawlCounts.clear();
-    m_nextDownload = 0;
-    makeFetchers();
-    dispatchDownloads();
-    fillReadyRows();
+}
+
+String TSearchRun::notSearchedNote() const
+{
+    if (Data.KeywordList.empty() || m_view.KeywordText().empty())
+        return String();
+    Integer notSearched = 0;
+    for (Integer i = 0; i < Data.CurrentPage; ++i) {
+        if (Data.PageTable[static_cast<std::size_t>(i)].State != TPageState::Searched)
+            ++notSearched;
+    }
+    return notSearched == 0 ? String() : ", " + std::to_string(notSearched) + " not searched";
 }
 
 void TSearchRun::makeFetchers()
@@ -390,6 +454,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = TimeOut;
+        fetcher->Agent = Agent;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -470,7 +535,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(StatusPrefix + " Working...");
-        } else {
+        } else if (entry.State == TPageState::Failed) {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
@@ -485,7 +550,17 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
     m_state = Idle;
     m_outcome.kind = kind;
     playSound(2);
-    m_view.StatusChanged(StatusPrefix + " Ready.");
+    Integer searched = 0;
+    for (Integer i = 0; i < Data.CurrentPage; ++i) {
+        if (Data.PageTable[static_cast<std::size_t>(i)].State == TPageState::Searched)
+            ++searched;
+    }
+    const String note = notSearchedNote();
+    if (note.empty())
+        m_view.StatusChanged(StatusPrefix + " Ready.");
+    else
+        m_view.StatusChanged(" " + std::to_string(searched) + " pages analyzed" + note +
+                             ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     m_view.RunFinished(m_outcome);
 }
@@ -557,6 +632,8 @@ void TSearchRun::FinishRun()
 {
     m_state = Idle;
     setPageNames();
+    // A page counted while the crawl ran keeps its count.
+    applyCrawlCounts();
     const auto pages = static_cast<Integer>(Data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
         m_view.RowFilled(i + 1, Data.PageTable[static_cast<std::size_t>(i)]);
@@ -565,11 +642,12 @@ void TSearchRun::FinishRun()
     }
     Data.CurrentPage = pages;
     playSound(2);
+    const String found = " " + std::to_string(Data.CurrentPage) + " pages found" +
+                         (Data.Cancelled ? notSearchedNote() : String());
     if (Data.Cancelled)
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) +
-                             " pages found. Request aborted by user. Ready.");
+        m_view.StatusChanged(found + ". Request aborted by user. Ready.");
     else
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
+        m_view.StatusChanged(found + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     m_view.RunFinished(m_outcome);
 }

@@ -2,12 +2,13 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
-#include "nqtypes.h"
-#include "reportwriter.h"
-#include "runview.h"
 #include "crawler.h"
+#include "nqtypes.h"
+#include "pagefetch.h"
+#include "reportwriter.h"
+#include "runaccount.h"
+#include "runview.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -56,6 +57,10 @@ public:
     bool FollowOtherHosts = true;
     // Seconds one transfer may take, in the crawl and in the search.
     Integer TimeOut = 300;
+    // What the run tells servers it is: names the product, so that site
+    // owners can address it in robots.txt.
+    String Agent = DefaultAgent();
+    static String DefaultAgent();
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -67,6 +72,8 @@ public:
     bool FetchActive = false;
     bool FirstLinkPending = false;
     TRuziZidu* Crawler() const { return m_crawler.data(); }
+    // Pages searched and not, with the reasons, for the summary.
+    TRunAccount Account() const;
 
 private:
     struct PageCounts
@@ -92,6 +99,11 @@ private:
     void FailStart();
 
     void bindCrawler(TRuziZidu* crawler);
+    void addPage(const String& address);
+    // Pages the crawl received become searched rows, with their counts.
+    void applyCrawlCounts();
+    // ", 2 not searched" when rows so far were not searched; "" otherwise.
+    String notSearchedNote() const;
     void makeFetchers();
     void dispatchDownloads();
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
@@ -123,6 +135,9 @@ private:
     bool m_caseSensitive = false;
     String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
     bool m_startFailed = false;
+    bool m_startReceived = false;
+    // Pages on other hosts that the crawl listed and did not fetch.
+    std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;
