@@ -2,6 +2,7 @@
 
 #include "searchrun.h"
 
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "runaccount.h"
 #include "stringhelpers.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -73,9 +75,22 @@ String TSearchRun::DefaultAgent()
     return "Netquarry/" NQ_VERSION " (+https://netquarry.example.org/)";
 }
 
-void TSearchRun::Start()
+String TSearchRun::agent() const
 {
-    guarded([this] { ScanAction(); });
+    return m_settings.agent.empty() ? DefaultAgent() : m_settings.agent;
+}
+
+void TSearchRun::Start(const SearchSettings& settings)
+{
+    guarded([&] {
+        m_settings = settings;
+        // Trusted for every transfer from here on, the crawl's and the search's.
+        if (!m_settings.caFile.empty() &&
+            !InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, m_settings.caFile.c_str(),
+                                static_cast<std::uint32_t>(m_settings.caFile.size())))
+            throw std::runtime_error("cannot use the CA file " + m_settings.caFile);
+        ScanAction();
+    });
 }
 
 void TSearchRun::Cancel()
@@ -118,7 +133,7 @@ void TSearchRun::ScanAction()
     m_outcome = TRunOutcome{};
     playSound(3);
 
-    String address = m_view.AddressText();
+    String& address = m_settings.address;
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
         address = "http://" + address;
@@ -157,9 +172,9 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         CrawlerLive = true;
     }
-    crawler->TimeOut = TimeOut;
-    crawler->Agent = Agent;
-    crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
+    crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->Agent = agent();
+    crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -241,7 +256,7 @@ TRunAccount TSearchRun::Account() const
 
 void TSearchRun::ParseKeywords()
 {
-    String rest = m_view.KeywordText() + " ";
+    String rest = m_settings.keywords + " ";
     std::size_t space = 0;
     while ((space = rest.find(' ')) != String::npos) {
         Data.KeywordList.push_back(rest.substr(0, space));
@@ -259,7 +274,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         return;
     FirstLinkPending = false;
     const String key = AsciiLower(UrlFound);
-    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost) {
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost) {
         FollowIfHtmlLink = false;
         if (TypeLink == "htm")
             m_otherHostPages.insert(key);
@@ -394,7 +409,7 @@ void TSearchRun::CrawlFinished()
     m_view.PhaseChanged(IRunView::Phase::Searching);
     Data.PageCount = static_cast<Integer>(Data.PageList.size());
     Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
-    const String keywords = m_view.KeywordText();
+    const String& keywords = m_settings.keywords;
     m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
@@ -434,7 +449,7 @@ void TSearchRun::applyCrawlCounts()
 
 String TSearchRun::notSearchedNote() const
 {
-    if (Data.KeywordList.empty() || m_view.KeywordText().empty())
+    if (Data.KeywordList.empty() || m_settings.keywords.empty())
         return String();
     Integer notSearched = 0;
     for (Integer i = 0; i < Data.CurrentPage; ++i) {
@@ -453,8 +468,8 @@ void TSearchRun::makeFetchers()
     for (int i = 0; i < kSearchTransfers; ++i) {
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
-        fetcher->TimeOut = TimeOut;
-        fetcher->Agent = Agent;
+        fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->Agent = agent();
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -567,7 +582,6 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 {
-    m_caseSensitive = m_view.CaseSensitive();
     m_memo.Clear();
     m_memo.SetText(DecodeWebText(body));
     PageCounts counts;
@@ -585,7 +599,7 @@ TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 {
     const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_caseSensitive);
+    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_settings.caseSensitive);
     if (q < 0)
         return -1;
     m_memo.SetSelStart(q);

@@ -8,6 +8,7 @@
 #include "reportwriter.h"
 #include "runaccount.h"
 #include "runview.h"
+#include "searchsettings.h"
 #include "textbuffer.h"
 
 #include <QObject>
@@ -41,7 +42,9 @@ public:
     ~TSearchRun() override;
 
     // None lets an exception through: an error is shown and the action ends.
-    void Start();
+    // Start runs with settings; the address it crawls, with "http://" added
+    // when it had no scheme, goes back to the view's address box.
+    void Start(const SearchSettings& settings);
     void Cancel();
     void WriteReport();
     // Stops the crawl and every download without ending the run, for a
@@ -52,15 +55,13 @@ public:
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
-    // Settings the window does not offer.
-    // False: pages on hosts other than the start host are listed, not fetched.
-    bool FollowOtherHosts = true;
-    // Seconds one transfer may take, in the crawl and in the search.
-    Integer TimeOut = 300;
-    // What the run tells servers it is: names the product, so that site
-    // owners can address it in robots.txt.
-    String Agent = DefaultAgent();
+    // The settings of the current or last run.
+    const SearchSettings& Settings() const { return m_settings; }
+    // What the run tells servers it is when the settings name nothing else:
+    // the product, so that site owners can address it in robots.txt.
     static String DefaultAgent();
+    // Pages searched and not, with the reasons, for the summary.
+    TRunAccount Account() const;
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -72,8 +73,6 @@ public:
     bool FetchActive = false;
     bool FirstLinkPending = false;
     TRuziZidu* Crawler() const { return m_crawler.data(); }
-    // Pages searched and not, with the reasons, for the summary.
-    TRunAccount Account() const;
 
 private:
     struct PageCounts
@@ -100,6 +99,8 @@ private:
 
     void bindCrawler(TRuziZidu* crawler);
     void addPage(const String& address);
+    // The agent text the settings name, or the product's own.
+    String agent() const;
     // Pages the crawl received become searched rows, with their counts.
     void applyCrawlCounts();
     // ", 2 not searched" when rows so far were not searched; "" otherwise.
@@ -120,6 +121,7 @@ private:
     TMemo& m_memo;
     TRunState m_state = Idle;
     TRunOutcome m_outcome;
+    SearchSettings m_settings;
     QPointer<TRuziZidu> m_crawler;
     // The search phase's downloads, made anew for each run so that a stalled
     // download of an earlier run never holds up this one.
@@ -132,8 +134,7 @@ private:
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, PageCounts> m_crawlCounts;
     std::vector<QString> m_keywords; // the keyword list as text to search for
-    bool m_caseSensitive = false;
-    String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
+    String m_startHost;              // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     bool m_startReceived = false;
     // Pages on other hosts that the crawl listed and did not fetch.
