@@ -319,7 +319,9 @@ TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
 TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
-    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a> <a href=\"slow.htm\">S</a>"));
+    // slow.htm is asked for only once a.htm has been received and counted.
+    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a>"));
+    server.serve("/a.htm", Reply::html("quarry QUARRY <a href=\"slow.htm\">S</a>"));
     server.serveRaw("/slow.htm", head, head.size());
     const auto slowAsked = [this] {
         for (const auto& request : server.requests()) {
@@ -330,7 +332,7 @@ TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
     };
     bool interrupted = false;
     const Outcome r = runCli(
-        {"--depth", "2", "--format", "csv", url("/index.htm"), "quarry"}, [&](QProcess& process) {
+        {"--depth", "3", "--format", "csv", url("/index.htm"), "quarry"}, [&](QProcess& process) {
             if (nqtest::PumpUntil(slowAsked, std::chrono::seconds(20)))
                 interrupted = ::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0;
         });
