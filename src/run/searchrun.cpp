@@ -564,13 +564,13 @@ void TSearchRun::fillReadyRows()
         m_view.RowFilled(m_data.CurrentPage, entry);
     }
     if (m_state == Fetching && m_data.CurrentPage >= m_data.PageCount)
-        finish(TRunOutcome::Completed);
+        finishSearch();
 }
 
-void TSearchRun::finish(TRunOutcome::Kind kind)
+void TSearchRun::finishSearch()
 {
     m_state = Idle;
-    m_outcome.kind = kind;
+    m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
     Integer searched = 0;
     for (Integer i = 0; i < m_data.CurrentPage; ++i) {
@@ -584,7 +584,7 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
         m_view.StatusChanged(" " + std::to_string(searched) + " pages analyzed" + note +
                              ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
@@ -646,7 +646,7 @@ void TSearchRun::FailStart()
         m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
                              ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 void TSearchRun::FinishRun()
@@ -670,7 +670,13 @@ void TSearchRun::FinishRun()
     else
         m_view.StatusChanged(found + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    announceEnd();
+}
+
+void TSearchRun::announceEnd()
+{
     m_view.RunFinished(m_outcome);
+    emit Finished();
 }
 
 bool WaitForStoppedTransfers(int milliseconds)
