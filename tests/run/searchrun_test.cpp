@@ -225,8 +225,11 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
                                            "<a href='b.htm'>b</a>"));
     view.address = url("/start.htm");
     run.Start(view.Settings());
-    ASSERT_TRUE(PumpUntil(
-        [this] { return run.State() == TSearchRun::Fetching && view.entries.size() == 2; }));
+    // b.htm, behind the stalled page, is searched but not yet shown.
+    ASSERT_TRUE(PumpUntil([this] {
+        return run.State() == TSearchRun::Fetching && view.entries.size() == 2 &&
+               run.Data().PageTable[3].State == TPageState::Searched;
+    }));
     ASSERT_TRUE(PumpUntil([this] {
         const auto requests = server.requests();
         return std::any_of(requests.begin(), requests.end(),
