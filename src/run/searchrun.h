@@ -2,12 +2,12 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
+#include "crawler.h"
 #include "nqtypes.h"
+#include "pagefetch.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "crawler.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -84,8 +84,7 @@ private:
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
-    void CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                      const String& ErrorMsg);
+    void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
     void FinishRun();
