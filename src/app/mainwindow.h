@@ -41,7 +41,7 @@ public:
     // Milliseconds the window waits after the closing sound.
     int CloseDelayMs = 2000;
 
-    TSearchRun& Run() { return *m_run; }
+    const TSearchRun& Run() const { return *m_run; }
 
     // Controls, by their layout names.
     QFrame* Panel3 = nullptr;
@@ -88,13 +88,14 @@ public:
     void AboutNetquarry1Click();
     void Exit1Click();
 
+    // What the controls ask of a run.
+    SearchSettings Settings() const;
+
     // The run's view of the controls.
     String AddressText() const override;
-    void SetAddressText(const String& text) override;
     String KeywordText() const override;
-    Integer DepthIndex() const override;
     String DepthText() const override;
-    bool CaseSensitive() const override;
+    void SetAddressText(const String& text) override;
     std::vector<String> History() const override;
     void AppendHistory(const String& address) override;
     void PhaseChanged(Phase phase) override;
