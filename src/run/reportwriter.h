@@ -3,6 +3,7 @@
 #pragma once
 
 #include "nqtypes.h"
+#include "transfererror.h"
 
 #include <QString>
 
@@ -26,9 +27,8 @@ struct TPageEntry
     String Address;                   // also when Name says "Invalid URL"
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
-    // A failed page's reply status ("404") or transfer error ("timeout"); a
-    // skipped page's rule ("robots", "excluded").
-    String Failure;
+    TransferError Failure; // why a failed page failed
+    String Rule;           // the rule that kept a skipped page out ("robots", "excluded")
 };
 
 // What a run leaves behind for the report.

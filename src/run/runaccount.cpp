@@ -24,8 +24,9 @@ String PageStatus(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
+        return FailureWord(entry.Failure);
     case TPageState::Skipped:
-        return entry.Failure;
+        return entry.Rule;
     case TPageState::NotSearched:
         break;
     }

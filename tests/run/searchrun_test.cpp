@@ -441,6 +441,9 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     gone.status = 404;
     gone.reason = "Not Found";
     server.serve("/gone.htm", gone);
+    server.serveRaw("/hangup.htm", "");
+    server.serveRaw("/garbled.htm", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                    "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc");
     const std::string refused = nqtest::RefusedAddress();
     const struct
     {
@@ -448,6 +451,10 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     } rows[] = {
         {url("/gone.htm"), " " + url("/gone.htm") + " answered 404. Ready."},
         {refused, " Cannot reach " + refused + ": Connection refused. Ready."},
+        {url("/hangup.htm"),
+         " Cannot reach " + url("/hangup.htm") + ": Connection closed by the server. Ready."},
+        {url("/garbled.htm"),
+         " Cannot reach " + url("/garbled.htm") + ": Invalid reply from the server. Ready."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
@@ -462,11 +469,16 @@ TEST_F(Run, AStartThatFailsSaysWhy)
 
 TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
 {
-    const auto page = [](TPageState state, const char* failure, Integer hits) {
+    const auto page = [](TPageState state, const char* why, Integer hits) {
         TPageEntry entry;
         entry.Address = entry.Name = "http://h/p";
         entry.State = state;
-        entry.Failure = failure;
+        const String word = why;
+        if (word == "timeout")
+            entry.Failure.kind = TransferError::Kind::Timeout;
+        else if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0])))
+            entry.Failure = {TransferError::Kind::HttpStatus, std::stoi(word), ""};
+        entry.Rule = word;
         entry.Hits = hits;
         return entry;
     };
