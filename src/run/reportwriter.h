@@ -26,6 +26,8 @@ struct TPageEntry
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
     String Failure; // a failed page's reply status ("404") or transfer error ("timeout")
+    // Per keyword, where it was found, when snippets were asked for.
+    std::vector<std::vector<String>> Snippets;
 };
 
 // What a run leaves behind for the report.
@@ -35,6 +37,9 @@ struct TRunData
     std::vector<String> PageList;
     std::vector<String> LinkList;
     std::vector<String> KeywordList;
+    // Follows the keyword box's text in the report: keywords given apart
+    // from it and the search options in use; empty for the plain search.
+    String KeywordNote;
     Integer PageCount = 0;
     Integer LinkCount = 0;
     Integer HitPageCount = 0;

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "keywordcount.h"
 #include "nqtypes.h"
 #include "reportwriter.h"
 
@@ -57,6 +58,10 @@ public:
     virtual Integer DepthIndex() const = 0;
     virtual String DepthText() const = 0;
     virtual bool CaseSensitive() const = 0;
+    // Keywords taken as given, after those of KeywordText (the command's -e).
+    virtual std::vector<String> ExactKeywords() const { return {}; }
+    // How the keywords are searched for; the letter case comes from CaseSensitive.
+    virtual TCountOptions SearchOptions() const { return {}; }
     // The address box's drop-down list.
     virtual std::vector<String> History() const { return {}; }
     virtual void AppendHistory(const String& /*address*/) {}

@@ -56,6 +56,8 @@ bool isReplyStatus(Cardinal code, const String& text)
 
 const String kEmpty;
 const char* const kTimeoutPrefix = "timeout : ";
+// A page a pattern gave up on: fetched, but with no count.
+const String kPatternLimit = "pattern-limit";
 
 } // namespace
 
@@ -105,6 +107,11 @@ void TSearchRun::playSound(Integer index)
 
 void TSearchRun::ScanAction()
 {
+    // A keyword list that cannot be searched for starts nothing.
+    if (!ParseKeywords()) {
+        ShowMessageBox(m_counter.Error(), TMsgKind::Error);
+        return;
+    }
     FirstLinkPending = true;
     Data.Cancelled = false;
     ++m_generation;
@@ -211,17 +218,36 @@ void TSearchRun::ResetRun()
     Data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
-void TSearchRun::ParseKeywords()
+bool TSearchRun::ParseKeywords()
 {
-    String rest = m_view.KeywordText() + " ";
-    std::size_t space = 0;
-    while ((space = rest.find(' ')) != String::npos) {
-        Data.KeywordList.push_back(rest.substr(0, space));
-        rest.erase(0, space + 1);
+    Data.KeywordList = SplitKeywords(m_view.KeywordText());
+    m_keywordLine = m_view.KeywordText();
+    String given;
+    for (const String& keyword : m_view.ExactKeywords()) {
+        Data.KeywordList.push_back(keyword);
+        const bool quote = keyword.empty() || keyword.find(' ') != String::npos;
+        given += (m_keywordLine.empty() && given.empty() ? "" : " ") +
+                 (quote ? "\"" + keyword + "\"" : keyword);
     }
-    m_keywords.clear();
-    for (const String& keyword : Data.KeywordList)
-        m_keywords.push_back(DecodeWebText(keyword));
+    TCountOptions options = m_view.SearchOptions();
+    options.matchCase = m_view.CaseSensitive();
+    m_counter = TKeywordCounter(Data.KeywordList, options);
+    Data.KeywordNote = given + OptionsNote(options);
+    m_keywordLine += Data.KeywordNote;
+    return m_counter.Error().empty();
+}
+
+void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const
+{
+    if (counts.patternLimit) {
+        entry.State = TPageState::Failed;
+        entry.Failure = kPatternLimit;
+        return;
+    }
+    entry.KeywordHits = counts.hits;
+    entry.Snippets = counts.snippets;
+    entry.Hits = counts.total;
+    entry.State = TPageState::Searched;
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
@@ -262,11 +288,9 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || Data.Cancelled || m_state != Crawling ||
-        std::all_of(m_keywords.begin(), m_keywords.end(),
-                    [](const QString& keyword) { return keyword.isEmpty(); }))
+    if (sender != m_crawler || Data.Cancelled || m_state != Crawling || m_counter.NothingToFind())
         return;
-    m_crawlCounts[Url] = countHits(Body);
+    m_crawlCounts[Url] = m_counter.Count(Body);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -350,11 +374,11 @@ void TSearchRun::CrawlFinished()
     m_view.PhaseChanged(IRunView::Phase::Searching);
     Data.PageCount = static_cast<Integer>(Data.PageList.size());
     Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
-    const String keywords = m_view.KeywordText();
-    m_view.StatusChanged(" Searching for: " + keywords);
+    m_view.StatusChanged(" Searching for: " + m_keywordLine);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
-    if (keywords.empty() || pageName(0).empty()) {
+    if (Data.KeywordList.empty() || (Data.KeywordList.size() == 1 && Data.KeywordList[0].empty()) ||
+        pageName(0).empty()) {
         FinishRun();
         return;
     }
@@ -366,11 +390,7 @@ void TSearchRun::CrawlFinished()
         const auto known = m_crawlCounts.find(entry.Name);
         if (known == m_crawlCounts.end())
             continue;
-        entry.KeywordHits = known->second.keywordHits;
-        entry.Hits = 0;
-        for (const Integer hits : entry.KeywordHits)
-            entry.Hits += hits;
-        entry.State = TPageState::Searched;
+        takeCounts(entry, known->second);
         m_ready[static_cast<std::size_t>(i)] = true;
     }
     m_crawlCounts.clear();
@@ -431,11 +451,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(page)];
     if (ok) {
         try {
-            entry.KeywordHits = countHits(body).keywordHits;
-            entry.Hits = 0;
-            for (const Integer hits : entry.KeywordHits)
-                entry.Hits += hits;
-            entry.State = TPageState::Searched;
+            takeCounts(entry, m_counter.Count(body));
         } catch (...) {
             // Shown, and the page counts as one that could not be fetched.
             HandleCurrentException();
@@ -470,7 +486,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(StatusPrefix + " Working...");
-        } else {
+        } else if (entry.Failure != kPatternLimit) {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
@@ -488,34 +504,6 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
     m_view.StatusChanged(StatusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     m_view.RunFinished(m_outcome);
-}
-
-TSearchRun::PageCounts TSearchRun::countHits(const String& body)
-{
-    m_caseSensitive = m_view.CaseSensitive();
-    m_memo.Clear();
-    m_memo.SetText(DecodeWebText(body));
-    PageCounts counts;
-    counts.keywordHits.reserve(m_keywords.size());
-    for (const QString& keyword : m_keywords) {
-        Integer hits = 0;
-        m_memo.SetSelLength(0);
-        while (FindNextKeyword(keyword) >= 0)
-            ++hits;
-        counts.keywordHits.push_back(hits);
-    }
-    return counts;
-}
-
-Integer TSearchRun::FindNextKeyword(const QString& Keyword)
-{
-    const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_caseSensitive);
-    if (q < 0)
-        return -1;
-    m_memo.SetSelStart(q);
-    m_memo.SetSelLength(Keyword.size());
-    return static_cast<Integer>(q);
 }
 
 void TSearchRun::CancelAction()

@@ -2,12 +2,13 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
+#include "crawler.h"
+#include "keywordcount.h"
 #include "nqtypes.h"
+#include "pagefetch.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "crawler.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -69,15 +70,10 @@ public:
     TRuziZidu* Crawler() const { return m_crawler.data(); }
 
 private:
-    struct PageCounts
-    {
-        std::vector<Integer> keywordHits;
-    };
-
     void ScanAction();
     void CancelAction();
     void ResetRun();
-    void ParseKeywords();
+    bool ParseKeywords();
     void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
@@ -97,8 +93,7 @@ private:
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                       const String& body);
     void fillReadyRows();
-    PageCounts countHits(const String& body);
-    Integer FindNextKeyword(const QString& Keyword);
+    void takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const;
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
@@ -118,10 +113,10 @@ private:
     Integer m_nextDownload = 0;
     std::vector<bool> m_ready; // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
-    std::unordered_map<String, PageCounts> m_crawlCounts;
-    std::vector<QString> m_keywords; // the keyword list as text to search for
-    bool m_caseSensitive = false;
-    String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
+    std::unordered_map<String, TKeywordCounts> m_crawlCounts;
+    TKeywordCounter m_counter; // the keyword list and how it is searched for
+    String m_keywordLine;      // the keywords as the status shows them
+    String m_startHost;        // lower case; where the crawl stays unless FollowOtherHosts
     bool m_startFailed = false;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
