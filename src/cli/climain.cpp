@@ -6,7 +6,6 @@
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QCoreApplication>
@@ -30,27 +29,6 @@ namespace {
 
 const char* const kProgram = "netquarry-cli";
 
-const char* const kUsage =
-    "Usage: netquarry-cli [OPTION]... ADDRESS [KEYWORD]...\n"
-    "Crawls the site at ADDRESS, counts the KEYWORDs in each of its pages and\n"
-    "prints every page with its hits. Ctrl-C stops and prints what was found.\n"
-    "\n"
-    "  -d, --depth=N        link levels to follow, 1 (Lowest) to 5 (Highest); default 3\n"
-    "  -c, --case           letter case must match\n"
-    "  -o, --report=DIR     also write the HTML report into DIR\n"
-    "  -f, --format=FORMAT  results as table (default), csv or json\n"
-    "  -q, --quiet          print nothing but the results and errors\n"
-    "      --progress       show progress also when standard error is no terminal\n"
-    "      --timeout=SECS   limit of one transfer, in seconds (default 300)\n"
-    "      --span-hosts     fetch pages of other hosts too (they are always listed)\n"
-    "      --cacert=FILE    trust the certificate authorities in FILE for https\n"
-    "  -h, --help           show this help and exit\n"
-    "  -V, --version        show the version and exit\n"
-    "\n"
-    "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
-    "4 the start address could not be reached, 8 it answered with an error\n"
-    "status, 130 interrupted.\n";
-
 // Exit codes in the manner of wget's.
 enum ExitCode
 {
@@ -64,14 +42,18 @@ enum ExitCode
 
 struct Options
 {
-    TTerminalView::Inputs inputs;
+    SearchSettings settings;
     String reportDir;
     String format = "table";
     bool quiet = false;
     bool progress = false;
-    bool spanHosts = false;
-    Integer timeout = 300;
-    String caFile;
+    // Which pages are printed: all, those with a hit (-l), those without (-L).
+    enum class Listing
+    {
+        All,
+        Matching,
+        NotMatching,
+    } listing = Listing::All;
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -90,76 +72,145 @@ std::optional<int> wholeNumber(const String& text)
     return value;
 }
 
+[[noreturn]] void showUsage();
+
+// One command-line option. A new option is one more row of kOptions; the
+// parser and the help read nothing else.
+struct OptionRow
+{
+    const char* name;  // the long name, without "--"
+    char letter;       // the short letter, 0 for none
+    const char* value; // the value's name in the help; nullptr for a flag
+    const char* help;
+    // Takes the option; value is empty for a flag.
+    void (*apply)(const String& value, Options& options);
+    // The value may be left out (--name alone); it is then empty. Given, it
+    // must follow an '=' sign, so that an operand after the option stays one.
+    bool optionalValue = false;
+};
+
+const OptionRow kOptions[] = {
+    {"depth", 'd', "N", "link levels to follow, 1 (Lowest) to 5 (Highest); default 3",
+     [](const String& value, Options& options) {
+         const auto depth = wholeNumber(value);
+         if (!depth || *depth < 1 || *depth > 5)
+             badArguments("invalid depth '" + value + "': give a number from 1 to 5");
+         options.settings.depthIndex = *depth - 1;
+     }},
+    {"case", 'c', nullptr, "letter case must match",
+     [](const String&, Options& options) { options.settings.caseSensitive = true; }},
+    {"report", 'o', "DIR", "also write the HTML report into DIR",
+     [](const String& value, Options& options) {
+         if (value.empty())
+             badArguments("option '--report' needs a folder");
+         options.reportDir = value;
+     }},
+    {"format", 'f', "FORMAT", "results as table (default), csv or json",
+     [](const String& value, Options& options) {
+         if (value != "table" && value != "csv" && value != "json")
+             badArguments("invalid format '" + value + "': give table, csv or json");
+         options.format = value;
+     }},
+    {"quiet", 'q', nullptr, "print nothing but the results and errors",
+     [](const String&, Options& options) { options.quiet = true; }},
+    {"progress", 0, nullptr, "show progress also when standard error is no terminal",
+     [](const String&, Options& options) { options.progress = true; }},
+    {"timeout", 0, "SECS", "limit of one transfer, in seconds (default 300)",
+     [](const String& value, Options& options) {
+         const auto seconds = wholeNumber(value);
+         if (!seconds || *seconds < 1)
+             badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
+         options.settings.timeoutSeconds = *seconds;
+     }},
+    {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
+     [](const String& value, Options& options) {
+         options.settings.exactKeywords.push_back(value);
+     }},
+    {"word-regexp", 'w', nullptr, "count a hit only as a whole word",
+     [](const String&, Options& options) { options.settings.wholeWords = true; }},
+    {"regex", 'E', nullptr, "take each keyword as a Perl-compatible regular expression",
+     [](const String&, Options& options) { options.settings.patterns = true; }},
+    {"text", 0, nullptr, "search the text a reader sees, not the page's source",
+     [](const String&, Options& options) { options.settings.visibleText = true; }},
+    {"matching", 'l', nullptr, "list only the pages with a hit",
+     [](const String&, Options& options) { options.listing = Options::Listing::Matching; }},
+    {"not-matching", 'L', nullptr, "list only the pages without a hit, and those not searched",
+     [](const String&, Options& options) { options.listing = Options::Listing::NotMatching; }},
+    {"all", 0, nullptr, "a page has a hit only when every keyword occurs",
+     [](const String&, Options& options) { options.settings.allKeywords = true; }},
+    {"snippets", 0, "N", "show up to N hits per keyword in their context (default 3)",
+     [](const String& value, Options& options) {
+         const auto count = value.empty() ? std::optional<int>(3) : wholeNumber(value);
+         if (!count || *count < 1 || *count > 1000)
+             badArguments("invalid snippet count '" + value + "': give a number from 1 to 1000");
+         options.settings.snippets = *count;
+     },
+     true},
+    {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
+     [](const String&, Options& options) { options.settings.spanHosts = true; }},
+    {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
+     [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
+    {"version", 'V', nullptr, "show the version and exit",
+     [](const String&, Options&) {
+         std::printf("%s %s\n", kProgram, NQ_VERSION);
+         std::exit(kSuccess);
+     }},
+};
+
+const OptionRow* findOption(const String& name)
+{
+    for (const OptionRow& row : kOptions) {
+        if (name == row.name)
+            return &row;
+    }
+    return nullptr;
+}
+
+const OptionRow* findOption(char letter)
+{
+    for (const OptionRow& row : kOptions) {
+        if (row.letter != 0 && row.letter == letter)
+            return &row;
+    }
+    return nullptr;
+}
+
+void showUsage()
+{
+    String usage = "Usage: netquarry-cli [OPTION]... ADDRESS [KEYWORD]...\n"
+                   "Crawls the site at ADDRESS, counts the KEYWORDs in each of its pages and\n"
+                   "prints every page with its hits. Ctrl-C stops and prints what was found.\n"
+                   "\n";
+    // The help texts start in one column, as GNU tools line them up.
+    constexpr std::size_t kHelpColumn = 23;
+    for (const OptionRow& row : kOptions) {
+        String line = row.letter ? String("  -") + row.letter + ", " : String("      ");
+        line += String("--") + row.name;
+        if (row.value)
+            line += row.optionalValue ? String("[=") + row.value + "]" : String("=") + row.value;
+        line += String(line.size() + 2 > kHelpColumn ? 2 : kHelpColumn - line.size(), ' ');
+        usage += line + row.help + "\n";
+    }
+    usage += "\n"
+             "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
+             "4 the start address could not be reached, 8 it answered with an error\n"
+             "status, 130 interrupted.\n";
+    std::fputs(usage.c_str(), stdout);
+    std::exit(kSuccess);
+}
+
 // Takes one option, by its long name, with its value when it has one.
 void applyOption(const String& name, const std::optional<String>& value, Options* options)
 {
-    const auto need = [&]() -> const String& {
-        if (!value)
-            badArguments("option '--" + name + "' requires an argument");
-        return *value;
-    };
-    const auto flag = [&] {
-        if (value)
-            badArguments("option '--" + name + "' doesn't allow an argument");
-    };
-    if (name == "depth") {
-        const auto depth = wholeNumber(need());
-        if (!depth || *depth < 1 || *depth > 5)
-            badArguments("invalid depth '" + *value + "': give a number from 1 to 5");
-        options->inputs.depthIndex = *depth - 1;
-    } else if (name == "case") {
-        flag();
-        options->inputs.caseSensitive = true;
-    } else if (name == "report") {
-        options->reportDir = need();
-        if (options->reportDir.empty())
-            badArguments("option '--report' needs a folder");
-    } else if (name == "format") {
-        options->format = need();
-        if (options->format != "table" && options->format != "csv" && options->format != "json")
-            badArguments("invalid format '" + options->format + "': give table, csv or json");
-    } else if (name == "quiet") {
-        flag();
-        options->quiet = true;
-    } else if (name == "progress") {
-        flag();
-        options->progress = true;
-    } else if (name == "timeout") {
-        const auto seconds = wholeNumber(need());
-        if (!seconds || *seconds < 1)
-            badArguments("invalid timeout '" + *value + "': give a number of seconds above 0");
-        options->timeout = *seconds;
-    } else if (name == "span-hosts") {
-        flag();
-        options->spanHosts = true;
-    } else if (name == "cacert") {
-        options->caFile = need();
-    } else if (name == "help") {
-        flag();
-        std::fputs(kUsage, stdout);
-        std::exit(kSuccess);
-    } else if (name == "version") {
-        flag();
-        std::printf("%s %s\n", kProgram, NQ_VERSION);
-        std::exit(kSuccess);
-    } else {
+    const OptionRow* row = findOption(name);
+    if (!row)
         badArguments("unrecognized option '--" + name + "'");
-    }
-}
-
-const std::map<char, const char*>& shortOptions()
-{
-    static const std::map<char, const char*> names = {
-        {'d', "depth"}, {'c', "case"}, {'o', "report"},  {'f', "format"},
-        {'q', "quiet"}, {'h', "help"}, {'V', "version"},
-    };
-    return names;
-}
-
-bool takesValue(const String& name)
-{
-    return name == "depth" || name == "report" || name == "format" || name == "timeout" ||
-           name == "cacert";
+    if (row->value && !value && !row->optionalValue)
+        badArguments("option '--" + name + "' requires an argument");
+    if (!row->value && value)
+        badArguments("option '--" + name + "' doesn't allow an argument");
+    row->apply(value.value_or(String()), *options);
 }
 
 // GNU style: --name VALUE, --name=VALUE, -x VALUE, -xVALUE, bundled flags,
@@ -167,6 +218,8 @@ bool takesValue(const String& name)
 Options parseArguments(const QStringList& args)
 {
     Options options;
+    // The command stays on the start host unless asked: other hosts are listed only.
+    options.settings.spanHosts = false;
     std::vector<String> operands;
     bool optionsEnded = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -184,35 +237,37 @@ Options parseArguments(const QStringList& args)
             const auto equals = arg.find('=');
             const String name = arg.substr(2, equals == String::npos ? String::npos : equals - 2);
             std::optional<String> value;
-            if (equals != String::npos)
+            if (equals != String::npos) {
                 value = arg.substr(equals + 1);
-            else if (takesValue(name))
-                value = next();
+            } else {
+                const OptionRow* row = findOption(name);
+                if (row && row->value && !row->optionalValue)
+                    value = next();
+            }
             applyOption(name, value, &options);
         } else {
             for (std::size_t k = 1; k < arg.size(); ++k) {
-                const auto found = shortOptions().find(arg[k]);
-                if (found == shortOptions().end())
+                const OptionRow* row = findOption(arg[k]);
+                if (!row)
                     badArguments(String("invalid option -- '") + arg[k] + "'");
-                const String name = found->second;
-                if (!takesValue(name)) {
-                    applyOption(name, std::nullopt, &options);
+                if (!row->value) {
+                    applyOption(row->name, std::nullopt, &options);
                     continue;
                 }
                 std::optional<String> value =
                     k + 1 < arg.size() ? std::optional<String>(arg.substr(k + 1)) : next();
                 if (!value)
                     badArguments(String("option requires an argument -- '") + arg[k] + "'");
-                applyOption(name, value, &options);
+                applyOption(row->name, value, &options);
                 break;
             }
         }
     }
     if (operands.empty())
         badArguments("missing ADDRESS");
-    options.inputs.address = operands.front();
+    options.settings.address = operands.front();
     for (std::size_t k = 1; k < operands.size(); ++k)
-        options.inputs.keywords += (k > 1 ? " " : "") + operands[k];
+        options.settings.keywords += (k > 1 ? " " : "") + operands[k];
     return options;
 }
 
@@ -263,6 +318,41 @@ String statusOf(const TPageEntry& entry)
     return "not searched";
 }
 
+// Whether a page is printed under -l or -L. A page that could not be
+// searched lacks nothing anybody knows of: -L lists it with its status.
+bool listedUnder(Options::Listing listing, const TPageEntry& entry)
+{
+    const bool hit = entry.State == TPageState::Searched && entry.Hits > 0;
+    switch (listing) {
+    case Options::Listing::Matching:
+        return hit;
+    case Options::Listing::NotMatching:
+        return !hit;
+    case Options::Listing::All:
+        break;
+    }
+    return true;
+}
+
+// The page's snippets, each as "keyword: text", in keyword order.
+std::vector<String> snippetsOf(const TPageEntry& entry, const std::vector<String>& keywords)
+{
+    std::vector<String> out;
+    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
+        for (const String& snippet : entry.Snippets[k])
+            out.push_back(keywords[k] + ": " + snippet);
+    }
+    return out;
+}
+
+String joined(const std::vector<String>& items, const char* separator)
+{
+    String out;
+    for (const String& item : items)
+        out += (out.empty() ? "" : separator) + item;
+    return out;
+}
+
 // The n-th keyword's count, or "" when the page has none.
 String keywordCell(const TPageEntry& entry, std::size_t k)
 {
@@ -282,28 +372,38 @@ std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
     return columns;
 }
 
-void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+              const Options& options)
 {
     const auto columns = keywordColumns(keywords);
+    const bool snippets = options.settings.snippets > 0;
     std::printf("address,status,total");
     for (const std::size_t k : columns)
         std::printf(",%s", csvField(keywords[k]).c_str());
-    std::printf("\r\n");
+    std::printf("%s\r\n", snippets ? ",snippets" : "");
     for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         std::printf("%s,%s,%s", csvField(entry.Address).c_str(), csvField(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "");
         for (const std::size_t k : columns)
             std::printf(",%s", keywordCell(entry, k).c_str());
+        if (snippets)
+            std::printf(",%s", csvField(joined(snippetsOf(entry, keywords), " | ")).c_str());
         std::printf("\r\n");
     }
 }
 
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+               const Options& options)
 {
     std::printf("[");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const TPageEntry& entry = rows[i];
+    bool first = true;
+    for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         String counts;
+        String snippets;
         std::vector<String> seen;
         for (const std::size_t k : keywordColumns(keywords)) {
             // A keyword typed twice counts twice in the total, once here.
@@ -313,17 +413,29 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
             const String cell = keywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
+            if (k < entry.Snippets.size()) {
+                std::vector<String> items;
+                for (const String& snippet : entry.Snippets[k])
+                    items.push_back(jsonString(snippet));
+                snippets += String(snippets.empty() ? "" : ", ") + jsonString(keywords[k]) + ": [" +
+                            joined(items, ", ") + "]";
+            }
         }
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", jsonString(entry.Address).c_str(),
+        const String snippetPart =
+            options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
+        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+                    first ? "" : ",", jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
+                    snippetPart.c_str());
+        first = false;
     }
-    std::printf("%s]\n", rows.empty() ? "" : "\n");
+    std::printf("%s]\n", first ? "" : "\n");
 }
 
 // The grid's two columns, and each keyword's count when there are several.
-void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                const Options& options)
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
@@ -335,6 +447,8 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
         std::printf("  %6s", keywords[k].c_str());
     std::printf("\n");
     for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         const bool notSearched = entry.State == TPageState::NotSearched;
         std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
                     notSearched ? "-" : std::to_string(entry.Hits).c_str());
@@ -343,18 +457,21 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
         std::printf("\n");
+        const auto snippets = snippetsOf(entry, keywords);
+        if (!snippets.empty())
+            std::printf("    %s\n", joined(snippets, " | ").c_str());
     }
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const String& format)
+               const Options& options)
 {
-    if (format == "csv")
-        printCsv(rows, keywords);
-    else if (format == "json")
-        printJson(rows, keywords);
+    if (options.format == "csv")
+        printCsv(rows, keywords, options);
+    else if (options.format == "json")
+        printJson(rows, keywords, options);
     else
-        printTable(rows, keywords);
+        printTable(rows, keywords, options);
     std::fflush(stdout);
 }
 
@@ -397,11 +514,15 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
         std::fflush(stderr);
     });
-    if (!options.caFile.empty()) {
-        if (!QFileInfo(DecodeWebText(options.caFile)).isReadable())
-            badArguments("cannot read the CA file '" + options.caFile + "'");
-        InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, options.caFile.c_str(),
-                           static_cast<std::uint32_t>(options.caFile.size()));
+    const String& caFile = options.settings.caFile;
+    if (!caFile.empty() && !QFileInfo(DecodeWebText(caFile)).isReadable())
+        badArguments("cannot read the CA file '" + caFile + "'");
+    // A pattern that cannot be used is a mistake in the arguments, known
+    // before any transfer.
+    const String keywordError = TSearchRun::CounterFor(options.settings).Error();
+    if (!keywordError.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, keywordError.c_str());
+        return kBadArguments;
     }
 
     const QString reportDir = options.reportDir.empty()
@@ -421,11 +542,9 @@ int main(int argc, char* argv[])
 
     int exitCode = kSuccess;
     {
-        TTerminalView view(options.inputs, stderr, progress);
+        TTerminalView view(options.settings, stderr, progress);
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
-        run.FollowOtherHosts = options.spanHosts;
-        run.TimeOut = options.timeout;
         view.PagesFound = [&run] { return static_cast<Integer>(run.Data.PageList.size()); };
 
         if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
@@ -447,7 +566,7 @@ int main(int argc, char* argv[])
                 app.quit();
         });
         QTimer::singleShot(0, &app, [&] {
-            run.Start();
+            run.Start(options.settings);
             finished.start();
         });
         QCoreApplication::exec();
@@ -491,7 +610,18 @@ int main(int argc, char* argv[])
         if (listed) {
             const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
             const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
-            printRows(rows, run.Data.KeywordList, options.format);
+            printRows(rows, run.Data.KeywordList, options);
+            // -l leaves out the pages that could not be searched; they are
+            // not dropped without a word.
+            if (options.listing == Options::Listing::Matching) {
+                const auto unsearched =
+                    std::count_if(rows.begin(), rows.end(), [](const TPageEntry& e) {
+                        return e.State != TPageState::Searched;
+                    });
+                if (unsearched > 0)
+                    std::fprintf(stderr, "%s: %ld pages could not be searched and are not listed\n",
+                                 kProgram, static_cast<long>(unsearched));
+            }
         }
 
         if (exitCode == kSuccess)

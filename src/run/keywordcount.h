@@ -69,6 +69,7 @@ public:
     // True when no keyword can ever count a hit.
     bool NothingToFind() const;
     const TCountOptions& Options() const { return m_options; }
+    const std::vector<String>& Keywords() const { return m_keywords; }
 
     // The hits of the page's bytes (UTF-8, or Windows-1252 when not valid UTF-8).
     TKeywordCounts Count(std::string_view page) const;

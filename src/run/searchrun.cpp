@@ -2,6 +2,7 @@
 
 #include "searchrun.h"
 
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -69,9 +71,17 @@ TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
 
 TSearchRun::~TSearchRun() = default;
 
-void TSearchRun::Start()
+void TSearchRun::Start(const SearchSettings& settings)
 {
-    guarded([this] { ScanAction(); });
+    guarded([&] {
+        m_settings = settings;
+        // Trusted for every transfer from here on, the crawl's and the search's.
+        if (!m_settings.caFile.empty() &&
+            !InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, m_settings.caFile.c_str(),
+                                static_cast<std::uint32_t>(m_settings.caFile.size())))
+            throw std::runtime_error("cannot use the CA file " + m_settings.caFile);
+        ScanAction();
+    });
 }
 
 void TSearchRun::Cancel()
@@ -119,7 +129,7 @@ void TSearchRun::ScanAction()
     m_outcome = TRunOutcome{};
     playSound(3);
 
-    String address = m_view.AddressText();
+    String& address = m_settings.address;
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
         address = "http://" + address;
@@ -158,8 +168,8 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         CrawlerLive = true;
     }
-    crawler->TimeOut = TimeOut;
-    crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
+    crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -218,22 +228,32 @@ void TSearchRun::ResetRun()
     Data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
+TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
+{
+    std::vector<String> keywords = SplitKeywords(settings.keywords);
+    keywords.insert(keywords.end(), settings.exactKeywords.begin(), settings.exactKeywords.end());
+    TCountOptions options;
+    options.matchCase = settings.caseSensitive;
+    options.wholeWords = settings.wholeWords;
+    options.patterns = settings.patterns;
+    options.visibleText = settings.visibleText;
+    options.allKeywords = settings.allKeywords;
+    options.snippets = settings.snippets;
+    return TKeywordCounter(std::move(keywords), options);
+}
+
 bool TSearchRun::ParseKeywords()
 {
-    Data.KeywordList = SplitKeywords(m_view.KeywordText());
-    m_keywordLine = m_view.KeywordText();
+    m_counter = CounterFor(m_settings);
+    Data.KeywordList = m_counter.Keywords();
     String given;
-    for (const String& keyword : m_view.ExactKeywords()) {
-        Data.KeywordList.push_back(keyword);
+    for (const String& keyword : m_settings.exactKeywords) {
         const bool quote = keyword.empty() || keyword.find(' ') != String::npos;
-        given += (m_keywordLine.empty() && given.empty() ? "" : " ") +
+        given += (m_settings.keywords.empty() && given.empty() ? "" : " ") +
                  (quote ? "\"" + keyword + "\"" : keyword);
     }
-    TCountOptions options = m_view.SearchOptions();
-    options.matchCase = m_view.CaseSensitive();
-    m_counter = TKeywordCounter(Data.KeywordList, options);
-    Data.KeywordNote = given + OptionsNote(options);
-    m_keywordLine += Data.KeywordNote;
+    Data.KeywordNote = given + OptionsNote(m_counter.Options());
+    m_keywordLine = m_settings.keywords + Data.KeywordNote;
     return m_counter.Error().empty();
 }
 
@@ -256,7 +276,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || Data.Cancelled)
         return;
     FirstLinkPending = false;
-    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
     // Scheme and host are case-blind on the web.
@@ -409,7 +429,7 @@ void TSearchRun::makeFetchers()
     for (int i = 0; i < kSearchTransfers; ++i) {
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
-        fetcher->TimeOut = TimeOut;
+        fetcher->TimeOut = m_settings.timeoutSeconds;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
