@@ -1,6 +1,7 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "searchrun.h"
@@ -310,7 +311,9 @@ String statusOf(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
-        return entry.Failure;
+        return FailureWord(entry.Failure);
+    case TPageState::PatternLimit:
+        return "pattern-limit";
     case TPageState::NotSearched:
         break;
     }
@@ -448,7 +451,8 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     for (const TPageEntry& entry : rows) {
         if (!listedUnder(options.listing, entry))
             continue;
-        const bool notSearched = entry.State == TPageState::NotSearched;
+        const bool notSearched =
+            entry.State == TPageState::NotSearched || entry.State == TPageState::PatternLimit;
         std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
                     notSearched ? "-" : std::to_string(entry.Hits).c_str());
         for (const std::size_t k : columns) {
@@ -575,10 +579,10 @@ int main(int argc, char* argv[])
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
-                         outcome.Reason.c_str());
+                         FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Status);
+                         outcome.Address.c_str(), outcome.Failure.status);
         else if (listed && !options.quiet && !view.Status().empty())
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "nqtypes.h"
+#include "transfererror.h"
 
 #include <QString>
 
@@ -15,6 +16,7 @@ enum class TPageState
     NotSearched,
     Searched,
     Failed,
+    PatternLimit, // fetched, but a pattern gave up on it: no count
 };
 
 struct TPageEntry
@@ -25,7 +27,7 @@ struct TPageEntry
     String Address;                   // also when Name says "Invalid URL"
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
-    String Failure; // a failed page's reply status ("404") or transfer error ("timeout")
+    TransferError Failure; // why a failed page failed
     // Per keyword, where it was found, when snippets were asked for.
     std::vector<std::vector<String>> Snippets;
 };
