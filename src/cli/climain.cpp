@@ -6,7 +6,6 @@
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "workerthread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -442,7 +441,7 @@ int main(int argc, char* argv[])
         TTerminalView view(options.settings, stderr, progress);
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
-        view.PagesFound = [&run] { return static_cast<Integer>(run.Data.PageList.size()); };
+        view.PagesFound = [&run] { return static_cast<Integer>(run.Data().PageList.size()); };
 
         if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
             return kGeneric;
@@ -456,15 +455,12 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
 
-        QTimer finished;
-        finished.setInterval(20);
-        QObject::connect(&finished, &QTimer::timeout, &app, [&] {
-            if (!run.Running())
-                app.quit();
-        });
+        QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         QTimer::singleShot(0, &app, [&] {
             run.Start(options.settings);
-            finished.start();
+            // A start that failed at once has no end to announce.
+            if (!run.Running())
+                QCoreApplication::quit();
         });
         QCoreApplication::exec();
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -490,24 +486,19 @@ int main(int argc, char* argv[])
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
-                // The report's own failures are shown by the message routine.
-                bool written = true;
-                const MessageSink previous =
-                    SetMessageSink([&written](const String& text, TMsgKind) {
-                        written = false;
-                        std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
-                    });
-                run.WriteReport();
-                SetMessageSink(previous);
-                if (!written)
+                const TReportResult report = run.WriteReport();
+                if (!report.Written) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, report.Failure.c_str());
                     exitCode = kFileError;
+                }
             }
             QDir::setCurrent(work.path());
         }
         if (listed) {
-            const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
-            const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
-            printRows(rows, run.Data.KeywordList, options.format);
+            const TRunData& data = run.Data();
+            const auto pages = std::min(data.PageList.size(), data.PageTable.size());
+            const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
+            printRows(rows, data.KeywordList, options.format);
         }
 
         if (exitCode == kSuccess)
@@ -516,6 +507,6 @@ int main(int argc, char* argv[])
             exitCode = 128 + g_signal;
     }
     // Let transfers that were stopped free themselves before the end.
-    TWorkerThread::WaitForAll(2000);
+    WaitForStoppedTransfers(2000);
     return exitCode;
 }
