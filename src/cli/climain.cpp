@@ -649,20 +649,11 @@ int main(int argc, char* argv[])
             const TRunData& data = run.Data();
             const auto pages = std::min(data.PageList.size(), data.PageTable.size());
             const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
+            // Under -l the pages that could not be searched are not listed;
+            // the summary counts them.
             printRows(rows, data.KeywordList, options, account);
             if (!options.quiet)
                 std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
-            // -l leaves out the pages that could not be searched; they are
-            // not dropped without a word.
-            if (options.listing == Options::Listing::Matching) {
-                const auto unsearched =
-                    std::count_if(rows.begin(), rows.end(), [](const TPageEntry& e) {
-                        return e.State != TPageState::Searched;
-                    });
-                if (unsearched > 0)
-                    std::fprintf(stderr, "%s: %ld pages could not be searched and are not listed\n",
-                                 kProgram, static_cast<long>(unsearched));
-            }
         }
 
         if (exitCode == kSuccess)

@@ -16,8 +16,8 @@ enum class TPageState
     NotSearched,
     Searched,
     Failed,       // asked for, and no page came: Failure says why
+    Skipped,      // never asked for: a rule kept it out, Failure names it
     PatternLimit, // fetched, but a pattern gave up on it: no count
-    Skipped,      // never asked for: a rule kept it out, Rule names it
 };
 
 struct TPageEntry

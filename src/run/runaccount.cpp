@@ -25,10 +25,10 @@ String PageStatus(const TPageEntry& entry)
         return "ok";
     case TPageState::Failed:
         return FailureWord(entry.Failure);
-    case TPageState::PatternLimit:
-        return "pattern-limit";
     case TPageState::Skipped:
         return entry.Rule;
+    case TPageState::PatternLimit:
+        return "pattern-limit";
     case TPageState::NotSearched:
         break;
     }
