@@ -122,6 +122,8 @@ const OptionRow kOptions[] = {
      }},
     {"quiet", 'q', nullptr, "print nothing but the results and errors (no summary)",
      [](const String&, Options& options) { options.quiet = true; }},
+    {"no-robots", 0, nullptr, "fetch what robots.txt disallows (obeyed by default)",
+     [](const String&, Options& options) { options.settings.obeyRobots = false; }},
     {"fail-on-unsearched", 0, nullptr, "exit 5 when any page was not searched",
      [](const String&, Options& options) { options.failOnUnsearched = true; }},
     {"progress", 0, nullptr, "show progress also when standard error is no terminal",

@@ -43,6 +43,19 @@ String hostOf(const String& address)
 
 const String kEmpty;
 
+// The path and query of an absolute address, from "/", as robots.txt rules see them.
+String pathOf(const String& address)
+{
+    const auto sep = address.find("://");
+    if (sep == String::npos)
+        return "/";
+    const auto slash = address.find_first_of("/?#", sep + 3);
+    if (slash == String::npos)
+        return "/";
+    String path = address.substr(slash, address.find('#', slash) - slash);
+    return path.empty() || path[0] != '/' ? "/" + path : path;
+}
+
 } // namespace
 
 TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
@@ -101,6 +114,8 @@ void TSearchRun::StopTransfers()
         crawler->Stop();
     for (THTTPGet* fetcher : m_fetchers)
         fetcher->Cancel();
+    if (m_robotsFetch)
+        m_robotsFetch->Cancel();
 }
 
 void TSearchRun::playSound(Integer index)
@@ -150,7 +165,7 @@ void TSearchRun::ScanAction()
     m_fetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
-
+    m_view.StatusChanged(" Analyzing site...");
     TRuziZidu* crawler = m_crawler.data();
     // A crawler still winding down from the last run would refuse to start.
     if (!m_crawlerLive || !crawler || crawler->Working()) {
@@ -165,6 +180,77 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         m_crawlerLive = true;
     }
+    // The site's rules come before its first page; an address the crawler
+    // refuses is refused at once.
+    if (m_settings.obeyRobots && TCrackUrl().Crack(address))
+        fetchRobots();
+    else
+        startCrawl();
+}
+
+void TSearchRun::fetchRobots()
+{
+    // The last run's fetch may be the one whose event led here.
+    if (m_robotsFetch) {
+        m_robotsFetch->Cancel();
+        m_robotsFetch->deleteLater();
+    }
+    m_robotsFetch = new THTTPGet(this);
+    m_robotsFetch->UseCache = true;
+    m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
+    m_robotsFetch->Agent = agent();
+    m_robotsFetch->URL = m_siteRoot + "/robots.txt";
+    THTTPGet* fetch = m_robotsFetch;
+    const std::uint64_t generation = m_generation;
+    // 4xx: no rules; 5xx or no answer: nothing of the site may be fetched.
+    const auto done = [this, fetch, generation](bool received, const String& body) {
+        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
+            return;
+        const Integer status = received ? fetch->StatusCode()
+                                        : (fetch->Error().kind == TransferError::Kind::HttpStatus
+                                               ? fetch->Error().status
+                                               : 0);
+        if (status == 0) {
+            // The start host cannot be reached: the start fails as it would.
+            m_startFailure = m_outcome;
+            m_startFailure.kind = TRunOutcome::Unreachable;
+            m_startFailure.Failure = fetch->Error();
+            FailStart();
+            return;
+        }
+        m_robotsUnavailable = status >= 500;
+        m_robots = received && status < 400 ? TRobotsRules::Parse(body, RobotsProductToken(agent()))
+                                            : TRobotsRules();
+        startCrawl();
+    };
+    fetch->OnDoneString = [this, done](TObject*, const String& body) {
+        guarded([&] { done(true, body); });
+    };
+    fetch->OnError = [this, done](TObject*) { guarded([&] { done(false, kEmpty); }); };
+    fetch->DownloadFile();
+}
+
+void TSearchRun::startCrawl()
+{
+    const String& address = m_settings.address;
+    const bool refused = m_robotsUnavailable || !m_robots.Allowed(pathOf(address));
+    if (refused) {
+        // The start page is listed with the rule that kept it out, and
+        // nothing of the site is fetched.
+        addPage(address);
+        TPageEntry& start = m_data.PageTable[0];
+        start.State = TPageState::Skipped;
+        start.Rule = m_robotsUnavailable ? "robots-unavailable" : "robots";
+        FinishRun();
+        return;
+    }
+    TRuziZidu* crawler = m_crawler.data();
+    if (!crawler) {
+        // Made by the scan, owned by the run: gone only when the run is.
+        m_outcome.kind = TRunOutcome::Refused;
+        FinishRun();
+        return;
+    }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
@@ -177,7 +263,6 @@ void TSearchRun::ScanAction()
     // The start page is a page of the site, whether or not a page links back to it.
     addPage(address);
     bindCrawler(crawler);
-    m_view.StatusChanged(" Analyzing site...");
 }
 
 void TSearchRun::bindCrawler(TRuziZidu* crawler)
@@ -227,6 +312,9 @@ void TSearchRun::ResetRun()
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
+    m_robots = TRobotsRules();
+    m_robotsUnavailable = false;
+    m_robotsRefused.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -301,8 +389,13 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
             m_otherHostPages.insert(key);
     }
     // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos)
+    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos) {
+        if (AsciiLower(HostName) == m_startHost && !m_robots.Allowed(pathOf(UrlFound))) {
+            FollowIfHtmlLink = false;
+            m_robotsRefused.insert(key);
+        }
         addPage(UrlFound);
+    }
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);
         ++m_data.LinkCount;
@@ -443,6 +536,12 @@ void TSearchRun::applyCrawlCounts()
 {
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        if (entry.State == TPageState::NotSearched &&
+            m_robotsRefused.contains(AsciiLower(entry.Address))) {
+            entry.State = TPageState::Skipped;
+            entry.Rule = "robots";
+            continue;
+        }
         const auto known = m_crawlCounts.find(entry.Address);
         if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
             continue;
@@ -588,6 +687,8 @@ void TSearchRun::CancelAction()
             m_crawler->Stop();
         m_crawlerLive = false;
     }
+    if (m_robotsFetch)
+        m_robotsFetch->Cancel();
     if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();

@@ -7,6 +7,7 @@
 #include "nqtypes.h"
 #include "pagefetch.h"
 #include "reportwriter.h"
+#include "robots.h"
 #include "runaccount.h"
 #include "runview.h"
 #include "searchsettings.h"
@@ -112,6 +113,8 @@ private:
     void FailStart();
 
     void bindCrawler(TRuziZidu* crawler);
+    void fetchRobots();
+    void startCrawl();
     void addPage(const String& address);
     // The agent text the settings name, or the product's own.
     String agent() const;
@@ -159,6 +162,11 @@ private:
     String m_startHost;        // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     bool m_startReceived = false;
+    // The start host's robots.txt: its rules, or that it could not be had.
+    THTTPGet* m_robotsFetch = nullptr; // owned as a child
+    TRobotsRules m_robots;
+    bool m_robotsUnavailable = false;
+    std::unordered_set<String> m_robotsRefused; // lower-case addresses its rules keep out
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;

@@ -35,6 +35,9 @@ struct SearchSettings
     // "Netquarry/VERSION (+https://netquarry.example.org/)", which site
     // owners can address in robots.txt.
     String agent;
+    // Obey the start host's robots.txt: the pages it disallows are listed,
+    // never fetched. On by default, in the window too.
+    bool obeyRobots = true;
     // Keywords taken exactly as given, blanks and quotes and all, after those
     // of the keyword text: the command's -e, for shell users who would
     // otherwise need quotes within quotes.

@@ -299,6 +299,42 @@ TEST_F(Cli, OffATerminalOnlyTheSummaryGoesToStderr)
     }
 }
 
+TEST_F(Cli, RobotsTxtIsObeyedByDefault)
+{
+    const auto asked = [this](const std::string& target) {
+        const auto requests = server.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [&](const auto& r) { return r.target == target; });
+    };
+    // The group of the product token the agent sends, not the "*" group.
+    server.serve("/robots.txt", Reply::html("User-agent: *\nDisallow: /\n\n"
+                                            "User-agent: netquarry\nDisallow: /a\n"));
+    const Outcome obeyed = runCli(search({"-f", "csv"}));
+    EXPECT_EQ(obeyed.exitCode, 0) << obeyed.err;
+    const auto records = readCsv(obeyed.out);
+    ASSERT_EQ(records.size(), 5u) << obeyed.out;
+    EXPECT_EQ(records[2], (std::vector<std::string>{server.url("/a.htm"), "robots", "", "", ""}));
+    EXPECT_EQ(records[4][1], "robots") << "a,b.htm starts with /a";
+    EXPECT_EQ(obeyed.err, "4 pages: 2 searched (0 with hits), 2 not searched: 2 robots\n");
+    EXPECT_FALSE(asked("/a.htm"));
+    EXPECT_EQ(server.requests().front().target, "/robots.txt");
+
+    EXPECT_EQ(parseCsv(runCli(search({"-f", "csv", "--no-robots"})).out), rows(4, 0, 1));
+    EXPECT_TRUE(asked("/a.htm"));
+
+    // A robots.txt that fails with 5xx keeps the whole site out.
+    Reply broken = Reply::html("down");
+    broken.status = 503;
+    server.serve("/robots.txt", broken);
+    const std::size_t before = server.requestCount();
+    const Outcome unavailable = runCli(search({"-f", "csv"}));
+    EXPECT_EQ(unavailable.exitCode, 0) << unavailable.err;
+    EXPECT_EQ(
+        readCsv(unavailable.out)[1],
+        (std::vector<std::string>{server.url("/index.htm"), "robots-unavailable", "", "", ""}));
+    EXPECT_EQ(server.requestCount(), before + 1) << "only robots.txt was asked for";
+}
+
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
 {
     const QTemporaryDir base;

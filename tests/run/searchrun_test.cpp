@@ -175,7 +175,7 @@ TEST_F(Run, EmptyKeywordsEndAfterTheCrawl)
     EXPECT_TRUE(statusSeen(" 2 of 4 pages analyzed. Working..."));
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
     EXPECT_EQ(view.buttons(), "1101");
-    EXPECT_EQ(server.requestCount(), 1U) << "no page is downloaded again";
+    EXPECT_EQ(server.requestCount(), 2U) << "robots.txt, the start page, no page again";
 }
 
 TEST_F(Run, CancelWhileCrawlingThenScanAgain)
