@@ -52,9 +52,7 @@ struct Options
     String format = "table";
     bool quiet = false;
     bool progress = false;
-<<<<<<< HEAD
     bool failOnUnsearched = false;
-=======
     // Which pages are printed: all, those with a hit (-l), those without (-L).
     enum class Listing
     {
@@ -62,7 +60,6 @@ struct Options
         Matching,
         NotMatching,
     } listing = Listing::All;
->>>>>>> main
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -321,21 +318,7 @@ bool counted(const TPageEntry& entry)
 
 String statusOf(const TPageEntry& entry)
 {
-<<<<<<< HEAD
     return PageStatus(entry);
-=======
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return FailureWord(entry.Failure);
-    case TPageState::PatternLimit:
-        return "pattern-limit";
-    case TPageState::NotSearched:
-        break;
-    }
-    return "not searched";
->>>>>>> main
 }
 
 // Whether a page is printed under -l or -L. A page that could not be
@@ -414,13 +397,8 @@ void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywo
     }
 }
 
-<<<<<<< HEAD
 void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-                   const char* indent)
-=======
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const Options& options)
->>>>>>> main
+                   const Options& options, const char* indent)
 {
     std::printf("[");
     bool first = true;
@@ -446,29 +424,23 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
                             joined(items, ", ") + "]";
             }
         }
-<<<<<<< HEAD
-        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", indent, jsonString(entry.Address).c_str(),
-=======
         const String snippetPart =
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
-                    first ? "" : ",", jsonString(entry.Address).c_str(),
->>>>>>> main
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+                    first ? "" : ",", indent, jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
                     snippetPart.c_str());
         first = false;
     }
-<<<<<<< HEAD
-    std::printf("%s%s]", rows.empty() ? "" : "\n", rows.empty() ? "" : indent);
+    std::printf("%s%s]", first ? "" : "\n", first ? "" : indent);
 }
 
 void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const TRunAccount& account)
+               const Options& options, const TRunAccount& account)
 {
     std::printf("{\"pages\": ");
-    printJsonRows(rows, keywords, "  ");
+    printJsonRows(rows, keywords, options, "  ");
     String reasons;
     for (const auto& [reason, count] : account.Reasons)
         reasons +=
@@ -481,15 +453,8 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
 
 // The grid's two columns, each keyword's count when there are several, and
 // the status of a page without a count, last.
-void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
-=======
-    std::printf("%s]\n", first ? "" : "\n");
-}
-
-// The grid's two columns, and each keyword's count when there are several.
 void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
                 const Options& options)
->>>>>>> main
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
@@ -501,55 +466,33 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
         std::printf("  %6s", keywords[k].c_str());
     std::printf("  Status\n");
     for (const TPageEntry& entry : rows) {
-<<<<<<< HEAD
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
-=======
         if (!listedUnder(options.listing, entry))
             continue;
-        const bool notSearched =
-            entry.State == TPageState::NotSearched || entry.State == TPageState::PatternLimit;
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
-                    notSearched ? "-" : std::to_string(entry.Hits).c_str());
->>>>>>> main
+        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = keywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
-<<<<<<< HEAD
         std::printf("  %s\n", statusOf(entry).c_str());
-=======
-        std::printf("\n");
         const auto snippets = snippetsOf(entry, keywords);
         if (!snippets.empty())
             std::printf("    %s\n", joined(snippets, " | ").c_str());
->>>>>>> main
     }
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-<<<<<<< HEAD
-               const String& format, const TRunAccount& account)
-{
-    if (format == "csv")
-        printCsv(rows, keywords);
-    else if (format == "json")
-        printJson(rows, keywords, account);
-    else if (format == "json-rows") {
-        printJsonRows(rows, keywords, "");
-        std::printf("\n");
-    } else
-        printTable(rows, keywords);
-=======
-               const Options& options)
+               const Options& options, const TRunAccount& account)
 {
     if (options.format == "csv")
         printCsv(rows, keywords, options);
     else if (options.format == "json")
-        printJson(rows, keywords, options);
-    else
+        printJson(rows, keywords, options, account);
+    else if (options.format == "json-rows") {
+        printJsonRows(rows, keywords, options, "");
+        std::printf("\n");
+    } else
         printTable(rows, keywords, options);
->>>>>>> main
     std::fflush(stdout);
 }
 
@@ -706,24 +649,11 @@ int main(int argc, char* argv[])
             const TRunData& data = run.Data();
             const auto pages = std::min(data.PageList.size(), data.PageTable.size());
             const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
-<<<<<<< HEAD
-            printRows(rows, data.KeywordList, options.format, account);
+            // Under -l the pages that could not be searched are not listed;
+            // the summary counts them.
+            printRows(rows, data.KeywordList, options, account);
             if (!options.quiet)
                 std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
-=======
-            printRows(rows, data.KeywordList, options);
-            // -l leaves out the pages that could not be searched; they are
-            // not dropped without a word.
-            if (options.listing == Options::Listing::Matching) {
-                const auto unsearched =
-                    std::count_if(rows.begin(), rows.end(), [](const TPageEntry& e) {
-                        return e.State != TPageState::Searched;
-                    });
-                if (unsearched > 0)
-                    std::fprintf(stderr, "%s: %ld pages could not be searched and are not listed\n",
-                                 kProgram, static_cast<long>(unsearched));
-            }
->>>>>>> main
         }
 
         if (exitCode == kSuccess)

@@ -27,6 +27,8 @@ String PageStatus(const TPageEntry& entry)
         return FailureWord(entry.Failure);
     case TPageState::Skipped:
         return entry.Rule;
+    case TPageState::PatternLimit:
+        return "pattern-limit";
     case TPageState::NotSearched:
         break;
     }

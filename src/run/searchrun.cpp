@@ -230,7 +230,6 @@ void TSearchRun::ResetRun()
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
-<<<<<<< HEAD
 void TSearchRun::addPage(const String& address)
 {
     if (!m_pageKeys.insert(AsciiLower(address)).second)
@@ -248,10 +247,7 @@ TRunAccount TSearchRun::Account() const
         static_cast<Integer>(m_otherHostPages.size()));
 }
 
-void TSearchRun::ParseKeywords()
-=======
 TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
->>>>>>> main
 {
     std::vector<String> keywords = SplitKeywords(settings.keywords);
     keywords.insert(keywords.end(), settings.exactKeywords.begin(), settings.exactKeywords.end());
@@ -346,12 +342,7 @@ void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const S
     if (Url == m_outcome.Address)
         m_startReceived = true;
     // With nothing to search for, counting would be wasted.
-<<<<<<< HEAD
-    if (std::all_of(m_keywords.begin(), m_keywords.end(),
-                    [](const QString& keyword) { return keyword.isEmpty(); }))
-=======
-    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling || m_counter.NothingToFind())
->>>>>>> main
+    if (m_counter.NothingToFind())
         return;
     m_crawlCounts[Url] = m_counter.Count(Body);
 }
@@ -455,16 +446,7 @@ void TSearchRun::applyCrawlCounts()
         const auto known = m_crawlCounts.find(entry.Address);
         if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
             continue;
-<<<<<<< HEAD
-        entry.KeywordHits = known->second.keywordHits;
-        entry.Hits = 0;
-        for (const Integer hits : entry.KeywordHits)
-            entry.Hits += hits;
-        entry.State = TPageState::Searched;
-=======
         takeCounts(entry, known->second);
-        m_ready[static_cast<std::size_t>(i)] = true;
->>>>>>> main
     }
     m_crawlCounts.clear();
 }
@@ -566,11 +548,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
-<<<<<<< HEAD
         } else if (entry.State == TPageState::Failed) {
-=======
-        } else if (entry.State != TPageState::PatternLimit) {
->>>>>>> main
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }

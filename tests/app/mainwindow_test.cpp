@@ -439,7 +439,7 @@ TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)
         form.Edit1->setText(QString::fromUtf8(keywords));
         form.PassOverBtn1->click();
         EXPECT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
-        return cell(1, 1);
+        return cell(2, 1); // after the start page
     };
     EXPECT_EQ(scan("\"granite quarry\" quarry"),
               QStringLiteral("3")); // source: phrase split by a tag
