@@ -47,8 +47,8 @@ public:
     TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner = nullptr);
     ~TSearchRun() override;
 
-    // None lets an exception through: an error is shown and the action ends.
-    // Start runs with settings; the address it crawls, with "http://" added
+    // Start and Cancel let no exception through: an error is shown and the
+    // action ends. Start runs with settings; the address it crawls, with "http://" added
     // when it had no scheme, goes back to the view's address box.
     void Start(const SearchSettings& settings);
     void Cancel();
@@ -59,18 +59,10 @@ public:
     // window that is closing.
     void StopTransfers();
 
-signals:
-    // The run is over, however it ended (Outcome() says how); the view has
-    // had its RunFinished.
-    void Finished();
-
-public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
-    // The settings of the current or last run.
-    const SearchSettings& Settings() const { return m_settings; }
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -81,6 +73,11 @@ public:
     const String& SiteRoot() const { return m_siteRoot; }
     // The crawler of the current or last run, for a look at its state.
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
+
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
 
 private:
     struct PageCounts
