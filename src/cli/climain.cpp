@@ -1,6 +1,7 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "searchrun.h"
@@ -276,7 +277,7 @@ String statusOf(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
-        return entry.Failure;
+        return FailureWord(entry.Failure);
     case TPageState::NotSearched:
         break;
     }
@@ -472,10 +473,10 @@ int main(int argc, char* argv[])
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
-                         outcome.Reason.c_str());
+                         FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Status);
+                         outcome.Address.c_str(), outcome.Failure.status);
         else if (listed && !options.quiet && !view.Status().empty())
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 
