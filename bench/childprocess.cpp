@@ -110,6 +110,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.peakKiB = peak;
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(outputFile, std::ios::binary);
     std::ostringstream text;

@@ -12,7 +12,8 @@ struct ChildResult
     int exitCode = -1; // -1 when it ended by a signal
     bool timedOut = false;
     double seconds = 0;
-    long peakKiB = 0; // the child's own peak since its exec (VmHWM, sampled every 10 ms)
+    double cpuSeconds = 0; // user and system time of the child
+    long peakKiB = 0;      // the child's own peak since its exec (VmHWM, sampled every 10 ms)
     std::string output;
 };
 

@@ -391,6 +391,9 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
     // Deepest first: a page being scanned may still queue deeper links.
     if (LeavesFirst && m_pagesPending > 0)
         return;
+    // While the scanner lags, more bodies would only wait for it in memory.
+    if (m_pagesPending >= 2 * m_concurrentDownloads)
+        return;
     // An entry that does not decompose is dropped unseen; the next one is
     // taken instead, so a bad link costs no tick.
     while (m_queue.Count() > 0) {
