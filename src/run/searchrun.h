@@ -49,8 +49,8 @@ public:
     TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner = nullptr);
     ~TSearchRun() override;
 
-    // None lets an exception through: an error is shown and the action ends.
-    // Start runs with settings; the address it crawls, with "http://" added
+    // Start and Cancel let no exception through: an error is shown and the
+    // action ends. Start runs with settings; the address it crawls, with "http://" added
     // when it had no scheme, goes back to the view's address box.
     void Start(const SearchSettings& settings);
     void Cancel();
@@ -61,12 +61,6 @@ public:
     // window that is closing.
     void StopTransfers();
 
-signals:
-    // The run is over, however it ended (Outcome() says how); the view has
-    // had its RunFinished.
-    void Finished();
-
-public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
@@ -93,6 +87,11 @@ public:
     const String& SiteRoot() const { return m_siteRoot; }
     // The crawler of the current or last run, for a look at its state.
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
+
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
 
 private:
     void ScanAction();
