@@ -13,8 +13,10 @@
 #include "textbuffer.h"
 
 #include <QObject>
+
 #include <QPointer>
 #include <QString>
+#include <any>
 
 #include <memory>
 #include <unordered_map>
@@ -102,6 +104,7 @@ private:
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
+    void CrawlerPageAnalysed(TObject* sender, const String& Url, const std::any& Analysis);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
     void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
