@@ -110,8 +110,10 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.peakKiB = peak;
-    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const auto secondsOf = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    result.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(outputFile, std::ios::binary);
     std::ostringstream text;

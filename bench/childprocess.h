@@ -12,8 +12,10 @@ struct ChildResult
     int exitCode = -1; // -1 when it ended by a signal
     bool timedOut = false;
     double seconds = 0;
-    double cpuSeconds = 0; // user and system time of the child
-    long peakKiB = 0;      // the child's own peak since its exec (VmHWM, sampled every 10 ms)
+    long peakKiB = 0; // the child's own peak since its exec (VmHWM, sampled every 10 ms)
+    // User and system CPU time of the child: steadier than the wall clock
+    // on a machine busy with other work.
+    double cpuSeconds = 0;
     std::string output;
 };
 
