@@ -1,12 +1,13 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
+#include "resultrows.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QCoreApplication>
@@ -216,16 +217,6 @@ Options parseArguments(const QStringList& args)
     return options;
 }
 
-String csvField(const String& text)
-{
-    if (text.find_first_of(",\"\r\n") == String::npos)
-        return text;
-    String out = "\"";
-    for (char c : text)
-        out += c == '"' ? String("\"\"") : String(1, c);
-    return out + "\"";
-}
-
 String jsonString(const String& text)
 {
     String out = "\"";
@@ -245,57 +236,11 @@ String jsonString(const String& text)
     return out + "\"";
 }
 
-bool counted(const TPageEntry& entry)
-{
-    return entry.State == TPageState::Searched;
-}
-
-String statusOf(const TPageEntry& entry)
-{
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return entry.Failure;
-    case TPageState::NotSearched:
-        break;
-    }
-    return "not searched";
-}
-
-// The n-th keyword's count, or "" when the page has none.
-String keywordCell(const TPageEntry& entry, std::size_t k)
-{
-    if (!counted(entry) || k >= entry.KeywordHits.size())
-        return String();
-    return std::to_string(entry.KeywordHits[k]);
-}
-
-// The keywords that get a column of their own: empty ones count nothing.
-std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
-{
-    std::vector<std::size_t> columns;
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        if (!keywords[k].empty())
-            columns.push_back(k);
-    }
-    return columns;
-}
-
 void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
-    const auto columns = keywordColumns(keywords);
-    std::printf("address,status,total");
-    for (const std::size_t k : columns)
-        std::printf(",%s", csvField(keywords[k]).c_str());
-    std::printf("\r\n");
-    for (const TPageEntry& entry : rows) {
-        std::printf("%s,%s,%s", csvField(entry.Address).c_str(), csvField(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "");
-        for (const std::size_t k : columns)
-            std::printf(",%s", keywordCell(entry, k).c_str());
-        std::printf("\r\n");
-    }
+    WriteResultsCsv(rows, keywords, [](std::string_view text) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    });
 }
 
 void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
@@ -305,19 +250,19 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
         const TPageEntry& entry = rows[i];
         String counts;
         std::vector<String> seen;
-        for (const std::size_t k : keywordColumns(keywords)) {
+        for (const std::size_t k : KeywordColumns(keywords)) {
             // A keyword typed twice counts twice in the total, once here.
             if (std::find(seen.begin(), seen.end(), keywords[k]) != seen.end())
                 continue;
             seen.push_back(keywords[k]);
-            const String cell = keywordCell(entry, k);
+            const String cell = KeywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
         }
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", jsonString(entry.Address).c_str(),
-                    jsonString(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
+        std::printf(
+            "%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
+            i ? "," : "", jsonString(entry.Address).c_str(), jsonString(PageStatus(entry)).c_str(),
+            PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
     }
     std::printf("%s]\n", rows.empty() ? "" : "\n");
 }
@@ -325,7 +270,7 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
 // The grid's two columns, and each keyword's count when there are several.
 void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
 {
-    const auto all = keywordColumns(keywords);
+    const auto all = KeywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
@@ -339,7 +284,7 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
         std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
                     notSearched ? "-" : std::to_string(entry.Hits).c_str());
         for (const std::size_t k : columns) {
-            const String cell = keywordCell(entry, k);
+            const String cell = KeywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
         std::printf("\n");

@@ -90,6 +90,7 @@ private:
     void CrawlFinished();
     void FinishRun();
     void FailStart();
+    void refuseScheme(const String& address);
 
     void bindCrawler(TRuziZidu* crawler);
     void makeFetchers();

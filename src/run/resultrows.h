@@ -1,0 +1,26 @@
+// The result rows as the command prints them and the window exports them: status, keyword cells,
+// CSV.
+
+#pragma once
+
+#include "reportwriter.h"
+
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+// Whether the page's counts are in (not failed, not left out by a cancel).
+bool PageCounted(const TPageEntry& entry);
+// "ok", the failure ("404", "timeout", ...) or "not searched".
+String PageStatus(const TPageEntry& entry);
+// The n-th keyword's count, or "" when the page has none.
+String KeywordCell(const TPageEntry& entry, std::size_t k);
+// The keywords that get a column of their own: empty ones count nothing.
+std::vector<std::size_t> KeywordColumns(const std::vector<String>& keywords);
+
+// The rows as CSV (RFC 4180, CR LF): address, status, total and one column
+// per keyword, handed to out piece by piece so that a large table is never
+// held twice.
+void WriteResultsCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                     const std::function<void(std::string_view)>& out);
