@@ -434,9 +434,7 @@ int main(int argc, char* argv[])
             QDir::setCurrent(work.path());
         }
         if (listed) {
-            const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
-            const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
-            printRows(rows, run.Data.KeywordList, options.format);
+            printRows(run.Rows(), run.Data.KeywordList, options.format);
         }
 
         if (exitCode == kSuccess)

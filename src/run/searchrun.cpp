@@ -2,6 +2,7 @@
 
 #include "searchrun.h"
 
+#include "ioerror.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
@@ -99,6 +100,25 @@ void TSearchRun::WriteReport()
         TReportWriter::CountHitPages(Data);
         TReportWriter::WriteReport(Data, m_view);
     });
+}
+
+bool TSearchRun::SaveReport(const QString& folder)
+{
+    bool saved = false;
+    guarded([&] {
+        TReportWriter::CountHitPages(Data);
+        TReportWriter::WriteReportFiles(Data, m_view, ToUtf8(folder));
+        if (!TReportWriter::WriteLogo(folder))
+            throw EInOutError::CannotCreate(ToUtf8(folder + QStringLiteral("/qlogo.gif")), 0);
+        saved = true;
+    });
+    return saved;
+}
+
+std::span<const TPageEntry> TSearchRun::Rows() const
+{
+    const auto pages = std::min(Data.PageList.size(), Data.PageTable.size());
+    return {Data.PageTable.data(), pages};
 }
 
 void TSearchRun::StopTransfers()

@@ -2,18 +2,19 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
+#include "crawler.h"
 #include "nqtypes.h"
+#include "pagefetch.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "crawler.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -43,6 +44,9 @@ public:
     void Start();
     void Cancel();
     void WriteReport();
+    // Writes the report and its logo into folder without opening it; false
+    // when it could not (the reason has been shown).
+    bool SaveReport(const QString& folder);
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
@@ -50,6 +54,8 @@ public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
+    // The result rows in page order: one per page found.
+    std::span<const TPageEntry> Rows() const;
 
     // Settings the window does not offer.
     // False: pages on hosts other than the start host are listed, not fetched.
