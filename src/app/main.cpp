@@ -6,10 +6,10 @@
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "progresspopup.h"
+#include "searchrun.h"
 #include "startfolder.h"
 #include "textdecode.h"
 #include "textwindow.h"
-#include "workerthread.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -56,6 +56,6 @@ int main(int argc, char* argv[])
     // Closing stopped the crawl and the page fetch; their transfers end on
     // their own and are freed on this thread. Wait for them, but not for
     // long, rather than tear the application down under them.
-    TWorkerThread::WaitForAll(2000);
+    WaitForStoppedTransfers(2000);
     return result;
 }

@@ -391,7 +391,7 @@ void TForm1::PassOverBtn5Click()
 
 void TForm1::PassOverBtn1Click()
 {
-    m_run->Start();
+    m_run->Start(Settings());
 }
 
 void TForm1::PassOverBtn3Click()
@@ -401,7 +401,9 @@ void TForm1::PassOverBtn3Click()
 
 void TForm1::PassOverBtn2Click()
 {
-    m_run->WriteReport();
+    const TReportResult report = m_run->WriteReport();
+    if (!report.Written)
+        ShowMessageBox(report.Failure, TMsgKind::Error);
 }
 
 void TForm1::PassOverBtn4Click()
@@ -467,19 +469,19 @@ String TForm1::KeywordText() const
     return ToUtf8(Edit1->text());
 }
 
-Integer TForm1::DepthIndex() const
-{
-    return ComboBox2->currentIndex();
-}
-
 String TForm1::DepthText() const
 {
     return ToUtf8(ComboBox2->currentText());
 }
 
-bool TForm1::CaseSensitive() const
+SearchSettings TForm1::Settings() const
 {
-    return CheckBox1->isChecked();
+    SearchSettings settings;
+    settings.address = AddressText();
+    settings.keywords = KeywordText();
+    settings.depthIndex = ComboBox2->currentIndex();
+    settings.caseSensitive = CheckBox1->isChecked();
+    return settings;
 }
 
 std::vector<String> TForm1::History() const
@@ -692,7 +694,10 @@ void TForm1::SaveReportAsClick()
         FileDialogs().ChooseFolder(this, QStringLiteral("Save Report As"), QDir::currentPath());
     if (folder.isEmpty())
         return;
-    if (m_run->SaveReport(folder))
+    const TReportResult report = m_run->SaveReport(folder);
+    if (!report.Written)
+        ShowMessageBox(report.Failure, TMsgKind::Error);
+    else
         StatusChanged(ToUtf8(QStringLiteral(" Report saved in ") +
                              QDir::toNativeSeparators(folder) + QLatin1Char('.')));
 }
@@ -707,7 +712,7 @@ void TForm1::ExportCsvClick()
         return;
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        WriteResultsCsv(m_run->Rows(), m_run->Data.KeywordList, [&file](std::string_view text) {
+        WriteResultsCsv(m_run->Rows(), m_run->Data().KeywordList, [&file](std::string_view text) {
             file.write(text.data(), static_cast<qint64>(text.size()));
         });
         if (file.commit()) {
