@@ -401,15 +401,12 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
 
-        QTimer finished;
-        finished.setInterval(20);
-        QObject::connect(&finished, &QTimer::timeout, &app, [&] {
-            if (!run.Running())
-                app.quit();
-        });
+        QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         QTimer::singleShot(0, &app, [&] {
             run.Start(options.settings);
-            finished.start();
+            // A start that failed at once has no end to announce.
+            if (!run.Running())
+                QCoreApplication::quit();
         });
         QCoreApplication::exec();
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})

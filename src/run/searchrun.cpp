@@ -534,17 +534,17 @@ void TSearchRun::fillReadyRows()
         m_view.RowFilled(m_data.CurrentPage, entry);
     }
     if (m_state == Fetching && m_data.CurrentPage >= m_data.PageCount)
-        finish(TRunOutcome::Completed);
+        finishSearch();
 }
 
-void TSearchRun::finish(TRunOutcome::Kind kind)
+void TSearchRun::finishSearch()
 {
     m_state = Idle;
-    m_outcome.kind = kind;
+    m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
     m_view.StatusChanged(m_statusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
@@ -619,7 +619,7 @@ void TSearchRun::FailStart()
         m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
                              ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 void TSearchRun::FinishRun()
@@ -640,7 +640,13 @@ void TSearchRun::FinishRun()
     else
         m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    announceEnd();
+}
+
+void TSearchRun::announceEnd()
+{
     m_view.RunFinished(m_outcome);
+    emit Finished();
 }
 
 bool WaitForStoppedTransfers(int milliseconds)

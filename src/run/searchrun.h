@@ -62,6 +62,12 @@ public:
     // window that is closing.
     void StopTransfers();
 
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
+
+public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
@@ -116,7 +122,9 @@ private:
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
-    void finish(TRunOutcome::Kind kind);
+    // Every page of the search has its row: "Ready." after the last count.
+    void finishSearch();
+    void announceEnd();
 
     IRunView& m_view;
     TMemo& m_memo;
