@@ -604,7 +604,7 @@ void TSearchRun::refuseScheme(const String& address)
     m_view.StatusChanged(" Unsupported " + what + ". Ready.");
     ShowMessageBox("unsupported " + what, TMsgKind::Error);
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 void TSearchRun::FailStart()
