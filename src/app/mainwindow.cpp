@@ -570,7 +570,8 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
     shown.name = DecodeWebText(entry.Name);
     shown.hits = entry.Hits;
     shown.address = DecodeWebText(entry.Address.empty() ? entry.Name : entry.Address);
-    shown.failure = entry.State == TPageState::Failed ? DecodeWebText(entry.Failure) : QString();
+    shown.failure =
+        entry.State == TPageState::Failed ? DecodeWebText(FailureWord(entry.Failure)) : QString();
     if (m_sortColumn >= 0) {
         // Rows come one after another: sort once they are all in.
         if (!std::exchange(m_resortPending, true))

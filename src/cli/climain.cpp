@@ -418,10 +418,10 @@ int main(int argc, char* argv[])
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
-                         outcome.Reason.c_str());
+                         FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Status);
+                         outcome.Address.c_str(), outcome.Failure.status);
         else if (listed && !options.quiet && !view.Status().empty())
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 

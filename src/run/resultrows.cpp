@@ -28,7 +28,7 @@ String PageStatus(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
-        return entry.Failure;
+        return FailureWord(entry.Failure);
     case TPageState::NotSearched:
         break;
     }

@@ -103,8 +103,7 @@ private:
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
-    void CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                      const String& ErrorMsg);
+    void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
     void FinishRun();

@@ -547,16 +547,18 @@ TEST_F(MainWindow, GridSortsOpensAndCopiesRows)
     activate();
     const String a = "http://127.0.0.1/a.htm", b = "http://127.0.0.1/b.htm",
                  c = "http://127.0.0.1/c.htm", d = "http://127.0.0.1/d.htm";
-    const auto page = [](const String& address, Integer hits, const String& failure) {
+    // status: the failed page's reply status, 0 for a page searched.
+    const auto page = [](const String& address, Integer hits, int status) {
         TPageEntry entry;
-        entry.Name = failure.empty() ? address : "Invalid URL";
+        entry.Name = status == 0 ? address : "Invalid URL";
         entry.Address = address;
         entry.Hits = hits;
-        entry.State = failure.empty() ? TPageState::Searched : TPageState::Failed;
-        entry.Failure = failure;
+        entry.State = status == 0 ? TPageState::Searched : TPageState::Failed;
+        if (status != 0)
+            entry.Failure = {TransferError::Kind::HttpStatus, status, String()};
         return entry;
     };
-    const TPageEntry pages[] = {page(a, 2, ""), page(b, 0, ""), page(c, 0, "404"), page(d, 5, "")};
+    const TPageEntry pages[] = {page(a, 2, 0), page(b, 0, 0), page(c, 0, 404), page(d, 5, 0)};
     for (Integer row = 1; row <= 4; ++row)
         form.RowFilled(row, pages[row - 1]);
     EXPECT_EQ(form.StringGrid1->item(2, 0)->toolTip().toStdString(), c + ": 404");
@@ -612,7 +614,7 @@ TEST_F(MainWindow, GridSortsOpensAndCopiesRows)
               " Could not start a browser for the page: " + a);
 
     // Rows of a run come in while the grid is sorted: they join the order.
-    form.RowFilled(5, page("http://127.0.0.1/e.htm", 3, ""));
+    form.RowFilled(5, page("http://127.0.0.1/e.htm", 3, 0));
     EXPECT_TRUE(PumpUntil([&] { return cell(2, 1) == QStringLiteral("3"); }));
 }
 
