@@ -713,9 +713,12 @@ void TForm1::ExportCsvClick()
         return;
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        WriteResultsCsv(m_run->Rows(), m_run->Data().KeywordList, [&file](std::string_view text) {
-            file.write(text.data(), static_cast<qint64>(text.size()));
-        });
+        CsvColumns columns;
+        columns.snippets = m_run->Settings().snippets > 0;
+        WriteResultsCsv(m_run->Rows(), m_run->Data().KeywordList, columns,
+                        [&file](std::string_view text) {
+                            file.write(text.data(), static_cast<qint64>(text.size()));
+                        });
         if (file.commit()) {
             StatusChanged(ToUtf8(QStringLiteral(" Results exported to ") +
                                  QDir::toNativeSeparators(path) + QLatin1Char('.')));

@@ -315,7 +315,7 @@ void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
 {
     const String prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     const String address = EscapeHtml(view.AddressText());
-    const String keywords = EscapeHtml(view.KeywordText());
+    const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
     writeResults(prefix, data, address, keywords, depth);
     std::vector<String> pages;

@@ -29,6 +29,8 @@ String PageStatus(const TPageEntry& entry)
         return "ok";
     case TPageState::Failed:
         return FailureWord(entry.Failure);
+    case TPageState::PatternLimit:
+        return "pattern-limit";
     case TPageState::NotSearched:
         break;
     }
@@ -52,19 +54,33 @@ std::vector<std::size_t> KeywordColumns(const std::vector<String>& keywords)
     return columns;
 }
 
-void WriteResultsCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-                     const std::function<void(std::string_view)>& out)
+String SnippetLine(const TPageEntry& entry, const std::vector<String>& keywords)
 {
-    const auto columns = KeywordColumns(keywords);
+    String line;
+    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
+        for (const String& snippet : entry.Snippets[k])
+            line += (line.empty() ? "" : " | ") + keywords[k] + ": " + snippet;
+    }
+    return line;
+}
+
+void WriteResultsCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                     const CsvColumns& columns, const std::function<void(std::string_view)>& out)
+{
+    const auto counted = KeywordColumns(keywords);
     String line = "address,status,total";
-    for (const std::size_t k : columns)
+    for (const std::size_t k : counted)
         line += "," + csvField(keywords[k]);
-    out(line + "\r\n");
+    out(line + (columns.snippets ? ",snippets\r\n" : "\r\n"));
     for (const TPageEntry& entry : rows) {
+        if (columns.listed && !columns.listed(entry))
+            continue;
         line = csvField(entry.Address) + "," + csvField(PageStatus(entry)) + "," +
                (PageCounted(entry) ? std::to_string(entry.Hits) : String());
-        for (const std::size_t k : columns)
+        for (const std::size_t k : counted)
             line += "," + KeywordCell(entry, k);
+        if (columns.snippets)
+            line += "," + csvField(SnippetLine(entry, keywords));
         out(line + "\r\n");
     }
 }
