@@ -19,10 +19,12 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <span>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -413,11 +415,30 @@ void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keyw
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_signal = 0;
 
+// What a byte on the signal pipe asks for.
+constexpr char kStopByte = 1;
+constexpr char kResizeByte = 2;
+
 void onSignal(int signal)
 {
     g_signal = signal;
-    const char byte = 1;
+    const char byte = kStopByte;
     [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
+}
+
+void onResize(int)
+{
+    const char byte = kResizeByte;
+    [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
+}
+
+// The width of the terminal on standard error, 0 when unknown.
+int terminalColumns()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 0;
 }
 
 int exitCodeOf(const TRunOutcome& outcome)
@@ -478,6 +499,9 @@ int main(int argc, char* argv[])
     int exitCode = kSuccess;
     {
         TTerminalView view(options.settings, stderr, progress);
+        view.Colour =
+            TTerminalView::ColourWanted(terminal, std::getenv("TERM"), std::getenv("NO_COLOR"));
+        view.SetColumns(terminalColumns());
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
         view.PagesFound = [&run] { return static_cast<Integer>(run.Data().PageList.size()); };
@@ -488,11 +512,14 @@ int main(int argc, char* argv[])
         QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
             char byte = 0;
             [[maybe_unused]] const auto got = read(g_signalPipe[0], &byte, 1);
-            if (run.Running())
+            if (byte == kResizeByte)
+                view.SetColumns(terminalColumns());
+            else if (run.Running())
                 run.Cancel();
         });
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
+        std::signal(SIGWINCH, onResize);
 
         QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         QTimer::singleShot(0, &app, [&] {
@@ -502,7 +529,7 @@ int main(int argc, char* argv[])
                 QCoreApplication::quit();
         });
         QCoreApplication::exec();
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH})
             std::signal(signal, SIG_DFL);
         view.FinishProgress();
 
