@@ -626,7 +626,7 @@ TEST_F(MainWindow, AddressBoxCompletesByDropDownOnly)
     form.ComboBox1->setEditText(QString());
     form.ComboBox1->setFocus();
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("http://127.0.0.1/index.htm"));
-    EXPECT_EQ(form.ComboBox1->currentText(), QStringLiteral("http://127.0.0.1/index.htm"));
+    EXPECT_EQ(form.ComboBox1->currentText().toStdString(), "http://127.0.0.1/index.htm");
     EXPECT_TRUE(PumpUntil([&] { return form.ComboBox1->completer()->popup()->isVisible(); }))
         << "the earlier entry is offered below";
 }
