@@ -11,6 +11,7 @@
 #include "messagebox.h"
 #include "progresspopup.h"
 #include "resultrows.h"
+#include "runaccount.h"
 #include "shell.h"
 #include "soundplayer.h"
 #include "textdecode.h"
@@ -244,6 +245,18 @@ void TForm1::buildControls()
     Exit1 = menu->addAction(QStringLiteral("Exit"));
     connect(AboutNetquarry1, &QAction::triggered, this, &TForm1::AboutNetquarry1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+
+    // How the keywords are searched for, applied at the next scan.
+    QMenu* search = menuBar()->addMenu(QStringLiteral("&Search"));
+    const auto checkItem = [search](const char* text) {
+        QAction* item = search->addAction(QString::fromLatin1(text));
+        item->setCheckable(true);
+        return item;
+    };
+    WholeWords1 = checkItem("Whole words");
+    VisibleText1 = checkItem("Visible text only");
+    RegularExpressions1 = checkItem("Regular expressions");
+    AllKeywords1 = checkItem("All keywords must occur");
 
     // Keys of the whole window that no menu shows: the Menu keeps its items.
     CancelKey = new QAction(this);
@@ -481,6 +494,10 @@ SearchSettings TForm1::Settings() const
     settings.keywords = KeywordText();
     settings.depthIndex = ComboBox2->currentIndex();
     settings.caseSensitive = CheckBox1->isChecked();
+    settings.wholeWords = WholeWords1->isChecked();
+    settings.visibleText = VisibleText1->isChecked();
+    settings.patterns = RegularExpressions1->isChecked();
+    settings.allKeywords = AllKeywords1->isChecked();
     return settings;
 }
 
@@ -570,8 +587,11 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
     shown.name = DecodeWebText(entry.Name);
     shown.hits = entry.Hits;
     shown.address = DecodeWebText(entry.Address.empty() ? entry.Name : entry.Address);
-    shown.failure =
-        entry.State == TPageState::Failed ? DecodeWebText(FailureWord(entry.Failure)) : QString();
+    // A page not searched has no count, which is not a count of 0.
+    shown.counted = entry.State == TPageState::Searched || entry.State == TPageState::Failed;
+    shown.tip = entry.State == TPageState::Searched
+                    ? QString()
+                    : DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
     if (m_sortColumn >= 0) {
         // Rows come one after another: sort once they are all in.
         if (!std::exchange(m_resortPending, true))
@@ -592,10 +612,11 @@ void TForm1::showRow(int gridRow, const GridRow& row)
 {
     auto* name = new QTableWidgetItem(row.name);
     name->setData(Qt::UserRole, static_cast<int>(&row - m_rows.data()));
-    if (!row.failure.isEmpty())
-        name->setToolTip(row.address + QStringLiteral(": ") + row.failure);
     auto* hits = new QTableWidgetItem;
-    hits->setData(Qt::DisplayRole, row.hits);
+    if (row.counted)
+        hits->setData(Qt::DisplayRole, row.hits);
+    name->setToolTip(row.tip);
+    hits->setToolTip(row.tip);
     StringGrid1->setItem(gridRow, 0, name);
     StringGrid1->setItem(gridRow, 1, hits);
 }

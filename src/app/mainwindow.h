@@ -77,6 +77,11 @@ public:
     TAppDlg* AppDlg1 = nullptr;
     QAction* AboutNetquarry1 = nullptr;
     QAction* Exit1 = nullptr;
+    // The Search menu's check items, read when a scan starts.
+    QAction* WholeWords1 = nullptr;
+    QAction* VisibleText1 = nullptr;
+    QAction* RegularExpressions1 = nullptr;
+    QAction* AllKeywords1 = nullptr;
 
     // Beyond the design: the File and Help menus, the keys, the grid's menu.
     QMenu* FileMenu = nullptr;
@@ -145,7 +150,8 @@ private:
         QString name; // as shown: the address, or "Invalid URL"
         Integer hits = 0;
         QString address;
-        QString failure; // a failed page's status, for its tooltip
+        bool counted = false; // has a count to show; a page not searched has none
+        QString tip;          // a page not searched: its address and status
     };
 
     void buildControls();

@@ -1,5 +1,4 @@
-// Where the desktop program works: the folder it was started in, or its own folder among the user's
-// documents.
+// Where the desktop program works: where it was started, or its folder among the documents.
 
 #include "startfolder.h"
 

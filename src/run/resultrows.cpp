@@ -1,7 +1,8 @@
-// The result rows as the command prints them and the window exports them: status, keyword cells,
-// CSV.
+// The result rows as the command prints and the window exports them: keyword cells, CSV.
 
 #include "resultrows.h"
+
+#include "runaccount.h"
 
 namespace {
 
@@ -20,21 +21,6 @@ String csvField(const String& text)
 bool PageCounted(const TPageEntry& entry)
 {
     return entry.State == TPageState::Searched;
-}
-
-String PageStatus(const TPageEntry& entry)
-{
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return FailureWord(entry.Failure);
-    case TPageState::PatternLimit:
-        return "pattern-limit";
-    case TPageState::NotSearched:
-        break;
-    }
-    return "not searched";
 }
 
 String KeywordCell(const TPageEntry& entry, std::size_t k)

@@ -1,5 +1,4 @@
-// The result rows as the command prints them and the window exports them: status, keyword cells,
-// CSV.
+// The result rows as the command prints and the window exports them: keyword cells, CSV.
 
 #pragma once
 
@@ -12,8 +11,6 @@
 
 // Whether the page's counts are in (not failed, not left out by a cancel).
 bool PageCounted(const TPageEntry& entry);
-// "ok", the failure ("404", "timeout", ...) or "not searched".
-String PageStatus(const TPageEntry& entry);
 // The n-th keyword's count, or "" when the page has none.
 String KeywordCell(const TPageEntry& entry, std::size_t k);
 // The keywords that get a column of their own: empty ones count nothing.
