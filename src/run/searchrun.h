@@ -14,10 +14,13 @@
 #include "textbuffer.h"
 
 #include <QObject>
+
 #include <QPointer>
 #include <QString>
+#include <any>
 
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -50,27 +53,25 @@ public:
     TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner = nullptr);
     ~TSearchRun() override;
 
-    // None lets an exception through: an error is shown and the action ends.
-    // Start runs with settings; the address it crawls, with "http://" added
+    // Start and Cancel let no exception through: an error is shown and the
+    // action ends. Start runs with settings; the address it crawls, with "http://" added
     // when it had no scheme, goes back to the view's address box.
     void Start(const SearchSettings& settings);
     void Cancel();
     // Writes the report into the working folder; a file that cannot be
     // written ends it and comes back as the result, not as a message.
     [[nodiscard]] TReportResult WriteReport();
+    // The same report and its logo into folder, opening nothing.
+    [[nodiscard]] TReportResult SaveReport(const QString& folder);
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
 
-signals:
-    // The run is over, however it ended (Outcome() says how); the view has
-    // had its RunFinished.
-    void Finished();
-
-public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
+    // The result rows in page order: one per page found.
+    std::span<const TPageEntry> Rows() const;
 
     // The keyword list of settings (the keyword text's, then those given
     // exactly) and how it is searched for. Its Error() tells why a run with
@@ -95,6 +96,11 @@ public:
     // The crawler of the current or last run, for a look at its state.
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
+
 private:
     void ScanAction();
     void CancelAction();
@@ -104,6 +110,7 @@ private:
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
+    void CrawlerPageAnalysed(TObject* sender, const String& Url, const std::any& Analysis);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
     void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
@@ -111,6 +118,7 @@ private:
     void CrawlFinished();
     void FinishRun();
     void FailStart();
+    void refuseScheme(const String& address);
 
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
