@@ -5,13 +5,13 @@
 #include "aboutbox.h"
 #include "artwork.h"
 #include "colors.h"
-#include "textwindow.h"
-#include "messagebox.h"
 #include "hoverbutton.h"
-#include "progresspopup.h"
-#include "textdecode.h"
 #include "linklabel.h"
+#include "messagebox.h"
+#include "progresspopup.h"
 #include "soundplayer.h"
+#include "textdecode.h"
+#include "textwindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -288,7 +288,7 @@ void TForm1::PassOverBtn5Click()
 
 void TForm1::PassOverBtn1Click()
 {
-    m_run->Start();
+    m_run->Start(Settings());
 }
 
 void TForm1::PassOverBtn3Click()
@@ -364,19 +364,19 @@ String TForm1::KeywordText() const
     return ToUtf8(Edit1->text());
 }
 
-Integer TForm1::DepthIndex() const
-{
-    return ComboBox2->currentIndex();
-}
-
 String TForm1::DepthText() const
 {
     return ToUtf8(ComboBox2->currentText());
 }
 
-bool TForm1::CaseSensitive() const
+SearchSettings TForm1::Settings() const
 {
-    return CheckBox1->isChecked();
+    SearchSettings settings;
+    settings.address = AddressText();
+    settings.keywords = KeywordText();
+    settings.depthIndex = ComboBox2->currentIndex();
+    settings.caseSensitive = CheckBox1->isChecked();
+    return settings;
 }
 
 std::vector<String> TForm1::History() const

@@ -2,6 +2,7 @@
 
 #include "searchrun.h"
 
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -67,9 +69,17 @@ TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
 
 TSearchRun::~TSearchRun() = default;
 
-void TSearchRun::Start()
+void TSearchRun::Start(const SearchSettings& settings)
 {
-    guarded([this] { ScanAction(); });
+    guarded([&] {
+        m_settings = settings;
+        // Trusted for every transfer from here on, the crawl's and the search's.
+        if (!m_settings.caFile.empty() &&
+            !InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, m_settings.caFile.c_str(),
+                                static_cast<std::uint32_t>(m_settings.caFile.size())))
+            throw std::runtime_error("cannot use the CA file " + m_settings.caFile);
+        ScanAction();
+    });
 }
 
 void TSearchRun::Cancel()
@@ -112,7 +122,7 @@ void TSearchRun::ScanAction()
     m_outcome = TRunOutcome{};
     playSound(3);
 
-    String address = m_view.AddressText();
+    String& address = m_settings.address;
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
         address = "http://" + address;
@@ -151,8 +161,8 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         CrawlerLive = true;
     }
-    crawler->TimeOut = TimeOut;
-    crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
+    crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -213,7 +223,7 @@ void TSearchRun::ResetRun()
 
 void TSearchRun::ParseKeywords()
 {
-    String rest = m_view.KeywordText() + " ";
+    String rest = m_settings.keywords + " ";
     std::size_t space = 0;
     while ((space = rest.find(' ')) != String::npos) {
         Data.KeywordList.push_back(rest.substr(0, space));
@@ -230,7 +240,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || Data.Cancelled)
         return;
     FirstLinkPending = false;
-    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
     // Scheme and host are case-blind on the web.
@@ -350,7 +360,7 @@ void TSearchRun::CrawlFinished()
     m_view.PhaseChanged(IRunView::Phase::Searching);
     Data.PageCount = static_cast<Integer>(Data.PageList.size());
     Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
-    const String keywords = m_view.KeywordText();
+    const String& keywords = m_settings.keywords;
     m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
@@ -389,7 +399,7 @@ void TSearchRun::makeFetchers()
     for (int i = 0; i < kSearchTransfers; ++i) {
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
-        fetcher->TimeOut = TimeOut;
+        fetcher->TimeOut = m_settings.timeoutSeconds;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -492,7 +502,6 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 {
-    m_caseSensitive = m_view.CaseSensitive();
     m_memo.Clear();
     m_memo.SetText(DecodeWebText(body));
     PageCounts counts;
@@ -510,7 +519,7 @@ TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 {
     const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_caseSensitive);
+    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_settings.caseSensitive);
     if (q < 0)
         return -1;
     m_memo.SetSelStart(q);

@@ -2,12 +2,13 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
+#include "crawler.h"
 #include "nqtypes.h"
+#include "pagefetch.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "crawler.h"
+#include "searchsettings.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,7 +41,9 @@ public:
     ~TSearchRun() override;
 
     // None lets an exception through: an error is shown and the action ends.
-    void Start();
+    // Start runs with settings; the address it crawls, with "http://" added
+    // when it had no scheme, goes back to the view's address box.
+    void Start(const SearchSettings& settings);
     void Cancel();
     void WriteReport();
     // Stops the crawl and every download without ending the run, for a
@@ -51,11 +54,8 @@ public:
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
-    // Settings the window does not offer.
-    // False: pages on hosts other than the start host are listed, not fetched.
-    bool FollowOtherHosts = true;
-    // Seconds one transfer may take, in the crawl and in the search.
-    Integer TimeOut = 300;
+    // The settings of the current or last run.
+    const SearchSettings& Settings() const { return m_settings; }
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -108,6 +108,7 @@ private:
     TMemo& m_memo;
     TRunState m_state = Idle;
     TRunOutcome m_outcome;
+    SearchSettings m_settings;
     QPointer<TRuziZidu> m_crawler;
     // The search phase's downloads, made anew for each run so that a stalled
     // download of an earlier run never holds up this one.
@@ -120,8 +121,7 @@ private:
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, PageCounts> m_crawlCounts;
     std::vector<QString> m_keywords; // the keyword list as text to search for
-    bool m_caseSensitive = false;
-    String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
+    String m_startHost;              // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.

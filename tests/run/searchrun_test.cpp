@@ -81,7 +81,7 @@ protected:
 
     void scanToTheEnd()
     {
-        run.Start();
+        run.Start(view.Settings());
         ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(30)));
     }
     std::string url(const std::string& path) const { return server.url(path); }
@@ -104,7 +104,7 @@ protected:
 
 TEST_F(Run, WholeRunListsPagesHitsAndStatus)
 {
-    run.Start();
+    run.Start(view.Settings());
     EXPECT_EQ(view.address, url("/index.htm")) << "the address gets its http:// prefix";
     EXPECT_EQ(run.SiteRoot, url(""));
     EXPECT_EQ(view.buttons(), "0010");
@@ -181,7 +181,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slow.htm'>s</a>"));
     view.address = url("/start.htm");
     view.depthIndex = 1; // the links are followed, and the slow page holds the crawl
-    run.Start();
+    run.Start(view.Settings());
     TRuziZidu* first = run.Crawler();
     ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
     ASSERT_TRUE(run.Running());
@@ -216,7 +216,7 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slowpage.htm'>s</a>"
                                            "<a href='b.htm'>b</a>"));
     view.address = url("/start.htm");
-    run.Start();
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil(
         [this] { return run.State() == TSearchRun::Fetching && view.entries.size() == 1; }));
     ASSERT_TRUE(PumpUntil([this] {
@@ -234,7 +234,7 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
     // The cancelled download is still blocked; the next run does not wait
     // for it.
     view.address = url("/index.htm");
-    run.Start();
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil([this] { return run.State() == TSearchRun::Fetching; }));
     server.releaseStalls();
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
@@ -246,7 +246,7 @@ TEST_F(Run, RunsThatFindNothingEnd)
 {
     // A start address the crawler refuses.
     view.address = "http://[::1/x";
-    run.Start();
+    run.Start(view.Settings());
     EXPECT_FALSE(run.Running());
     ASSERT_EQ(messages.texts().size(), 1U);
     EXPECT_EQ(messages.texts()[0], "Invalid Url : http://[::1/x");
@@ -294,7 +294,7 @@ TEST_F(Run, AddressPrefixAndSiteRoot)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed);
         view.address = row.typed;
-        run.Start();
+        run.Start(view.Settings());
         EXPECT_EQ(view.address, row.shown);
         EXPECT_EQ(run.SiteRoot, row.root);
         if (run.Running())
@@ -395,8 +395,8 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
 TEST_F(Run, AScanStartedAsTheLastRunEndsGetsAFreshCrawler)
 {
     view.keywords = "";
-    view.onFinished = [this] { run.Start(); };
-    run.Start();
+    view.onFinished = [this] { run.Start(view.Settings()); };
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil([this] { return view.outcomes.size() == 2 && !run.Running(); }));
     EXPECT_EQ(view.outcomes[1].kind, TRunOutcome::Completed);
     EXPECT_EQ(view.status, " 3 pages found. Ready.");
