@@ -4,11 +4,13 @@
 
 #include "internetaccess.h"
 #include "messagebox.h"
+#include "scopeexit.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "transferfailure.h"
 #include "uithread.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -113,7 +115,18 @@ void TSearchRun::playSound(Integer index)
     }
 }
 
-void TSearchRun::ScanAction()
+void TSearchRun::SaveTo(CrawlWriter* writer)
+{
+    m_recorder = writer ? std::make_unique<TCrawlRecorder>(*writer) : nullptr;
+}
+
+TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
+{
+    return sender == m_crawler && !Data.Cancelled && m_state == Crawling ? m_recorder.get()
+                                                                         : nullptr;
+}
+
+void TSearchRun::beginRun()
 {
     FirstLinkPending = true;
     Data.Cancelled = false;
@@ -146,7 +159,13 @@ void TSearchRun::ScanAction()
     FetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
+}
 
+void TSearchRun::ScanAction()
+{
+    beginRun();
+    if (m_recorder)
+        m_recorder->Started(m_settings, m_settings.address);
     TRuziZidu* crawler = m_crawler.data();
     // A crawler still winding down from the last run would refuse to start.
     if (!CrawlerLive || !crawler || crawler->Working()) {
@@ -163,7 +182,7 @@ void TSearchRun::ScanAction()
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
-    if (!crawler->Start(address)) {
+    if (!crawler->Start(m_settings.address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
         FinishRun();
@@ -176,13 +195,22 @@ void TSearchRun::ScanAction()
 void TSearchRun::bindCrawler(TRuziZidu* crawler)
 {
     crawler->OnLinkFound = [this](TObject* sender, const String& url, const String& type,
-                                  const String&, const String& host, const String&, const String&,
-                                  const String&, String&, char, Integer, bool& follow) {
-        guarded([&] { CrawlerLinkFound(sender, url, type, host, follow); });
+                                  const String& from, const String& host, const String&,
+                                  const String&, const String&, String&, char, Integer,
+                                  bool& follow) {
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->Found(url, type, host, from);
+            CrawlerLinkFound(sender, url, type, host, follow);
+        });
     };
     crawler->OnPageReceived = [this](TObject* sender, const String&, const String& url,
-                                     const String&, const String& body) {
-        guarded([&] { CrawlerPageReceived(sender, url, body); });
+                                     const String& head, const String& body) {
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->Received(url, String(), head, body);
+            CrawlerPageReceived(sender, url, body);
+        });
     };
     crawler->OnUpdatedStats = [this](TObject* sender, Integer inQueue, Integer downloading,
                                      Integer toAnalyze, Integer done, Integer retries,
@@ -196,7 +224,11 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
         guarded([&] { CrawlerError(sender, url, code, text); });
     };
     crawler->OnStartMoved = [this](TObject* sender, const String& finalUrl) {
-        guarded([&] { CrawlerStartMoved(sender, finalUrl); });
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->StartMoved(finalUrl);
+            CrawlerStartMoved(sender, finalUrl);
+        });
     };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
@@ -363,8 +395,9 @@ void TSearchRun::CrawlFinished()
     const String& keywords = m_settings.keywords;
     m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
-    // With nothing to search for, or nothing to search in, the run is over.
-    if (keywords.empty() || pageName(0).empty()) {
+    // With nothing to search for, or nothing to search in, the run is over;
+    // a crawl being saved fetches its pages all the same.
+    if ((keywords.empty() && !m_recorder) || pageName(0).empty()) {
         FinishRun();
         return;
     }
@@ -384,6 +417,11 @@ void TSearchRun::CrawlFinished()
         m_ready[static_cast<std::size_t>(i)] = true;
     }
     m_crawlCounts.clear();
+    if (m_saved) {
+        readSavedPages();
+        fillReadyRows();
+        return;
+    }
     m_nextDownload = 0;
     makeFetchers();
     dispatchDownloads();
@@ -439,6 +477,8 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(page)];
+    if (ok && m_recorder)
+        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
     if (ok) {
         try {
             entry.KeywordHits = countHits(body).keywordHits;
@@ -458,6 +498,8 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             fetcher->StatusCode() >= 400
                 ? std::to_string(fetcher->StatusCode())
                 : DescribeTransferFailure(fetcher->ErrorCode(), fetcher->ErrorMsg()).Word;
+        if (m_recorder)
+            m_recorder->Failed(entry.Address, fetcher->StatusCode(), entry.Failure);
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -497,6 +539,7 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
     playSound(2);
     m_view.StatusChanged(StatusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    recordOutcome();
     m_view.RunFinished(m_outcome);
 }
 
@@ -559,6 +602,7 @@ void TSearchRun::FailStart()
         m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
                              ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    recordOutcome();
     m_view.RunFinished(m_outcome);
 }
 
@@ -580,5 +624,83 @@ void TSearchRun::FinishRun()
     else
         m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    recordOutcome();
     m_view.RunFinished(m_outcome);
+}
+
+void TSearchRun::recordOutcome()
+{
+    if (m_recorder && !m_saved)
+        m_recorder->Finished(std::to_string(m_outcome.kind) + "\t" +
+                             std::to_string(m_outcome.Status) + "\t" + m_outcome.Reason);
+}
+
+void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)
+{
+    guarded([&] {
+        const CrawlSettings crawl = saved.Settings();
+        m_settings = settings;
+        m_settings.address = crawl.Address;
+        m_settings.depthIndex = crawl.Depth - 1;
+        m_settings.spanHosts = crawl.SpanHosts;
+        m_saved = &saved;
+        const ScopeExit done([this] { m_saved = nullptr; });
+        beginRun();
+        FetchActive = false;
+        m_view.StatusChanged(
+            " Searching saved crawl of " + m_settings.address + " (" +
+            ToUtf8(QDateTime::fromSecsSinceEpoch(crawl.SavedAt).toString(Qt::ISODate)) + ")...");
+        replaySaved(saved);
+    });
+}
+
+void TSearchRun::replaySaved(CrawlFile& saved)
+{
+    // The crawl's events as it reported them, to the same handlers.
+    TRuziZidu* const crawler = m_crawler.data();
+    saved.ForEachFound([&](const FoundLink& found) {
+        bool follow = true;
+        if (found.kind == FoundLink::StartMoved)
+            CrawlerStartMoved(crawler, found.Address);
+        else
+            CrawlerLinkFound(crawler, found.Address, found.Type, found.Host, follow);
+    });
+    // A crawl whose start failed fails the same way.
+    const String outcome = saved.Value("outcome").value_or(String());
+    const auto tab = outcome.find('\t');
+    const auto kind = outcome.empty() ? -1 : std::atoi(outcome.c_str());
+    if (kind == TRunOutcome::Unreachable || kind == TRunOutcome::ErrorStatus) {
+        const auto reason = outcome.find('\t', tab + 1);
+        m_startFailure = m_outcome;
+        m_startFailure.kind = static_cast<TRunOutcome::Kind>(kind);
+        m_startFailure.Status = std::atoi(outcome.c_str() + tab + 1);
+        m_startFailure.Reason = reason == String::npos ? String() : outcome.substr(reason + 1);
+        FailStart();
+    } else if (FirstLinkPending) {
+        FinishRun();
+    } else {
+        CrawlFinished();
+    }
+}
+
+void TSearchRun::readSavedPages()
+{
+    // Page by page: memory holds one body at a time.
+    for (Integer i = 0; i < Data.PageCount; ++i) {
+        if (m_ready[static_cast<std::size_t>(i)])
+            continue;
+        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+        const auto page = m_saved->Page(entry.Name);
+        if (page && page->HasBody && page->Failure.empty()) {
+            entry.KeywordHits = countHits(page->Body).keywordHits;
+            entry.Hits = 0;
+            for (const Integer hits : entry.KeywordHits)
+                entry.Hits += hits;
+            entry.State = TPageState::Searched;
+        } else {
+            entry.State = TPageState::Failed;
+            entry.Failure = page ? page->Failure : String("not-saved");
+        }
+        m_ready[static_cast<std::size_t>(i)] = true;
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crawler.h"
+#include "crawlrecorder.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
 #include "reportwriter.h"
@@ -49,6 +50,13 @@ public:
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
+    // From the next Start on, what the run fetches is kept in writer's
+    // file; null keeps nothing. The writer outlives the runs it keeps.
+    void SaveTo(CrawlWriter* writer);
+    // Searches a saved crawl instead of the web, with settings' keywords and
+    // search options: the rows, statuses and report a live search of the
+    // same pages gives, and no transfer. Over when it returns.
+    void SearchSaved(const SearchSettings& settings, CrawlFile& saved);
 
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
@@ -75,6 +83,11 @@ private:
     };
 
     void ScanAction();
+    void beginRun();
+    void replaySaved(CrawlFile& saved);
+    void readSavedPages();
+    TCrawlRecorder* recorderFor(TObject* sender) const;
+    void recordOutcome();
     void CancelAction();
     void ResetRun();
     void ParseKeywords();
@@ -109,6 +122,8 @@ private:
     TRunState m_state = Idle;
     TRunOutcome m_outcome;
     SearchSettings m_settings;
+    std::unique_ptr<TCrawlRecorder> m_recorder;
+    CrawlFile* m_saved = nullptr; // the crawl being searched again, during SearchSaved
     QPointer<TRuziZidu> m_crawler;
     // The search phase's downloads, made anew for each run so that a stalled
     // download of an earlier run never holds up this one.
