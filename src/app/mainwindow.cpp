@@ -298,7 +298,9 @@ void TForm1::PassOverBtn3Click()
 
 void TForm1::PassOverBtn2Click()
 {
-    m_run->WriteReport();
+    const TReportResult report = m_run->WriteReport();
+    if (!report.Written)
+        ShowMessageBox(report.Failure, TMsgKind::Error);
 }
 
 void TForm1::PassOverBtn4Click()

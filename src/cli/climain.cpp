@@ -3,12 +3,12 @@
 #include "crawlfile.h"
 #include "crawlwriter.h"
 #include "curlhandles.h"
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "workerthread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -308,7 +308,7 @@ String statusOf(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
-        return entry.Failure;
+        return FailureWord(entry.Failure);
     case TPageState::NotSearched:
         break;
     }
@@ -585,7 +585,7 @@ int main(int argc, char* argv[])
         TTerminalView view(options.settings, stderr, progress);
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
-        view.PagesFound = [&run] { return static_cast<Integer>(run.Data.PageList.size()); };
+        view.PagesFound = [&run] { return static_cast<Integer>(run.Data().PageList.size()); };
 
         if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
             return kGeneric;
@@ -599,12 +599,7 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
 
-        QTimer finished;
-        finished.setInterval(20);
-        QObject::connect(&finished, &QTimer::timeout, &app, [&] {
-            if (!run.Running())
-                app.quit();
-        });
+        QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         // A file that cannot be written stops the run: what it holds stays.
         bool storeFailed = false;
         if (writer) {
@@ -622,7 +617,9 @@ int main(int argc, char* argv[])
                 run.SearchSaved(options.settings, *saved);
             else
                 run.Start(options.settings);
-            finished.start();
+            // A start that failed at once has no end to announce.
+            if (!run.Running())
+                QCoreApplication::quit();
         });
         QCoreApplication::exec();
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -644,10 +641,10 @@ int main(int argc, char* argv[])
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
-                         outcome.Reason.c_str());
+                         FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Status);
+                         outcome.Address.c_str(), outcome.Failure.status);
         else if (listed && !options.quiet && !view.Status().empty())
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 
@@ -658,23 +655,18 @@ int main(int argc, char* argv[])
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
-                // The report's own failures are shown by the message routine.
-                bool written = true;
-                const MessageSink previous =
-                    SetMessageSink([&written](const String& text, TMsgKind) {
-                        written = false;
-                        std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
-                    });
-                run.WriteReport();
-                SetMessageSink(previous);
-                if (!written)
+                const TReportResult report = run.WriteReport();
+                if (!report.Written) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, report.Failure.c_str());
                     exitCode = kFileError;
+                }
             }
             QDir::setCurrent(work.path());
         }
         if (listed) {
-            const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
-            const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
+            const TRunData& data = run.Data();
+            const auto pages = std::min(data.PageList.size(), data.PageTable.size());
+            const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
             if (older) {
                 SilentView silent;
                 TMemo oldBuffer;
@@ -684,12 +676,12 @@ int main(int argc, char* argv[])
                     std::fprintf(stderr, "%s: %s\n", kProgram, older->Error().Message().c_str());
                     storeFailed = true;
                 }
-                const auto oldPages =
-                    std::min(oldRun.Data.PageList.size(), oldRun.Data.PageTable.size());
-                printChanges(changesBetween({oldRun.Data.PageTable.data(), oldPages}, rows),
+                const TRunData& oldData = oldRun.Data();
+                const auto oldPages = std::min(oldData.PageList.size(), oldData.PageTable.size());
+                printChanges(changesBetween({oldData.PageTable.data(), oldPages}, rows),
                              options.format);
             } else {
-                printRows(rows, run.Data.KeywordList, options.format);
+                printRows(rows, data.KeywordList, options.format);
             }
         }
         if (storeFailed && exitCode == kSuccess)
@@ -701,6 +693,6 @@ int main(int argc, char* argv[])
             exitCode = 128 + g_signal;
     }
     // Let transfers that were stopped free themselves before the end.
-    TWorkerThread::WaitForAll(2000);
+    WaitForStoppedTransfers(2000);
     return exitCode;
 }

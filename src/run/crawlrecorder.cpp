@@ -85,12 +85,12 @@ void TCrawlRecorder::Received(const String& url, const String& finalUrl, const S
     m_writer.PutPage(std::move(page));
 }
 
-void TCrawlRecorder::Failed(const String& url, Integer status, const String& failure)
+void TCrawlRecorder::Failed(const String& url, const TransferError& failure)
 {
     PageRecord page;
     page.Address = url;
     page.Level = levelOf(url);
-    page.Status = status;
+    page.Status = failure.status;
     page.Failure = failure;
     page.FetchedAt = now();
     m_writer.PutPage(std::move(page));

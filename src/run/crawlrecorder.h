@@ -22,7 +22,7 @@ public:
     // head: the reply's header block, where the validators come from.
     void Received(const String& url, const String& finalUrl, const String& head,
                   const String& body);
-    void Failed(const String& url, Integer status, const String& failure);
+    void Failed(const String& url, const TransferError& failure);
     // How the run ended, so that a search of the file ends the same way.
     void Finished(const String& outcome);
 

@@ -7,8 +7,8 @@
 #include "scopeexit.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
-#include "transferfailure.h"
 #include "uithread.h"
+#include "workerthread.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -38,35 +38,18 @@ template <typename F> void guarded(F&& work)
 // The host of an absolute address, lower case; empty when it has none.
 String hostOf(const String& address)
 {
-    const auto sep = address.find("://");
-    if (sep == String::npos)
-        return String();
-    String host = address.substr(sep + 3);
-    host = host.substr(0, host.find_first_of("/?#"));
-    const auto at = host.rfind('@');
-    if (at != String::npos)
-        host.erase(0, at + 1);
-    const auto colon = host.rfind(':');
-    if (colon != String::npos && host.find(']') == String::npos)
-        host.erase(colon);
-    return AsciiLower(host);
-}
-
-// A crawler reports a reply status as the error number, with no text.
-bool isReplyStatus(Cardinal code, const String& text)
-{
-    return text.empty() && code >= 100 && code <= 999;
+    TCrackUrl parts;
+    return parts.Crack(address) ? AsciiLower(parts.HostName.Text()) : String();
 }
 
 const String kEmpty;
-const char* const kTimeoutPrefix = "timeout : ";
 
 } // namespace
 
 TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
     : QObject(owner), m_view(view), m_memo(textBuffer)
 {
-    Data.PageTable.resize(kTableSize);
+    m_data.PageTable.resize(kTableSize);
 }
 
 TSearchRun::~TSearchRun() = default;
@@ -89,13 +72,18 @@ void TSearchRun::Cancel()
     guarded([this] { CancelAction(); });
 }
 
-void TSearchRun::WriteReport()
+TReportResult TSearchRun::WriteReport()
 {
-    guarded([this] {
+    try {
         playSound(3);
-        TReportWriter::CountHitPages(Data);
-        TReportWriter::WriteReport(Data, m_view);
-    });
+        TReportWriter::CountHitPages(m_data);
+        TReportWriter::WriteReport(m_data, m_view);
+        return {true, String()};
+    } catch (const std::exception& e) {
+        return {false, e.what()};
+    } catch (...) {
+        return {false, "Unknown error"};
+    }
 }
 
 void TSearchRun::StopTransfers()
@@ -122,14 +110,14 @@ void TSearchRun::SaveTo(CrawlWriter* writer)
 
 TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
 {
-    return sender == m_crawler && !Data.Cancelled && m_state == Crawling ? m_recorder.get()
-                                                                         : nullptr;
+    return sender == m_crawler && !m_data.Cancelled && m_state == Crawling ? m_recorder.get()
+                                                                           : nullptr;
 }
 
 void TSearchRun::beginRun()
 {
-    FirstLinkPending = true;
-    Data.Cancelled = false;
+    m_firstLinkPending = true;
+    m_data.Cancelled = false;
     ++m_generation;
     m_startFailed = false;
     m_outcome = TRunOutcome{};
@@ -144,7 +132,7 @@ void TSearchRun::beginRun()
     const std::size_t prefix = https ? 8 : 7;
     const String rest = address.size() > prefix ? address.substr(prefix) : String();
     const auto slash = rest.find('/');
-    SiteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
+    m_siteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
     m_startHost = hostOf(address);
     m_outcome.Address = address;
 
@@ -156,7 +144,7 @@ void TSearchRun::beginRun()
 
     ResetRun();
     ParseKeywords();
-    FetchActive = true;
+    m_fetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
 }
@@ -168,7 +156,7 @@ void TSearchRun::ScanAction()
         m_recorder->Started(m_settings, m_settings.address);
     TRuziZidu* crawler = m_crawler.data();
     // A crawler still winding down from the last run would refuse to start.
-    if (!CrawlerLive || !crawler || crawler->Working()) {
+    if (!m_crawlerLive || !crawler || crawler->Working()) {
         if (crawler) {
             crawler->Stop();
             if (!crawler->Working())
@@ -178,7 +166,7 @@ void TSearchRun::ScanAction()
         crawler = new TRuziZidu(this);
         crawler->ReuseCache = true;
         m_crawler = crawler;
-        CrawlerLive = true;
+        m_crawlerLive = true;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
@@ -219,9 +207,9 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
             CrawlerUpdatedStats(sender, inQueue, downloading, toAnalyze, done, retries, errors);
         });
     };
-    crawler->OnError = [this](TObject* sender, const String& url, Cardinal code,
-                              const String& text) {
-        guarded([&] { CrawlerError(sender, url, code, text); });
+    crawler->OnTransferFailed = [this](TObject* sender, const String& url,
+                                       const TransferError& error) {
+        guarded([&] { CrawlerFailed(sender, url, error); });
     };
     crawler->OnStartMoved = [this](TObject* sender, const String& finalUrl) {
         guarded([&] {
@@ -237,20 +225,20 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
 
 void TSearchRun::ResetRun()
 {
-    Data.PageCount = 0;
-    Data.LinkCount = 0;
-    Data.HitPageCount = 0;
-    Data.CurrentPage = 0;
+    m_data.PageCount = 0;
+    m_data.LinkCount = 0;
+    m_data.HitPageCount = 0;
+    m_data.CurrentPage = 0;
     m_view.ResultsCleared();
     m_memo.Clear();
-    Data.PageList.clear();
-    Data.LinkList.clear();
-    Data.KeywordList.clear();
+    m_data.PageList.clear();
+    m_data.LinkList.clear();
+    m_data.KeywordList.clear();
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_ready.clear();
-    Data.PageTable.assign(kTableSize, TPageEntry{});
+    m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
 void TSearchRun::ParseKeywords()
@@ -258,53 +246,53 @@ void TSearchRun::ParseKeywords()
     String rest = m_settings.keywords + " ";
     std::size_t space = 0;
     while ((space = rest.find(' ')) != String::npos) {
-        Data.KeywordList.push_back(rest.substr(0, space));
+        m_data.KeywordList.push_back(rest.substr(0, space));
         rest.erase(0, space + 1);
     }
     m_keywords.clear();
-    for (const String& keyword : Data.KeywordList)
+    for (const String& keyword : m_data.KeywordList)
         m_keywords.push_back(DecodeWebText(keyword));
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                                   const String& HostName, bool& FollowIfHtmlLink)
 {
-    if (sender != m_crawler || Data.Cancelled)
+    if (sender != m_crawler || m_data.Cancelled)
         return;
-    FirstLinkPending = false;
+    m_firstLinkPending = false;
     if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
     // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(SiteRoot)) != String::npos &&
+    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos &&
         m_pageKeys.insert(key).second) {
-        Data.PageList.push_back(UrlFound);
-        ++Data.PageCount;
+        m_data.PageList.push_back(UrlFound);
+        ++m_data.PageCount;
     }
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
-        Data.LinkList.push_back(UrlFound);
-        ++Data.LinkCount;
+        m_data.LinkList.push_back(UrlFound);
+        ++m_data.LinkCount;
     }
     m_view.PageFound(UrlFound);
 }
 
 void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
 {
-    if (sender != m_crawler || Data.Cancelled)
+    if (sender != m_crawler || m_data.Cancelled)
         return;
     // The site is where the start address led: its pages are filed as pages.
     const auto sep = FinalUrl.find("://");
     if (sep == String::npos)
         return;
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
-    SiteRoot = FinalUrl.substr(0, slash);
+    m_siteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || Data.Cancelled || m_state != Crawling ||
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling ||
         std::all_of(m_keywords.begin(), m_keywords.end(),
                     [](const QString& keyword) { return keyword.isEmpty(); }))
         return;
@@ -320,32 +308,20 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
     m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
-    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !FirstLinkPending &&
-        !Data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
+    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !m_firstLinkPending &&
+        !m_data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
 }
 
-void TSearchRun::CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                              const String& ErrorMsg)
+void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || Data.Cancelled || m_startFailed)
-        return;
-    const String& start = m_outcome.Address;
-    const bool timedOut = Url == kTimeoutPrefix + start;
-    if (Url != start && !timedOut)
+    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
-    if (timedOut) {
-        m_startFailure.kind = TRunOutcome::Unreachable;
-        m_startFailure.Reason = "Timed out";
-    } else if (isReplyStatus(ErrorCode, ErrorMsg)) {
-        m_startFailure.kind = TRunOutcome::ErrorStatus;
-        m_startFailure.Status = static_cast<Integer>(ErrorCode);
-    } else {
-        m_startFailure.kind = TRunOutcome::Unreachable;
-        m_startFailure.Reason = DescribeTransferFailure(ErrorCode, ErrorMsg).Reason;
-    }
+    m_startFailure.Failure = Error;
+    m_startFailure.kind = Error.kind == TransferError::Kind::HttpStatus ? TRunOutcome::ErrorStatus
+                                                                        : TRunOutcome::Unreachable;
     m_startFailed = true;
 }
 
@@ -353,14 +329,14 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
 {
     if (working)
         return;
-    if (sender != m_crawler || !CrawlerLive) {
+    if (sender != m_crawler || !m_crawlerLive) {
         // A stopped crawler that has wound down is of no more use.
         sender->deleteLater();
         return;
     }
     // The crawl ended without the statistics saying so: it found no link.
-    if (m_state == Crawling && !Data.Cancelled) {
-        if (!FirstLinkPending)
+    if (m_state == Crawling && !m_data.Cancelled) {
+        if (!m_firstLinkPending)
             CrawlFinished();
         else if (m_startFailed)
             FailStart();
@@ -371,27 +347,27 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
 
 void TSearchRun::setPageNames()
 {
-    if (Data.PageTable.size() < Data.PageList.size() + 1)
-        Data.PageTable.resize(Data.PageList.size() + 1);
-    for (Integer i = 0; i < Data.PageCount; ++i) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
-        entry.Name = Data.PageList[static_cast<std::size_t>(i)];
+    if (m_data.PageTable.size() < m_data.PageList.size() + 1)
+        m_data.PageTable.resize(m_data.PageList.size() + 1);
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        entry.Name = m_data.PageList[static_cast<std::size_t>(i)];
         entry.Address = entry.Name;
     }
 }
 
 const String& TSearchRun::pageName(Integer index) const
 {
-    if (index < 0 || static_cast<std::size_t>(index) >= Data.PageTable.size())
+    if (index < 0 || static_cast<std::size_t>(index) >= m_data.PageTable.size())
         return kEmpty;
-    return Data.PageTable[static_cast<std::size_t>(index)].Name;
+    return m_data.PageTable[static_cast<std::size_t>(index)].Name;
 }
 
 void TSearchRun::CrawlFinished()
 {
     m_view.PhaseChanged(IRunView::Phase::Searching);
-    Data.PageCount = static_cast<Integer>(Data.PageList.size());
-    Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
+    m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
+    m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
     const String& keywords = m_settings.keywords;
     m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
@@ -403,9 +379,9 @@ void TSearchRun::CrawlFinished()
     }
     m_state = Fetching;
     // The crawl is over; its crawler has nothing more to say to this run.
-    m_ready.assign(static_cast<std::size_t>(Data.PageCount), false);
-    for (Integer i = 0; i < Data.PageCount; ++i) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+    m_ready.assign(static_cast<std::size_t>(m_data.PageCount), false);
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         const auto known = m_crawlCounts.find(entry.Name);
         if (known == m_crawlCounts.end())
             continue;
@@ -448,9 +424,10 @@ void TSearchRun::dispatchDownloads()
     for (std::size_t k = 0; k < m_fetchers.size(); ++k) {
         if (m_fetcherPage[k] >= 0)
             continue;
-        while (m_nextDownload < Data.PageCount && m_ready[static_cast<std::size_t>(m_nextDownload)])
+        while (m_nextDownload < m_data.PageCount &&
+               m_ready[static_cast<std::size_t>(m_nextDownload)])
             ++m_nextDownload;
-        if (m_nextDownload >= Data.PageCount)
+        if (m_nextDownload >= m_data.PageCount)
             return;
         const Integer page = m_nextDownload++;
         THTTPGet* fetcher = m_fetchers[k];
@@ -471,12 +448,12 @@ void TSearchRun::dispatchDownloads()
 void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                               const String& body)
 {
-    if (generation != m_generation || Data.Cancelled || m_state != Fetching)
+    if (generation != m_generation || m_data.Cancelled || m_state != Fetching)
         return;
     const auto slot = std::find(m_fetchers.begin(), m_fetchers.end(), fetcher);
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
-    TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(page)];
+    TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok && m_recorder)
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
     if (ok) {
@@ -494,12 +471,9 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok) {
         entry.State = TPageState::Failed;
-        entry.Failure =
-            fetcher->StatusCode() >= 400
-                ? std::to_string(fetcher->StatusCode())
-                : DescribeTransferFailure(fetcher->ErrorCode(), fetcher->ErrorMsg()).Word;
+        entry.Failure = fetcher->Error();
         if (m_recorder)
-            m_recorder->Failed(entry.Address, fetcher->StatusCode(), entry.Failure);
+            m_recorder->Failed(entry.Address, entry.Failure);
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -507,7 +481,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     const std::uint64_t current = m_generation;
     QTimer::singleShot(0, this, [this, current] {
         guarded([&] {
-            if (current == m_generation && m_state == Fetching && !Data.Cancelled)
+            if (current == m_generation && m_state == Fetching && !m_data.Cancelled)
                 dispatchDownloads();
         });
     });
@@ -515,32 +489,31 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
 
 void TSearchRun::fillReadyRows()
 {
-    while (m_state == Fetching && Data.CurrentPage < Data.PageCount &&
-           m_ready[static_cast<std::size_t>(Data.CurrentPage)]) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)];
-        ++Data.CurrentPage;
+    while (m_state == Fetching && m_data.CurrentPage < m_data.PageCount &&
+           m_ready[static_cast<std::size_t>(m_data.CurrentPage)]) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(m_data.CurrentPage)];
+        ++m_data.CurrentPage;
         if (entry.State == TPageState::Searched) {
-            StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
-            m_view.StatusChanged(StatusPrefix + " Working...");
+            m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
+            m_view.StatusChanged(m_statusPrefix + " Working...");
         } else {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
-        m_view.RowFilled(Data.CurrentPage, entry);
+        m_view.RowFilled(m_data.CurrentPage, entry);
     }
-    if (m_state == Fetching && Data.CurrentPage >= Data.PageCount)
-        finish(TRunOutcome::Completed);
+    if (m_state == Fetching && m_data.CurrentPage >= m_data.PageCount)
+        finishSearch();
 }
 
-void TSearchRun::finish(TRunOutcome::Kind kind)
+void TSearchRun::finishSearch()
 {
     m_state = Idle;
-    m_outcome.kind = kind;
+    m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
-    m_view.StatusChanged(StatusPrefix + " Ready.");
+    m_view.StatusChanged(m_statusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    recordOutcome();
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
@@ -572,18 +545,18 @@ Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 
 void TSearchRun::CancelAction()
 {
-    Data.Cancelled = true;
+    m_data.Cancelled = true;
     ++m_generation;
     playSound(4);
-    if (CrawlerLive) {
+    if (m_crawlerLive) {
         if (m_crawler)
             m_crawler->Stop();
-        CrawlerLive = false;
+        m_crawlerLive = false;
     }
-    if (FetchActive) {
+    if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();
-        FetchActive = false;
+        m_fetchActive = false;
     }
     m_view.StatusChanged(" Search cancelled.");
     m_outcome.kind = TRunOutcome::Cancelled;
@@ -597,42 +570,54 @@ void TSearchRun::FailStart()
     playSound(4);
     if (m_outcome.kind == TRunOutcome::ErrorStatus)
         m_view.StatusChanged(" " + m_outcome.Address + " answered " +
-                             std::to_string(m_outcome.Status) + ". Ready.");
+                             std::to_string(m_outcome.Failure.status) + ". Ready.");
     else
-        m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
-                             ". Ready.");
+        m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " +
+                             FailureReason(m_outcome.Failure) + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    recordOutcome();
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 void TSearchRun::FinishRun()
 {
     m_state = Idle;
     setPageNames();
-    const auto pages = static_cast<Integer>(Data.PageList.size());
+    const auto pages = static_cast<Integer>(m_data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
-        m_view.RowFilled(i + 1, Data.PageTable[static_cast<std::size_t>(i)]);
-        m_view.StatusChanged(" " + std::to_string(i + 1) + " of " + std::to_string(Data.PageCount) +
-                             " pages analyzed. Working...");
+        m_view.RowFilled(i + 1, m_data.PageTable[static_cast<std::size_t>(i)]);
+        m_view.StatusChanged(" " + std::to_string(i + 1) + " of " +
+                             std::to_string(m_data.PageCount) + " pages analyzed. Working...");
     }
-    Data.CurrentPage = pages;
+    m_data.CurrentPage = pages;
     playSound(2);
-    if (Data.Cancelled)
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) +
+    if (m_data.Cancelled)
+        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) +
                              " pages found. Request aborted by user. Ready.");
     else
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
+        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    announceEnd();
+}
+
+void TSearchRun::announceEnd()
+{
     recordOutcome();
     m_view.RunFinished(m_outcome);
+    emit Finished();
+}
+
+bool WaitForStoppedTransfers(int milliseconds)
+{
+    return TWorkerThread::WaitForAll(milliseconds);
 }
 
 void TSearchRun::recordOutcome()
 {
     if (m_recorder && !m_saved)
         m_recorder->Finished(std::to_string(m_outcome.kind) + "\t" +
-                             std::to_string(m_outcome.Status) + "\t" + m_outcome.Reason);
+                             std::to_string(static_cast<int>(m_outcome.Failure.kind)) + "\t" +
+                             std::to_string(m_outcome.Failure.status) + "\t" +
+                             m_outcome.Failure.detail);
 }
 
 void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)
@@ -646,7 +631,7 @@ void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)
         m_saved = &saved;
         const ScopeExit done([this] { m_saved = nullptr; });
         beginRun();
-        FetchActive = false;
+        m_fetchActive = false;
         m_view.StatusChanged(
             " Searching saved crawl of " + m_settings.address + " (" +
             ToUtf8(QDateTime::fromSecsSinceEpoch(crawl.SavedAt).toString(Qt::ISODate)) + ")...");
@@ -667,16 +652,21 @@ void TSearchRun::replaySaved(CrawlFile& saved)
     });
     // A crawl whose start failed fails the same way.
     const String outcome = saved.Value("outcome").value_or(String());
-    const auto tab = outcome.find('\t');
-    const auto kind = outcome.empty() ? -1 : std::atoi(outcome.c_str());
+    std::vector<String> fields;
+    for (std::size_t from = 0, tab = 0; tab != String::npos; from = tab + 1) {
+        tab = outcome.find('\t', from);
+        fields.push_back(outcome.substr(from, tab == String::npos ? tab : tab - from));
+    }
+    const int kind = fields.size() == 4 ? std::atoi(fields[0].c_str()) : -1;
     if (kind == TRunOutcome::Unreachable || kind == TRunOutcome::ErrorStatus) {
-        const auto reason = outcome.find('\t', tab + 1);
         m_startFailure = m_outcome;
         m_startFailure.kind = static_cast<TRunOutcome::Kind>(kind);
-        m_startFailure.Status = std::atoi(outcome.c_str() + tab + 1);
-        m_startFailure.Reason = reason == String::npos ? String() : outcome.substr(reason + 1);
+        m_startFailure.Failure.kind =
+            static_cast<TransferError::Kind>(std::atoi(fields[1].c_str()));
+        m_startFailure.Failure.status = std::atoi(fields[2].c_str());
+        m_startFailure.Failure.detail = fields[3];
         FailStart();
-    } else if (FirstLinkPending) {
+    } else if (m_firstLinkPending) {
         FinishRun();
     } else {
         CrawlFinished();
@@ -686,12 +676,12 @@ void TSearchRun::replaySaved(CrawlFile& saved)
 void TSearchRun::readSavedPages()
 {
     // Page by page: memory holds one body at a time.
-    for (Integer i = 0; i < Data.PageCount; ++i) {
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
         if (m_ready[static_cast<std::size_t>(i)])
             continue;
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         const auto page = m_saved->Page(entry.Name);
-        if (page && page->HasBody && page->Failure.empty()) {
+        if (page && page->HasBody && !page->Failure.failed()) {
             entry.KeywordHits = countHits(page->Body).keywordHits;
             entry.Hits = 0;
             for (const Integer hits : entry.KeywordHits)
@@ -699,7 +689,9 @@ void TSearchRun::readSavedPages()
             entry.State = TPageState::Searched;
         } else {
             entry.State = TPageState::Failed;
-            entry.Failure = page ? page->Failure : String("not-saved");
+            // A page the saved crawl never came to was stopped before it.
+            entry.Failure =
+                page ? page->Failure : TransferError{TransferError::Kind::Cancelled, 0, String()};
         }
         m_ready[static_cast<std::size_t>(i)] = true;
     }

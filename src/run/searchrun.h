@@ -20,6 +20,13 @@
 #include <unordered_set>
 #include <vector>
 
+// What became of a report.
+struct TReportResult
+{
+    bool Written = false;
+    String Failure; // when not written: why, as the user is told ("Cannot create file ...")
+};
+
 // A scan-and-search run: from the scan to "Ready." Crawls the site, collects
 // its pages and other links, counts the keyword hits of every page the crawl
 // receives, downloads the pages it did not receive, and lists them all; the
@@ -46,7 +53,9 @@ public:
     // when it had no scheme, goes back to the view's address box.
     void Start(const SearchSettings& settings);
     void Cancel();
-    void WriteReport();
+    // Writes the report into the working folder; a file that cannot be
+    // written ends it and comes back as the result, not as a message.
+    [[nodiscard]] TReportResult WriteReport();
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
@@ -58,6 +67,12 @@ public:
     // same pages gives, and no transfer. Over when it returns.
     void SearchSaved(const SearchSettings& settings, CrawlFile& saved);
 
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
+
+public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
@@ -67,14 +82,13 @@ public:
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
-    // What the run leaves behind, and its state.
-    TRunData Data;
-    String SiteRoot;
-    String StatusPrefix;
-    bool CrawlerLive = false;
-    bool FetchActive = false;
-    bool FirstLinkPending = false;
-    TRuziZidu* Crawler() const { return m_crawler.data(); }
+    // What the run leaves behind: the lists, the page table, the counts.
+    const TRunData& Data() const { return m_data; }
+    // Scheme and host of the site, where the start address led; its pages
+    // are listed as pages, the rest as links.
+    const String& SiteRoot() const { return m_siteRoot; }
+    // The crawler of the current or last run, for a look at its state.
+    const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
 private:
     struct PageCounts
@@ -97,8 +111,7 @@ private:
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
-    void CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                      const String& ErrorMsg);
+    void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
     void FinishRun();
@@ -115,13 +128,21 @@ private:
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
-    void finish(TRunOutcome::Kind kind);
+    // Every page of the search has its row: "Ready." after the last count.
+    void finishSearch();
+    void announceEnd();
 
     IRunView& m_view;
     TMemo& m_memo;
     TRunState m_state = Idle;
     TRunOutcome m_outcome;
     SearchSettings m_settings;
+    TRunData m_data;
+    String m_siteRoot;
+    String m_statusPrefix;      // " N pages analyzed.", before "Working..." and "Ready."
+    bool m_crawlerLive = false; // m_crawler belongs to this run, not one winding down
+    bool m_fetchActive = false;
+    bool m_firstLinkPending = false; // the crawl has reported no link yet
     std::unique_ptr<TCrawlRecorder> m_recorder;
     CrawlFile* m_saved = nullptr; // the crawl being searched again, during SearchSaved
     QPointer<TRuziZidu> m_crawler;
@@ -143,3 +164,8 @@ private:
     std::unordered_set<String> m_pageKeys;
     std::unordered_set<String> m_linkKeys;
 };
+
+// For the end of a program, after its runs are gone: lets the transfers they
+// stopped end and free themselves, waiting at most milliseconds. False when
+// some were still busy.
+bool WaitForStoppedTransfers(int milliseconds);

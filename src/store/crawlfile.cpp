@@ -33,7 +33,8 @@ CREATE TABLE pages(
     final_address TEXT NOT NULL,
     level INTEGER NOT NULL,
     status INTEGER NOT NULL,
-    failure TEXT NOT NULL,
+    failure_kind INTEGER NOT NULL,
+    failure_detail TEXT NOT NULL,
     content_type TEXT NOT NULL,
     etag TEXT NOT NULL,
     last_modified TEXT NOT NULL,
@@ -80,6 +81,20 @@ StoreError::Kind kindOf(int code, int systemErrno)
         break;
     }
     return StoreError::Io;
+}
+
+// The failure kept in two columns from column on; the status is the reply's.
+TransferError failureOf(sqlite3_stmt* statement, int column, Integer status)
+{
+    TransferError failure;
+    const int kind = sqlite3_column_int(statement, column);
+    if (kind > 0 && kind <= static_cast<int>(TransferError::Kind::Internal))
+        failure.kind = static_cast<TransferError::Kind>(kind);
+    else if (kind != 0)
+        failure.kind = TransferError::Kind::Internal;
+    failure.status = failure.kind == TransferError::Kind::HttpStatus ? status : 0;
+    failure.detail = columnText(statement, column + 1);
+    return failure;
 }
 
 bool looksLikeSqlite(const QString& path, qint64* size)
@@ -433,10 +448,12 @@ bool CrawlFile::PutPage(const PageRecord& page)
 {
     sqlite3_stmt* statement = prepare(
         m_putPage,
-        "INSERT INTO pages(address, final_address, level, status, failure, content_type, etag, "
-        "last_modified, fetched_at, gone, body_size, body) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?, ?) ON CONFLICT(address) DO UPDATE SET final_address = excluded.final_address, "
-        "level = excluded.level, status = excluded.status, failure = excluded.failure, "
+        "INSERT INTO pages(address, final_address, level, status, failure_kind, failure_detail, "
+        "content_type, etag, last_modified, fetched_at, gone, body_size, body) VALUES(?, ?, ?, ?, "
+        "?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(address) DO UPDATE SET final_address = "
+        "excluded.final_address, "
+        "level = excluded.level, status = excluded.status, failure_kind = excluded.failure_kind, "
+        "failure_detail = excluded.failure_detail, "
         "content_type = excluded.content_type, etag = excluded.etag, "
         "last_modified = excluded.last_modified, fetched_at = excluded.fetched_at, "
         "gone = excluded.gone, body_size = coalesce(excluded.body_size, body_size), "
@@ -447,12 +464,13 @@ bool CrawlFile::PutPage(const PageRecord& page)
     bindText(statement, 2, page.FinalAddress);
     sqlite3_bind_int(statement, 3, page.Level);
     sqlite3_bind_int(statement, 4, page.Status);
-    bindText(statement, 5, page.Failure);
-    bindText(statement, 6, page.ContentType);
-    bindText(statement, 7, page.ETag);
-    bindText(statement, 8, page.LastModified);
-    sqlite3_bind_int64(statement, 9, page.FetchedAt);
-    sqlite3_bind_int(statement, 10, page.Gone ? 1 : 0);
+    sqlite3_bind_int(statement, 5, static_cast<int>(page.Failure.kind));
+    bindText(statement, 6, page.Failure.detail);
+    bindText(statement, 7, page.ContentType);
+    bindText(statement, 8, page.ETag);
+    bindText(statement, 9, page.LastModified);
+    sqlite3_bind_int64(statement, 10, page.FetchedAt);
+    sqlite3_bind_int(statement, 11, page.Gone ? 1 : 0);
     std::vector<char> packed;
     if (page.HasBody && page.Body.size() <= kMaxBody) {
         packed.resize(ZSTD_compressBound(page.Body.size()));
@@ -462,8 +480,8 @@ bool CrawlFile::PutPage(const PageRecord& page)
             m_error = {StoreError::Io, m_path, ZSTD_getErrorName(size)};
             return false;
         }
-        sqlite3_bind_int64(statement, 11, static_cast<sqlite3_int64>(page.Body.size()));
-        sqlite3_bind_blob64(statement, 12, packed.data(), size, SQLITE_STATIC);
+        sqlite3_bind_int64(statement, 12, static_cast<sqlite3_int64>(page.Body.size()));
+        sqlite3_bind_blob64(statement, 13, packed.data(), size, SQLITE_STATIC);
     }
     step(statement);
     return !m_error;
@@ -472,8 +490,9 @@ bool CrawlFile::PutPage(const PageRecord& page)
 std::optional<PageRecord> CrawlFile::Page(const String& address)
 {
     sqlite3_stmt* statement = prepare(
-        m_getPage, "SELECT final_address, level, status, failure, content_type, etag, "
-                   "last_modified, fetched_at, gone, body_size, body FROM pages WHERE address = ?");
+        m_getPage, "SELECT final_address, level, status, failure_kind, failure_detail, "
+                   "content_type, etag, last_modified, fetched_at, gone, body_size, body FROM "
+                   "pages WHERE address = ?");
     if (!statement)
         return std::nullopt;
     bindText(statement, 1, address);
@@ -484,16 +503,16 @@ std::optional<PageRecord> CrawlFile::Page(const String& address)
     page.FinalAddress = columnText(statement, 0);
     page.Level = sqlite3_column_int(statement, 1);
     page.Status = sqlite3_column_int(statement, 2);
-    page.Failure = columnText(statement, 3);
-    page.ContentType = columnText(statement, 4);
-    page.ETag = columnText(statement, 5);
-    page.LastModified = columnText(statement, 6);
-    page.FetchedAt = sqlite3_column_int64(statement, 7);
-    page.Gone = sqlite3_column_int(statement, 8) != 0;
-    if (sqlite3_column_type(statement, 10) != SQLITE_NULL) {
-        const auto size = static_cast<std::size_t>(sqlite3_column_int64(statement, 9));
-        const void* packed = sqlite3_column_blob(statement, 10);
-        const auto packedSize = static_cast<std::size_t>(sqlite3_column_bytes(statement, 10));
+    page.Failure = failureOf(statement, 3, page.Status);
+    page.ContentType = columnText(statement, 5);
+    page.ETag = columnText(statement, 6);
+    page.LastModified = columnText(statement, 7);
+    page.FetchedAt = sqlite3_column_int64(statement, 8);
+    page.Gone = sqlite3_column_int(statement, 9) != 0;
+    if (sqlite3_column_type(statement, 11) != SQLITE_NULL) {
+        const auto size = static_cast<std::size_t>(sqlite3_column_int64(statement, 10));
+        const void* packed = sqlite3_column_blob(statement, 11);
+        const auto packedSize = static_cast<std::size_t>(sqlite3_column_bytes(statement, 11));
         if (size > kMaxBody) {
             m_error = {StoreError::Damaged, m_path, "a body larger than the cap"};
             return std::nullopt;
@@ -513,9 +532,9 @@ void CrawlFile::ForEachPage(const std::function<void(const PageRecord&)>& visit)
 {
     Statement query;
     sqlite3_stmt* statement =
-        prepare(query, "SELECT address, final_address, level, status, failure, content_type, "
-                       "etag, last_modified, fetched_at, gone, body IS NOT NULL FROM pages "
-                       "ORDER BY id");
+        prepare(query, "SELECT address, final_address, level, status, failure_kind, "
+                       "failure_detail, content_type, etag, last_modified, fetched_at, gone, "
+                       "body IS NOT NULL FROM pages ORDER BY id");
     if (!statement)
         return;
     PageRecord page;
@@ -524,13 +543,13 @@ void CrawlFile::ForEachPage(const std::function<void(const PageRecord&)>& visit)
         page.FinalAddress = columnText(statement, 1);
         page.Level = sqlite3_column_int(statement, 2);
         page.Status = sqlite3_column_int(statement, 3);
-        page.Failure = columnText(statement, 4);
-        page.ContentType = columnText(statement, 5);
-        page.ETag = columnText(statement, 6);
-        page.LastModified = columnText(statement, 7);
-        page.FetchedAt = sqlite3_column_int64(statement, 8);
-        page.Gone = sqlite3_column_int(statement, 9) != 0;
-        page.HasBody = sqlite3_column_int(statement, 10) != 0;
+        page.Failure = failureOf(statement, 4, page.Status);
+        page.ContentType = columnText(statement, 6);
+        page.ETag = columnText(statement, 7);
+        page.LastModified = columnText(statement, 8);
+        page.FetchedAt = sqlite3_column_int64(statement, 9);
+        page.Gone = sqlite3_column_int(statement, 10) != 0;
+        page.HasBody = sqlite3_column_int(statement, 11) != 0;
         visit(page);
     }
 }

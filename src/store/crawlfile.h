@@ -3,6 +3,7 @@
 #pragma once
 
 #include "nqtypes.h"
+#include "transfererror.h"
 
 #include <cstdint>
 #include <functional>
@@ -70,11 +71,11 @@ struct FoundLink
 // One address the crawl or the search fetched, with what came back.
 struct PageRecord
 {
-    String Address;      // as linked: the key
-    String FinalAddress; // where redirects led; empty when they led nowhere else
-    Integer Level = 0;   // link level, 1 for the start page; 0 when not known
-    Integer Status = 0;  // the reply status; 0 when no reply came
-    String Failure;      // the failure word, empty for a page received
+    String Address;        // as linked: the key
+    String FinalAddress;   // where redirects led; empty when they led nowhere else
+    Integer Level = 0;     // link level, 1 for the start page; 0 when not known
+    Integer Status = 0;    // the reply status; 0 when no reply came
+    TransferError Failure; // none for a page received
     String ContentType;
     String ETag;
     String LastModified;

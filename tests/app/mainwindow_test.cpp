@@ -1,15 +1,16 @@
 #include "eventpump.h"
-#include "mainwindow.h"
-#include "textwindow.h"
+#include "hoverbutton.h"
+#include "linklabel.h"
 #include "loopbackserver.h"
+#include "mainwindow.h"
 #include "mediacontrol.h"
 #include "messagecapture.h"
-#include "hoverbutton.h"
 #include "progresspopup.h"
 #include "shell.h"
-#include "linklabel.h"
+#include "textwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -322,7 +323,7 @@ TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
 TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
 {
     server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"));
-    server.serve("/a.htm", Reply::html("quarry quarry"));
+    server.serve("/a.htm", Reply::html("quarry Quarry"));
     server.serve("/b.htm", Reply::html("nothing"));
     TForm1& form = open();
     form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
@@ -343,6 +344,23 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm"})
         EXPECT_TRUE(readFile(QString::fromLatin1(name)).endsWith("</HTML>\r\n")) << name;
     EXPECT_TRUE(messages.messages().empty());
+
+    // A report that cannot be written is told as an error, and not opened.
+    ASSERT_TRUE(QFile::remove(QStringLiteral("links.htm")));
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("links.htm")));
+    form.PassOverBtn2->click();
+    ASSERT_EQ(messages.texts(), std::vector<String>{"Cannot create file links.htm"});
+    EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
+    EXPECT_EQ(opened.size(), 1U);
+    // The case box and the depth box reach the next run.
+    form.CheckBox1->setChecked(true);
+    form.ComboBox2->setCurrentIndex(0);
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(cell(1, 1), QStringLiteral("1"));
+    const TRuziZidu* crawler = form.Run().Crawler();
+    ASSERT_NE(crawler, nullptr);
+    EXPECT_EQ(crawler->DepthSearchLevel(), 1);
 }
 
 TEST_F(MainWindow, ExitSounds)
@@ -366,7 +384,7 @@ TEST_F(MainWindow, ClosingDuringARunStopsIt)
     form.ComboBox1->setEditText(QString::fromStdString(server.url("/slow.htm")));
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return server.requestCount() == 1; }));
-    TRuziZidu* crawler = form.Run().Crawler();
+    const TRuziZidu* crawler = form.Run().Crawler();
     ASSERT_NE(crawler, nullptr);
     form.close();
     EXPECT_TRUE(crawler->Aborting());

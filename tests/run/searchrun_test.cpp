@@ -106,15 +106,15 @@ TEST_F(Run, WholeRunListsPagesHitsAndStatus)
 {
     run.Start(view.Settings());
     EXPECT_EQ(view.address, url("/index.htm")) << "the address gets its http:// prefix";
-    EXPECT_EQ(run.SiteRoot, url(""));
+    EXPECT_EQ(run.SiteRoot(), url(""));
     EXPECT_EQ(view.buttons(), "0010");
     EXPECT_EQ(view.status, " Analyzing site...");
     EXPECT_TRUE(view.progressShown);
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
 
-    EXPECT_EQ(run.Data.PageList,
+    EXPECT_EQ(run.Data().PageList,
               (std::vector<String>{url("/a.htm"), url("/b.htm"), url("/broken.htm")}));
-    EXPECT_EQ(run.Data.LinkList,
+    EXPECT_EQ(run.Data().LinkList,
               (std::vector<String>{url("/logo.gif"), "http://other.test/file.zip"}));
     EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
                                                      "Invalid URL=0"}));
@@ -155,7 +155,7 @@ TEST_F(Run, KeywordRules)
         view.keywords = row.keywords;
         view.caseSensitive = row.caseSensitive;
         scanToTheEnd();
-        EXPECT_EQ(run.Data.KeywordList.size(), row.keywordCount);
+        EXPECT_EQ(run.Data().KeywordList.size(), row.keywordCount);
         EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
         EXPECT_EQ(view.row(2).second, "0");
     }
@@ -182,7 +182,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     view.address = url("/start.htm");
     view.depthIndex = 1; // the links are followed, and the slow page holds the crawl
     run.Start(view.Settings());
-    TRuziZidu* first = run.Crawler();
+    const TRuziZidu* first = run.Crawler();
     ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
     ASSERT_TRUE(run.Running());
 
@@ -201,7 +201,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     view.depthIndex = -1;
     view.sounds.clear();
     scanToTheEnd();
-    TRuziZidu* second = run.Crawler();
+    const TRuziZidu* second = run.Crawler();
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
     EXPECT_EQ(second->DepthSearchLevel(), 3);
@@ -264,7 +264,7 @@ TEST_F(Run, RunsThatFindNothingEnd)
     view.address = url("/pics.htm");
     scanToTheEnd();
     EXPECT_EQ(view.status, " 0 pages found. Ready.");
-    EXPECT_EQ(run.Data.LinkList, std::vector<String>{url("/one.gif")});
+    EXPECT_EQ(run.Data().LinkList, std::vector<String>{url("/one.gif")});
     EXPECT_EQ(view.buttons(), "1101");
 }
 
@@ -296,7 +296,7 @@ TEST_F(Run, AddressPrefixAndSiteRoot)
         view.address = row.typed;
         run.Start(view.Settings());
         EXPECT_EQ(view.address, row.shown);
-        EXPECT_EQ(run.SiteRoot, row.root);
+        EXPECT_EQ(run.SiteRoot(), row.root);
         if (run.Running())
             run.Cancel();
     }
@@ -329,16 +329,16 @@ TEST_F(Run, ReportOfASmallRun)
 {
     scanToTheEnd();
     view.sounds.clear();
-    run.WriteReport();
+    ASSERT_TRUE(run.WriteReport().Written);
     EXPECT_EQ(view.sounds, std::vector<Integer>{3});
-    EXPECT_EQ(run.Data.HitPageCount, 1);
+    EXPECT_EQ(run.Data().HitPageCount, 1);
     EXPECT_EQ(view.reportsOpened, 1);
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(readFile(QString::fromLatin1(name)), expectedPage(name, server.port()));
     }
-    run.WriteReport();
-    EXPECT_EQ(run.Data.HitPageCount, 1) << "counted afresh each time";
+    ASSERT_TRUE(run.WriteReport().Written);
+    EXPECT_EQ(run.Data().HitPageCount, 1) << "counted afresh each time";
 }
 
 TEST_F(Run, ReportAfterCancelAndWithoutHits)
@@ -346,7 +346,7 @@ TEST_F(Run, ReportAfterCancelAndWithoutHits)
     view.keywords = "absent";
     scanToTheEnd();
     run.Cancel();
-    run.WriteReport();
+    ASSERT_TRUE(run.WriteReport().Written);
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_NE(results.find("<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request "
                            "aborted by\r\nuser.)</B></FONT></P>\r\n"),
@@ -360,10 +360,13 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 {
     view.keywords = "<script>alert('x')</script> & caf\xC3\xA9";
     view.address = "http://h/\"><b>";
-    run.Data.PageTable[0].Name = "http://h/\"><script>evil()</script>";
-    run.Data.PageTable[0].Hits = 2;
-    run.Data.LinkList = {"http://h/a?x=1&y=<2>"};
-    run.WriteReport();
+    TRunData data;
+    data.PageTable.resize(2); // the empty entry ends the used part
+    data.PageTable[0].Name = "http://h/\"><script>evil()</script>";
+    data.PageTable[0].Hits = 2;
+    data.LinkList = {"http://h/a?x=1&y=<2>"};
+    TReportWriter::CountHitPages(data);
+    TReportWriter::WriteReport(data, view);
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.find("<script>"), std::string::npos);
     EXPECT_EQ(results.find("<b>"), std::string::npos);
@@ -381,9 +384,10 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 TEST_F(Run, AFailedReportWriteStopsTheReport)
 {
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
-    run.WriteReport();
-    ASSERT_EQ(messages.texts().size(), 1U);
-    EXPECT_EQ(messages.texts()[0], "Cannot create file pagelist.htm");
+    const TReportResult report = run.WriteReport();
+    EXPECT_FALSE(report.Written);
+    EXPECT_EQ(report.Failure, "Cannot create file pagelist.htm");
+    EXPECT_TRUE(messages.texts().empty()) << "the caller tells the user";
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";
     EXPECT_FALSE(QFile::exists(QStringLiteral("links.htm")));
@@ -425,6 +429,9 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     gone.status = 404;
     gone.reason = "Not Found";
     server.serve("/gone.htm", gone);
+    server.serveRaw("/hangup.htm", "");
+    server.serveRaw("/garbled.htm", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                    "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc");
     const std::string refused = nqtest::RefusedAddress();
     const struct
     {
@@ -432,6 +439,10 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     } rows[] = {
         {url("/gone.htm"), " " + url("/gone.htm") + " answered 404. Ready."},
         {refused, " Cannot reach " + refused + ": Connection refused. Ready."},
+        {url("/hangup.htm"),
+         " Cannot reach " + url("/hangup.htm") + ": Connection closed by the server. Ready."},
+        {url("/garbled.htm"),
+         " Cannot reach " + url("/garbled.htm") + ": Invalid reply from the server. Ready."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);

@@ -87,7 +87,7 @@ TEST_F(CrawlFileTest, KeepsSettingsEventsAndPagesAsWritten)
         EXPECT_TRUE(file->PutPage(page("http://a/empty.htm", "")));
         PageRecord failed;
         failed.Address = "http://a/x.htm";
-        failed.Failure = "timeout";
+        failed.Failure.kind = TransferError::Kind::Timeout;
         // A later failure keeps the body a crawl received.
         EXPECT_TRUE(file->PutPage(failed));
         PageRecord tooLarge = page("http://a/big.htm", String(CrawlFile::kMaxBody + 1, 'b'));
@@ -115,7 +115,7 @@ TEST_F(CrawlFileTest, KeepsSettingsEventsAndPagesAsWritten)
     EXPECT_TRUE(kept->HasBody);
     EXPECT_EQ(kept->Body.size(), 100000 + 14u);
     EXPECT_EQ(kept->Body.substr(0, 14), String("\x00\xff<p>caf\xc3\xa9</p>", 14));
-    EXPECT_EQ(kept->Failure, "timeout");
+    EXPECT_EQ(kept->Failure.kind, TransferError::Kind::Timeout);
     const auto empty = file->Page("http://a/empty.htm");
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->HasBody);
