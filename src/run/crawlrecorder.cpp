@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace {
 
 // The first field of that name in a reply's header block, trimmed.
@@ -38,6 +40,7 @@ std::int64_t now()
 void TCrawlRecorder::Started(const SearchSettings& settings, const String& address)
 {
     m_levels.clear();
+    m_links.clear();
     m_levels.emplace(address, 1);
     CrawlSettings saved;
     saved.Address = address;
@@ -54,12 +57,21 @@ void TCrawlRecorder::Found(const String& url, const String& type, const String& 
 {
     const auto parent = m_levels.find(from);
     m_levels.emplace(url, parent == m_levels.end() ? 0 : parent->second + 1);
-    m_writer.AddFound({FoundLink::Link, url, type, host, from});
+    if (!m_links.empty() && m_links.back().From != from)
+        flushLinks();
+    m_links.push_back({FoundLink::Link, url, type, host, from});
+}
+
+void TCrawlRecorder::flushLinks()
+{
+    if (!m_links.empty())
+        m_writer.AddFound(std::exchange(m_links, {}));
 }
 
 void TCrawlRecorder::StartMoved(const String& finalUrl)
 {
-    m_writer.AddFound({FoundLink::StartMoved, finalUrl, String(), String(), String()});
+    flushLinks();
+    m_writer.AddFound({{FoundLink::StartMoved, finalUrl, String(), String(), String()}});
 }
 
 Integer TCrawlRecorder::levelOf(const String& url) const
@@ -71,6 +83,7 @@ Integer TCrawlRecorder::levelOf(const String& url) const
 void TCrawlRecorder::Received(const String& url, const String& finalUrl, const String& head,
                               const String& body)
 {
+    flushLinks();
     PageRecord page;
     page.Address = url;
     page.FinalAddress = finalUrl == url ? String() : finalUrl;
@@ -98,5 +111,6 @@ void TCrawlRecorder::Failed(const String& url, const TransferError& failure)
 
 void TCrawlRecorder::Finished(const String& outcome)
 {
+    flushLinks();
     m_writer.SetValue("outcome", outcome);
 }

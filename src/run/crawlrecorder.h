@@ -28,9 +28,12 @@ public:
 
 private:
     Integer levelOf(const String& url) const;
+    void flushLinks();
 
     CrawlWriter& m_writer;
     // Link levels as the crawler counts them: the start is 1, a page is one
     // below the page it was first found on.
     std::unordered_map<String, Integer> m_levels;
+    // The links of the page being scanned, written as one once it is done.
+    std::vector<FoundLink> m_links;
 };

@@ -14,18 +14,17 @@ namespace {
 // "NQCR" in the header's application id: what tells our files from other
 // programs' SQLite databases.
 constexpr int kApplicationId = 0x4E514352;
-// Fast enough not to slow a crawl, and pages shrink to about a fifth.
-constexpr int kCompressionLevel = 3;
+// The fastest level: HTML still shrinks to about a fifth, and a crawl
+// is not held up.
+constexpr int kCompressionLevel = 1;
 
 const char* const kSchema = R"sql(
 CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE found(
     seq INTEGER PRIMARY KEY,
     kind INTEGER NOT NULL,
-    address TEXT NOT NULL,
-    type TEXT NOT NULL,
-    host TEXT NOT NULL,
-    from_address TEXT NOT NULL);
+    from_address TEXT NOT NULL,
+    links BLOB NOT NULL);
 CREATE INDEX found_from ON found(from_address);
 CREATE TABLE pages(
     id INTEGER PRIMARY KEY,
@@ -157,6 +156,16 @@ void CrawlFile::StatementDeleter::operator()(sqlite3_stmt* statement) const noex
 void CrawlFile::DatabaseDeleter::operator()(sqlite3* db) const noexcept
 {
     sqlite3_close_v2(db);
+}
+
+void CrawlFile::CompressorDeleter::operator()(ZSTD_CCtx_s* context) const noexcept
+{
+    ZSTD_freeCCtx(context);
+}
+
+void CrawlFile::DecompressorDeleter::operator()(ZSTD_DCtx_s* context) const noexcept
+{
+    ZSTD_freeDCtx(context);
 }
 
 CrawlFile::CrawlFile(sqlite3* db, String path) : m_db(db), m_path(std::move(path)) {}
@@ -408,18 +417,32 @@ CrawlSettings CrawlFile::Settings()
     return settings;
 }
 
-bool CrawlFile::AddFound(const FoundLink& found)
+// The links of one page as one compressed blob: type, host and address of
+// each, every field ended by a NUL, which no address holds.
+bool CrawlFile::AddFound(const std::vector<FoundLink>& found)
 {
+    if (found.empty())
+        return true;
     sqlite3_stmt* statement =
-        prepare(m_addFound, "INSERT INTO found(kind, address, type, host, from_address) "
-                            "VALUES(?, ?, ?, ?, ?)");
+        prepare(m_addFound, "INSERT INTO found(kind, from_address, links) VALUES(?, ?, ?)");
     if (!statement)
         return false;
-    sqlite3_bind_int(statement, 1, found.kind);
-    bindText(statement, 2, found.Address);
-    bindText(statement, 3, found.Type);
-    bindText(statement, 4, found.Host);
-    bindText(statement, 5, found.From);
+    const FoundLink& first = found.front();
+    const bool moved = first.kind == FoundLink::StartMoved;
+    String fields;
+    if (!moved) {
+        for (const FoundLink& link : found) {
+            for (const String* field : {&link.Type, &link.Host, &link.Address}) {
+                fields += *field;
+                fields += '\0';
+            }
+        }
+    }
+    if (!pack(fields))
+        return false;
+    sqlite3_bind_int(statement, 1, first.kind);
+    bindText(statement, 2, moved ? first.Address : first.From);
+    sqlite3_bind_blob64(statement, 3, m_packed.data(), m_packedSize, SQLITE_STATIC);
     step(statement);
     return !m_error;
 }
@@ -428,20 +451,76 @@ void CrawlFile::ForEachFound(const std::function<void(const FoundLink&)>& visit)
 {
     Statement query;
     sqlite3_stmt* statement =
-        prepare(query, "SELECT kind, address, type, host, from_address FROM found ORDER BY seq");
+        prepare(query, "SELECT kind, from_address, links FROM found ORDER BY seq");
     if (!statement)
         return;
     FoundLink found;
+    String fields;
     while (step(statement)) {
-        found.kind = sqlite3_column_int(statement, 0) == FoundLink::StartMoved
-                         ? FoundLink::StartMoved
-                         : FoundLink::Link;
-        found.Address = columnText(statement, 1);
-        found.Type = columnText(statement, 2);
-        found.Host = columnText(statement, 3);
-        found.From = columnText(statement, 4);
-        visit(found);
+        if (sqlite3_column_int(statement, 0) == FoundLink::StartMoved) {
+            found = FoundLink{FoundLink::StartMoved, columnText(statement, 1), "", "", ""};
+            visit(found);
+            continue;
+        }
+        found.kind = FoundLink::Link;
+        found.From = columnText(statement, 1);
+        if (!unpack(statement, 2, &fields))
+            return;
+        std::size_t at = 0;
+        const auto next = [&fields, &at](String* field) {
+            const std::size_t end = fields.find('\0', at);
+            if (end == String::npos)
+                return false;
+            field->assign(fields, at, end - at);
+            at = end + 1;
+            return true;
+        };
+        while (next(&found.Type) && next(&found.Host) && next(&found.Address))
+            visit(found);
     }
+}
+
+bool CrawlFile::pack(const String& bytes)
+{
+    if (!m_compressor)
+        m_compressor.reset(ZSTD_createCCtx());
+    if (!m_compressor) {
+        m_error = {StoreError::Io, m_path, "out of memory"};
+        return false;
+    }
+    m_packed.resize(ZSTD_compressBound(bytes.size()));
+    m_packedSize = ZSTD_compressCCtx(m_compressor.get(), m_packed.data(), m_packed.size(),
+                                     bytes.data(), bytes.size(), kCompressionLevel);
+    if (ZSTD_isError(m_packedSize)) {
+        m_error = {StoreError::Io, m_path, ZSTD_getErrorName(m_packedSize)};
+        return false;
+    }
+    return true;
+}
+
+bool CrawlFile::unpack(sqlite3_stmt* statement, int column, String* bytes)
+{
+    const void* packed = sqlite3_column_blob(statement, column);
+    const auto packedSize = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    const unsigned long long size = ZSTD_getFrameContentSize(packed, packedSize);
+    if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN || size > kMaxBody) {
+        m_error = {StoreError::Damaged, m_path, "a compressed value is unreadable"};
+        return false;
+    }
+    if (!m_decompressor)
+        m_decompressor.reset(ZSTD_createDCtx());
+    if (!m_decompressor) {
+        m_error = {StoreError::Io, m_path, "out of memory"};
+        return false;
+    }
+    bytes->resize(static_cast<std::size_t>(size));
+    const std::size_t got =
+        ZSTD_decompressDCtx(m_decompressor.get(), bytes->data(), bytes->size(), packed, packedSize);
+    if (ZSTD_isError(got) || got != size) {
+        m_error = {StoreError::Damaged, m_path, "a compressed value does not decompress"};
+        return false;
+    }
+    return true;
 }
 
 bool CrawlFile::PutPage(const PageRecord& page)
@@ -471,17 +550,11 @@ bool CrawlFile::PutPage(const PageRecord& page)
     bindText(statement, 9, page.LastModified);
     sqlite3_bind_int64(statement, 10, page.FetchedAt);
     sqlite3_bind_int(statement, 11, page.Gone ? 1 : 0);
-    std::vector<char> packed;
     if (page.HasBody && page.Body.size() <= kMaxBody) {
-        packed.resize(ZSTD_compressBound(page.Body.size()));
-        const std::size_t size = ZSTD_compress(packed.data(), packed.size(), page.Body.data(),
-                                               page.Body.size(), kCompressionLevel);
-        if (ZSTD_isError(size)) {
-            m_error = {StoreError::Io, m_path, ZSTD_getErrorName(size)};
+        if (!pack(page.Body))
             return false;
-        }
         sqlite3_bind_int64(statement, 12, static_cast<sqlite3_int64>(page.Body.size()));
-        sqlite3_bind_blob64(statement, 13, packed.data(), size, SQLITE_STATIC);
+        sqlite3_bind_blob64(statement, 13, m_packed.data(), m_packedSize, SQLITE_STATIC);
     }
     step(statement);
     return !m_error;
@@ -510,19 +583,8 @@ std::optional<PageRecord> CrawlFile::Page(const String& address)
     page.FetchedAt = sqlite3_column_int64(statement, 8);
     page.Gone = sqlite3_column_int(statement, 9) != 0;
     if (sqlite3_column_type(statement, 11) != SQLITE_NULL) {
-        const auto size = static_cast<std::size_t>(sqlite3_column_int64(statement, 10));
-        const void* packed = sqlite3_column_blob(statement, 11);
-        const auto packedSize = static_cast<std::size_t>(sqlite3_column_bytes(statement, 11));
-        if (size > kMaxBody) {
-            m_error = {StoreError::Damaged, m_path, "a body larger than the cap"};
+        if (!unpack(statement, 11, &page.Body))
             return std::nullopt;
-        }
-        page.Body.resize(size);
-        const std::size_t got = ZSTD_decompress(page.Body.data(), size, packed, packedSize);
-        if (ZSTD_isError(got) || got != size) {
-            m_error = {StoreError::Damaged, m_path, "a body does not decompress"};
-            return std::nullopt;
-        }
         page.HasBody = true;
     }
     return page;

@@ -13,6 +13,8 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct ZSTD_CCtx_s;
+struct ZSTD_DCtx_s;
 
 // What went wrong with a crawl file, by name, so that callers act on the
 // kind and show the words.
@@ -116,7 +118,8 @@ public:
     bool Begin();
     bool Commit();
     bool PutSettings(const CrawlSettings& settings);
-    bool AddFound(const FoundLink& found);
+    // Links found on one page, in order, kept as one row; or one start move.
+    bool AddFound(const std::vector<FoundLink>& found);
     // Replaces what is stored for the address; a failure keeps a stored body.
     bool PutPage(const PageRecord& page);
     bool SetValue(const String& name, const String& value);
@@ -142,12 +145,24 @@ private:
         void operator()(sqlite3* db) const noexcept;
     };
 
+    struct CompressorDeleter
+    {
+        void operator()(ZSTD_CCtx_s* context) const noexcept;
+    };
+    struct DecompressorDeleter
+    {
+        void operator()(ZSTD_DCtx_s* context) const noexcept;
+    };
+
     CrawlFile(sqlite3* db, String path);
     bool exec(const char* sql);
     sqlite3_stmt* prepare(Statement& slot, const char* sql);
     bool fail(int code);
     bool step(sqlite3_stmt* statement); // true: a row; false: done or failed
     bool checkSchema(Mode mode);
+    // Compresses into m_packed; unpack reads a compressed column back.
+    bool pack(const String& bytes);
+    bool unpack(sqlite3_stmt* statement, int column, String* bytes);
     bool createSchema();
 
     std::unique_ptr<sqlite3, DatabaseDeleter> m_db;
@@ -158,4 +173,9 @@ private:
     Statement m_getPage;
     Statement m_setValue;
     Statement m_getValue;
+    // Made once: a context per page would cost more than the page.
+    std::unique_ptr<ZSTD_CCtx_s, CompressorDeleter> m_compressor;
+    std::unique_ptr<ZSTD_DCtx_s, DecompressorDeleter> m_decompressor;
+    std::vector<char> m_packed;
+    std::size_t m_packedSize = 0;
 };

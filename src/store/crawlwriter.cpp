@@ -108,7 +108,7 @@ void CrawlWriter::PutSettings(const CrawlSettings& settings)
     post([settings](CrawlFile& file) { return file.PutSettings(settings); });
 }
 
-void CrawlWriter::AddFound(FoundLink found)
+void CrawlWriter::AddFound(std::vector<FoundLink> found)
 {
     post([found = std::move(found)](CrawlFile& file) { return file.AddFound(found); });
 }

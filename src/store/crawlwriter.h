@@ -26,7 +26,7 @@ public:
     ~CrawlWriter() override;
 
     void PutSettings(const CrawlSettings& settings);
-    void AddFound(FoundLink found);
+    void AddFound(std::vector<FoundLink> found);
     void PutPage(PageRecord page);
     void SetValue(const String& name, const String& value);
     // Commits what is pending and ends the thread; the first error, if any.

@@ -79,8 +79,11 @@ TEST_F(CrawlFileTest, KeepsSettingsEventsAndPagesAsWritten)
         settings.CaseSensitive = true;
         settings.SavedAt = 1796000000;
         EXPECT_TRUE(file->PutSettings(settings));
-        EXPECT_TRUE(file->AddFound({FoundLink::Link, "http://a/x.htm", "htm", "a", "http://a/"}));
-        EXPECT_TRUE(file->AddFound({FoundLink::StartMoved, "https://a/", "", "", ""}));
+        EXPECT_TRUE(file->AddFound({{FoundLink::Link, "http://a/x.htm", "htm", "a", "http://a/"},
+                                    {FoundLink::Link, "mailto:x@a", "mail", "", "http://a/"}}));
+        EXPECT_TRUE(file->AddFound({{FoundLink::StartMoved, "https://a/", "", "", ""}}));
+        EXPECT_TRUE(
+            file->AddFound({{FoundLink::Link, "https://a/y.htm", "htm", "a", "https://a/"}}));
         String binary("\x00\xff<p>caf\xc3\xa9</p>", 14);
         binary += String(100000, 'z');
         EXPECT_TRUE(file->PutPage(page("http://a/x.htm", binary)));
@@ -108,7 +111,9 @@ TEST_F(CrawlFileTest, KeepsSettingsEventsAndPagesAsWritten)
         events.push_back(std::to_string(found.kind) + " " + found.Address + " " + found.Type + " " +
                          found.From);
     });
-    EXPECT_EQ(events, (std::vector<String>{"0 http://a/x.htm htm http://a/", "1 https://a/  "}));
+    EXPECT_EQ(events,
+              (std::vector<String>{"0 http://a/x.htm htm http://a/", "0 mailto:x@a mail http://a/",
+                                   "1 https://a/  ", "0 https://a/y.htm htm https://a/"}));
 
     const auto kept = file->Page("http://a/x.htm");
     ASSERT_TRUE(kept);
@@ -325,7 +330,7 @@ TEST_F(CrawlFileTest, TheWriterKeepsEveryWriteInOrder)
         int failed = 0;
         QObject::connect(&writer, &CrawlWriter::Failed, [&failed] { ++failed; });
         for (int i = 0; i < 1000; ++i) {
-            writer.AddFound({FoundLink::Link, "http://a/" + std::to_string(i), "htm", "a", ""});
+            writer.AddFound({{FoundLink::Link, "http://a/" + std::to_string(i), "htm", "a", ""}});
             writer.PutPage(page("http://a/" + std::to_string(i), "body " + std::to_string(i)));
         }
         EXPECT_FALSE(writer.Finish());
