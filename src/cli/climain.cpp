@@ -186,6 +186,13 @@ const OptionRow kOptions[] = {
              badArguments("option '--compare' needs a file");
          options.compareFile = value;
      }},
+    {"parallel", 0, "N", "transfers at once, 1 to 32 (default 5); more only for a site you own",
+     [](const String& value, Options& options) {
+         const auto count = wholeNumber(value);
+         if (!count || *count < 1 || *count > 32)
+             badArguments("invalid parallel '" + value + "': give a number from 1 to 32");
+         options.settings.parallel = *count;
+     }},
     {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {
