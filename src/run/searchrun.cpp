@@ -3,6 +3,7 @@
 #include "searchrun.h"
 
 #include "internetaccess.h"
+#include "ioerror.h"
 #include "messagebox.h"
 #include "runaccount.h"
 #include "scopeexit.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace {
@@ -24,6 +26,20 @@ constexpr Integer kTableSize = 1001;
 bool startsWithHttps(const String& text)
 {
     return StartsWithNoCase(text, "https://");
+}
+
+// The scheme an address opens with ("ftp" of "ftp://host/"), empty when it
+// names none: then "http://" is put in front.
+String schemeOf(const String& address)
+{
+    const auto sep = address.find("://");
+    if (sep == String::npos || sep == 0 || !std::isalpha(static_cast<unsigned char>(address[0])))
+        return String();
+    const bool plain =
+        std::all_of(address.begin(), address.begin() + static_cast<long>(sep), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
+    return plain ? address.substr(0, sep) : String();
 }
 
 // Runs one entry point's work; an error is shown and the action ends there.
@@ -97,6 +113,25 @@ TReportResult TSearchRun::WriteReport()
     }
 }
 
+TReportResult TSearchRun::SaveReport(const QString& folder)
+{
+    try {
+        TReportWriter::CountHitPages(m_data);
+        TReportWriter::WriteReportFiles(m_data, m_view, ToUtf8(folder));
+        if (!TReportWriter::WriteLogo(folder))
+            throw EInOutError::CannotCreate(ToUtf8(folder + QStringLiteral("/qlogo.gif")), 0);
+        return {true, String()};
+    } catch (const std::exception& e) {
+        return {false, e.what()};
+    }
+}
+
+std::span<const TPageEntry> TSearchRun::Rows() const
+{
+    const auto pages = std::min(m_data.PageList.size(), m_data.PageTable.size());
+    return {m_data.PageTable.data(), pages};
+}
+
 void TSearchRun::StopTransfers()
 {
     if (TRuziZidu* crawler = m_crawler.data())
@@ -125,12 +160,12 @@ TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
                                                                            : nullptr;
 }
 
-void TSearchRun::beginRun()
+bool TSearchRun::beginRun()
 {
     // A keyword list that cannot be searched for starts nothing.
     if (!ParseKeywords()) {
         ShowMessageBox(m_counter.Error(), TMsgKind::Error);
-        return;
+        return false;
     }
     m_firstLinkPending = true;
     m_data.Cancelled = false;
@@ -140,6 +175,11 @@ void TSearchRun::beginRun()
     playSound(3);
 
     String& address = m_settings.address;
+    const String scheme = AsciiLower(schemeOf(address));
+    if (!scheme.empty() && scheme != "http" && scheme != "https") {
+        refuseScheme(address);
+        return false;
+    }
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
         address = "http://" + address;
@@ -163,11 +203,13 @@ void TSearchRun::beginRun()
     m_fetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
+    return true;
 }
 
 void TSearchRun::ScanAction()
 {
-    beginRun();
+    if (!beginRun())
+        return;
     if (m_recorder)
         m_recorder->Started(m_settings, m_settings.address);
     TRuziZidu* crawler = m_crawler.data();
@@ -660,6 +702,19 @@ void TSearchRun::CancelAction()
     FinishRun();
 }
 
+void TSearchRun::refuseScheme(const String& address)
+{
+    // Refused before anything is looked up; the results of the last run stay.
+    const String what = "scheme \"" + schemeOf(address) + "\" in " + address;
+    m_state = Idle;
+    m_outcome.kind = TRunOutcome::Refused;
+    m_outcome.Address = address;
+    m_view.StatusChanged(" Unsupported " + what + ". Ready.");
+    ShowMessageBox("unsupported " + what, TMsgKind::Error);
+    m_view.PhaseChanged(IRunView::Phase::Idle);
+    announceEnd();
+}
+
 void TSearchRun::FailStart()
 {
     m_state = Idle;
@@ -730,7 +785,8 @@ void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)
         m_settings.spanHosts = crawl.SpanHosts;
         m_saved = &saved;
         const ScopeExit done([this] { m_saved = nullptr; });
-        beginRun();
+        if (!beginRun())
+            return;
         m_fetchActive = false;
         m_view.StatusChanged(
             " Searching saved crawl of " + m_settings.address + " (" +
