@@ -132,7 +132,7 @@ bool TRuziZidu::Start(const String& Address)
     m_scanned.clear();
     m_pagesPending = 0;
     if (!m_scanner)
-        m_scanner = std::make_unique<TPageScanner>();
+        m_scanner = std::make_unique<TPageScanner>(this, "pagesScanned");
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
@@ -511,14 +511,20 @@ void TRuziZidu::scanPage(const TKsHttpGet& Page, const String& Base)
     job->Body = Page.Body();
     job->Level = Page.Level;
     ++m_pagesPending;
-    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage, this,
-                    [this, cancel = m_scanCancel](std::shared_ptr<TPageJob> done) {
-                        // A page of a crawl before this one is no longer counted.
-                        if (cancel != m_scanCancel)
-                            return;
-                        m_scanned.push_back(std::move(done));
-                        requestTick();
-                    });
+    job->Crawl = m_scanCancel;
+    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage);
+}
+
+void TRuziZidu::pagesScanned()
+{
+    if (!m_scanner)
+        return;
+    for (std::shared_ptr<TPageJob>& page : m_scanner->TakeDone()) {
+        // A page of a crawl before this one is no longer counted.
+        if (page->Crawl == m_scanCancel)
+            m_scanned.push_back(std::move(page));
+    }
+    requestTick();
 }
 
 bool TRuziZidu::fileScannedPages()
