@@ -5,13 +5,15 @@
 #include "aboutbox.h"
 #include "artwork.h"
 #include "colors.h"
-#include "textwindow.h"
-#include "messagebox.h"
 #include "hoverbutton.h"
-#include "progresspopup.h"
-#include "textdecode.h"
+#include "ioerror.h"
 #include "linklabel.h"
+#include "messagebox.h"
+#include "progresspopup.h"
 #include "soundplayer.h"
+#include "stagedfile.h"
+#include "textdecode.h"
+#include "textwindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -241,10 +243,20 @@ void TForm1::FormCreate()
 {
     for (const auto& [resource, fileName] : kResources) {
         QFile source(QString::fromLatin1(resource));
-        QFile target(QString::fromLatin1(fileName));
-        const bool written = source.open(QIODevice::ReadOnly) &&
-                             target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                             target.write(source.readAll()) == source.size() && target.flush();
+        bool written = source.open(QIODevice::ReadOnly);
+        // Staged and renamed into place: a link planted under one of these
+        // names is replaced, not written through.
+        try {
+            if (written) {
+                const QByteArray bytes = source.readAll();
+                StagedFile target(fileName);
+                target.Write(
+                    std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+                target.Commit();
+            }
+        } catch (const EInOutError&) {
+            written = false;
+        }
         // The rest of start-up goes on: the window works without them.
         if (!written)
             ShowMessageBox(String("Cannot create file ") + fileName, TMsgKind::Error);

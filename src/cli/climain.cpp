@@ -1,12 +1,13 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
+#include "internetaccess.h"
+#include "ioerror.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "internetaccess.h"
 #include "workerthread.h"
 
 #include <QCoreApplication>
@@ -468,8 +469,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 
         if (listed && !reportDir.isEmpty()) {
-            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
-                !TReportWriter::WriteLogo(reportDir)) {
+            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir)) {
                 std::fprintf(stderr, "%s: cannot write into %s\n", kProgram,
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
@@ -483,6 +483,14 @@ int main(int argc, char* argv[])
                     });
                 run.WriteReport();
                 SetMessageSink(previous);
+                // The pages show the logo; it is the same for every run.
+                try {
+                    if (written)
+                        TReportWriter::WriteLogo(reportDir);
+                } catch (const EInOutError& e) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+                    written = false;
+                }
                 if (!written)
                     exitCode = kFileError;
             }

@@ -383,7 +383,8 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
     run.WriteReport();
     ASSERT_EQ(messages.texts().size(), 1U);
-    EXPECT_EQ(messages.texts()[0], "Cannot create file pagelist.htm");
+    EXPECT_EQ(messages.texts()[0], "cannot write " + QDir::currentPath().toStdString() +
+                                       "/pagelist.htm: Is a directory");
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";
     EXPECT_FALSE(QFile::exists(QStringLiteral("links.htm")));
