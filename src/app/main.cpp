@@ -4,9 +4,9 @@
 #include "curlhandles.h"
 #include "dialogsink.h"
 #include "mainwindow.h"
-#include "textwindow.h"
 #include "progresspopup.h"
-#include "workerthread.h"
+#include "searchrun.h"
+#include "textwindow.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -33,6 +33,6 @@ int main(int argc, char* argv[])
     // Closing stopped the crawl and the page fetch; their transfers end on
     // their own and are freed on this thread. Wait for them, but not for
     // long, rather than tear the application down under them.
-    TWorkerThread::WaitForAll(2000);
+    WaitForStoppedTransfers(2000);
     return result;
 }

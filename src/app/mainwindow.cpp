@@ -300,7 +300,7 @@ void TForm1::PassOverBtn5Click()
 
 void TForm1::PassOverBtn1Click()
 {
-    m_run->Start();
+    m_run->Start(Settings());
 }
 
 void TForm1::PassOverBtn3Click()
@@ -310,7 +310,9 @@ void TForm1::PassOverBtn3Click()
 
 void TForm1::PassOverBtn2Click()
 {
-    m_run->WriteReport();
+    const TReportResult report = m_run->WriteReport();
+    if (!report.Written)
+        ShowMessageBox(report.Failure, TMsgKind::Error);
 }
 
 void TForm1::PassOverBtn4Click()
@@ -376,19 +378,19 @@ String TForm1::KeywordText() const
     return ToUtf8(Edit1->text());
 }
 
-Integer TForm1::DepthIndex() const
-{
-    return ComboBox2->currentIndex();
-}
-
 String TForm1::DepthText() const
 {
     return ToUtf8(ComboBox2->currentText());
 }
 
-bool TForm1::CaseSensitive() const
+SearchSettings TForm1::Settings() const
 {
-    return CheckBox1->isChecked();
+    SearchSettings settings;
+    settings.address = AddressText();
+    settings.keywords = KeywordText();
+    settings.depthIndex = ComboBox2->currentIndex();
+    settings.caseSensitive = CheckBox1->isChecked();
+    return settings;
 }
 
 std::vector<String> TForm1::History() const

@@ -88,13 +88,14 @@ public:
     void AboutNetquarry1Click();
     void Exit1Click();
 
+    // What the controls ask of a run.
+    SearchSettings Settings() const;
+
     // The run's view of the controls.
     String AddressText() const override;
-    void SetAddressText(const String& text) override;
     String KeywordText() const override;
-    Integer DepthIndex() const override;
     String DepthText() const override;
-    bool CaseSensitive() const override;
+    void SetAddressText(const String& text) override;
     std::vector<String> History() const override;
     void AppendHistory(const String& address) override;
     void PhaseChanged(Phase phase) override;

@@ -8,7 +8,6 @@
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
-#include "workerthread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,27 +30,6 @@ namespace {
 
 const char* const kProgram = "netquarry-cli";
 
-const char* const kUsage =
-    "Usage: netquarry-cli [OPTION]... ADDRESS [KEYWORD]...\n"
-    "Crawls the site at ADDRESS, counts the KEYWORDs in each of its pages and\n"
-    "prints every page with its hits. Ctrl-C stops and prints what was found.\n"
-    "\n"
-    "  -d, --depth=N        link levels to follow, 1 (Lowest) to 5 (Highest); default 3\n"
-    "  -c, --case           letter case must match\n"
-    "  -o, --report=DIR     also write the HTML report into DIR\n"
-    "  -f, --format=FORMAT  results as table (default), csv or json\n"
-    "  -q, --quiet          print nothing but the results and errors\n"
-    "      --progress       show progress also when standard error is no terminal\n"
-    "      --timeout=SECS   limit of one transfer, in seconds (default 300)\n"
-    "      --span-hosts     fetch pages of other hosts too (they are always listed)\n"
-    "      --cacert=FILE    trust the certificate authorities in FILE for https\n"
-    "  -h, --help           show this help and exit\n"
-    "  -V, --version        show the version and exit\n"
-    "\n"
-    "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
-    "4 the start address could not be reached, 8 it answered with an error\n"
-    "status, 130 interrupted.\n";
-
 // Exit codes in the manner of wget's.
 enum ExitCode
 {
@@ -65,14 +43,11 @@ enum ExitCode
 
 struct Options
 {
-    TTerminalView::Inputs inputs;
+    SearchSettings settings;
     String reportDir;
     String format = "table";
     bool quiet = false;
     bool progress = false;
-    bool spanHosts = false;
-    Integer timeout = 300;
-    String caFile;
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -91,76 +66,118 @@ std::optional<int> wholeNumber(const String& text)
     return value;
 }
 
+[[noreturn]] void showUsage();
+
+// One command-line option. A new option is one more row of kOptions; the
+// parser and the help read nothing else.
+struct OptionRow
+{
+    const char* name;  // the long name, without "--"
+    char letter;       // the short letter, 0 for none
+    const char* value; // the value's name in the help; nullptr for a flag
+    const char* help;
+    // Takes the option; value is empty for a flag.
+    void (*apply)(const String& value, Options& options);
+};
+
+const OptionRow kOptions[] = {
+    {"depth", 'd', "N", "link levels to follow, 1 (Lowest) to 5 (Highest); default 3",
+     [](const String& value, Options& options) {
+         const auto depth = wholeNumber(value);
+         if (!depth || *depth < 1 || *depth > 5)
+             badArguments("invalid depth '" + value + "': give a number from 1 to 5");
+         options.settings.depthIndex = *depth - 1;
+     }},
+    {"case", 'c', nullptr, "letter case must match",
+     [](const String&, Options& options) { options.settings.caseSensitive = true; }},
+    {"report", 'o', "DIR", "also write the HTML report into DIR",
+     [](const String& value, Options& options) {
+         if (value.empty())
+             badArguments("option '--report' needs a folder");
+         options.reportDir = value;
+     }},
+    {"format", 'f', "FORMAT", "results as table (default), csv or json",
+     [](const String& value, Options& options) {
+         if (value != "table" && value != "csv" && value != "json")
+             badArguments("invalid format '" + value + "': give table, csv or json");
+         options.format = value;
+     }},
+    {"quiet", 'q', nullptr, "print nothing but the results and errors",
+     [](const String&, Options& options) { options.quiet = true; }},
+    {"progress", 0, nullptr, "show progress also when standard error is no terminal",
+     [](const String&, Options& options) { options.progress = true; }},
+    {"timeout", 0, "SECS", "limit of one transfer, in seconds (default 300)",
+     [](const String& value, Options& options) {
+         const auto seconds = wholeNumber(value);
+         if (!seconds || *seconds < 1)
+             badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
+         options.settings.timeoutSeconds = *seconds;
+     }},
+    {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
+     [](const String&, Options& options) { options.settings.spanHosts = true; }},
+    {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
+     [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
+    {"version", 'V', nullptr, "show the version and exit",
+     [](const String&, Options&) {
+         std::printf("%s %s\n", kProgram, NQ_VERSION);
+         std::exit(kSuccess);
+     }},
+};
+
+const OptionRow* findOption(const String& name)
+{
+    for (const OptionRow& row : kOptions) {
+        if (name == row.name)
+            return &row;
+    }
+    return nullptr;
+}
+
+const OptionRow* findOption(char letter)
+{
+    for (const OptionRow& row : kOptions) {
+        if (row.letter != 0 && row.letter == letter)
+            return &row;
+    }
+    return nullptr;
+}
+
+void showUsage()
+{
+    String usage = "Usage: netquarry-cli [OPTION]... ADDRESS [KEYWORD]...\n"
+                   "Crawls the site at ADDRESS, counts the KEYWORDs in each of its pages and\n"
+                   "prints every page with its hits. Ctrl-C stops and prints what was found.\n"
+                   "\n";
+    // The help texts start in one column, as GNU tools line them up.
+    constexpr std::size_t kHelpColumn = 23;
+    for (const OptionRow& row : kOptions) {
+        String line = row.letter ? String("  -") + row.letter + ", " : String("      ");
+        line += String("--") + row.name;
+        if (row.value)
+            line += String("=") + row.value;
+        line += String(line.size() + 2 > kHelpColumn ? 2 : kHelpColumn - line.size(), ' ');
+        usage += line + row.help + "\n";
+    }
+    usage += "\n"
+             "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
+             "4 the start address could not be reached, 8 it answered with an error\n"
+             "status, 130 interrupted.\n";
+    std::fputs(usage.c_str(), stdout);
+    std::exit(kSuccess);
+}
+
 // Takes one option, by its long name, with its value when it has one.
 void applyOption(const String& name, const std::optional<String>& value, Options* options)
 {
-    const auto need = [&]() -> const String& {
-        if (!value)
-            badArguments("option '--" + name + "' requires an argument");
-        return *value;
-    };
-    const auto flag = [&] {
-        if (value)
-            badArguments("option '--" + name + "' doesn't allow an argument");
-    };
-    if (name == "depth") {
-        const auto depth = wholeNumber(need());
-        if (!depth || *depth < 1 || *depth > 5)
-            badArguments("invalid depth '" + *value + "': give a number from 1 to 5");
-        options->inputs.depthIndex = *depth - 1;
-    } else if (name == "case") {
-        flag();
-        options->inputs.caseSensitive = true;
-    } else if (name == "report") {
-        options->reportDir = need();
-        if (options->reportDir.empty())
-            badArguments("option '--report' needs a folder");
-    } else if (name == "format") {
-        options->format = need();
-        if (options->format != "table" && options->format != "csv" && options->format != "json")
-            badArguments("invalid format '" + options->format + "': give table, csv or json");
-    } else if (name == "quiet") {
-        flag();
-        options->quiet = true;
-    } else if (name == "progress") {
-        flag();
-        options->progress = true;
-    } else if (name == "timeout") {
-        const auto seconds = wholeNumber(need());
-        if (!seconds || *seconds < 1)
-            badArguments("invalid timeout '" + *value + "': give a number of seconds above 0");
-        options->timeout = *seconds;
-    } else if (name == "span-hosts") {
-        flag();
-        options->spanHosts = true;
-    } else if (name == "cacert") {
-        options->caFile = need();
-    } else if (name == "help") {
-        flag();
-        std::fputs(kUsage, stdout);
-        std::exit(kSuccess);
-    } else if (name == "version") {
-        flag();
-        std::printf("%s %s\n", kProgram, NQ_VERSION);
-        std::exit(kSuccess);
-    } else {
+    const OptionRow* row = findOption(name);
+    if (!row)
         badArguments("unrecognized option '--" + name + "'");
-    }
-}
-
-const std::map<char, const char*>& shortOptions()
-{
-    static const std::map<char, const char*> names = {
-        {'d', "depth"}, {'c', "case"}, {'o', "report"},  {'f', "format"},
-        {'q', "quiet"}, {'h', "help"}, {'V', "version"},
-    };
-    return names;
-}
-
-bool takesValue(const String& name)
-{
-    return name == "depth" || name == "report" || name == "format" || name == "timeout" ||
-           name == "cacert";
+    if (row->value && !value)
+        badArguments("option '--" + name + "' requires an argument");
+    if (!row->value && value)
+        badArguments("option '--" + name + "' doesn't allow an argument");
+    row->apply(value.value_or(String()), *options);
 }
 
 // GNU style: --name VALUE, --name=VALUE, -x VALUE, -xVALUE, bundled flags,
@@ -168,6 +185,8 @@ bool takesValue(const String& name)
 Options parseArguments(const QStringList& args)
 {
     Options options;
+    // The command stays on the start host unless asked: other hosts are listed only.
+    options.settings.spanHosts = false;
     std::vector<String> operands;
     bool optionsEnded = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -185,35 +204,37 @@ Options parseArguments(const QStringList& args)
             const auto equals = arg.find('=');
             const String name = arg.substr(2, equals == String::npos ? String::npos : equals - 2);
             std::optional<String> value;
-            if (equals != String::npos)
+            if (equals != String::npos) {
                 value = arg.substr(equals + 1);
-            else if (takesValue(name))
-                value = next();
+            } else {
+                const OptionRow* row = findOption(name);
+                if (row && row->value)
+                    value = next();
+            }
             applyOption(name, value, &options);
         } else {
             for (std::size_t k = 1; k < arg.size(); ++k) {
-                const auto found = shortOptions().find(arg[k]);
-                if (found == shortOptions().end())
+                const OptionRow* row = findOption(arg[k]);
+                if (!row)
                     badArguments(String("invalid option -- '") + arg[k] + "'");
-                const String name = found->second;
-                if (!takesValue(name)) {
-                    applyOption(name, std::nullopt, &options);
+                if (!row->value) {
+                    applyOption(row->name, std::nullopt, &options);
                     continue;
                 }
                 std::optional<String> value =
                     k + 1 < arg.size() ? std::optional<String>(arg.substr(k + 1)) : next();
                 if (!value)
                     badArguments(String("option requires an argument -- '") + arg[k] + "'");
-                applyOption(name, value, &options);
+                applyOption(row->name, value, &options);
                 break;
             }
         }
     }
     if (operands.empty())
         badArguments("missing ADDRESS");
-    options.inputs.address = operands.front();
+    options.settings.address = operands.front();
     for (std::size_t k = 1; k < operands.size(); ++k)
-        options.inputs.keywords += (k > 1 ? " " : "") + operands[k];
+        options.settings.keywords += (k > 1 ? " " : "") + operands[k];
     return options;
 }
 
@@ -398,12 +419,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
         std::fflush(stderr);
     });
-    if (!options.caFile.empty()) {
-        if (!QFileInfo(DecodeWebText(options.caFile)).isReadable())
-            badArguments("cannot read the CA file '" + options.caFile + "'");
-        InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, options.caFile.c_str(),
-                           static_cast<std::uint32_t>(options.caFile.size()));
-    }
+    const String& caFile = options.settings.caFile;
+    if (!caFile.empty() && !QFileInfo(DecodeWebText(caFile)).isReadable())
+        badArguments("cannot read the CA file '" + caFile + "'");
 
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
@@ -422,12 +440,10 @@ int main(int argc, char* argv[])
 
     int exitCode = kSuccess;
     {
-        TTerminalView view(options.inputs, stderr, progress);
+        TTerminalView view(options.settings, stderr, progress);
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
-        run.FollowOtherHosts = options.spanHosts;
-        run.TimeOut = options.timeout;
-        view.PagesFound = [&run] { return static_cast<Integer>(run.Data.PageList.size()); };
+        view.PagesFound = [&run] { return static_cast<Integer>(run.Data().PageList.size()); };
 
         if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
             return kGeneric;
@@ -448,7 +464,7 @@ int main(int argc, char* argv[])
                 app.quit();
         });
         QTimer::singleShot(0, &app, [&] {
-            run.Start();
+            run.Start(options.settings);
             finished.start();
         });
         QCoreApplication::exec();
@@ -474,32 +490,26 @@ int main(int argc, char* argv[])
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
-                // The report's own failures are shown by the message routine.
-                bool written = true;
-                const MessageSink previous =
-                    SetMessageSink([&written](const String& text, TMsgKind) {
-                        written = false;
-                        std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
-                    });
-                run.WriteReport();
-                SetMessageSink(previous);
+                TReportResult report = run.WriteReport();
                 // The pages show the logo; it is the same for every run.
                 try {
-                    if (written)
+                    if (report.Written)
                         TReportWriter::WriteLogo(reportDir);
                 } catch (const EInOutError& e) {
-                    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
-                    written = false;
+                    report = {false, e.what()};
                 }
-                if (!written)
+                if (!report.Written) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, report.Failure.c_str());
                     exitCode = kFileError;
+                }
             }
             QDir::setCurrent(work.path());
         }
         if (listed) {
-            const auto pages = std::min(run.Data.PageList.size(), run.Data.PageTable.size());
-            const std::span<const TPageEntry> rows(run.Data.PageTable.data(), pages);
-            printRows(rows, run.Data.KeywordList, options.format);
+            const TRunData& data = run.Data();
+            const auto pages = std::min(data.PageList.size(), data.PageTable.size());
+            const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
+            printRows(rows, data.KeywordList, options.format);
         }
 
         if (exitCode == kSuccess)
@@ -508,6 +518,6 @@ int main(int argc, char* argv[])
             exitCode = 128 + g_signal;
     }
     // Let transfers that were stopped free themselves before the end.
-    TWorkerThread::WaitForAll(2000);
+    WaitForStoppedTransfers(2000);
     return exitCode;
 }

@@ -133,7 +133,11 @@ bool TRuziZidu::Start(const String& Address)
         return false;
     SetWorking(true);
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
+    // The tick is the heartbeat for deadlines and statistics; the first
+    // request need not wait for it.
     m_timer.start();
+    DispatchIdle();
+    UpdateStats();
     return true;
 }
 
@@ -230,6 +234,12 @@ void TRuziZidu::TimerTick()
         step([&] { alive = processController(fetcher); });
         if (!alive || !self)
             return; // destroyed meanwhile: touch nothing
+        // A controller just consumed, this one included, gets its next
+        // address in the same pass, so that all of them stay busy.
+        step([this] {
+            if (m_working && !m_aborting)
+                DispatchIdle();
+        });
         step([this] { UpdateStats(); });
         if (!pumpMessages())
             return;
@@ -321,7 +331,6 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                 ScanPage(Fetcher, text);
                 if (!alive)
                     return false;
-                DispatchIdle();
             }
         } else {
             ++m_errorCount;

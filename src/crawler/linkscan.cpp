@@ -378,7 +378,8 @@ String LinkType(const String& Address)
     if (question != String::npos && question > 0)
         text.erase(question);
 
-    if (scheme != "http") {
+    // Secure addresses are typed like plain ones, by their extension.
+    if (scheme != "http" && scheme != "https") {
         type = scheme;
     } else {
         const Integer s = LastCharPos('/', text);

@@ -25,8 +25,8 @@ struct TRunOutcome
     Integer Status = 0; // ErrorStatus: the reply's status
 };
 
-// What a scan-and-search run reaches of its view: the user's inputs, and
-// what happens, as events. The main window implements it with its controls,
+// What a scan-and-search run reaches of its view: what the report shows,
+// and what happens, as events. The main window implements it with its controls,
 // the command with a terminal, tests with a recorder. Texts are UTF-8.
 class IRunView
 {
@@ -49,14 +49,13 @@ public:
 
     virtual ~IRunView() = default;
 
+    // What the report's heading shows: the address, the keywords and the
+    // depth as the view shows them when the report is written.
     virtual String AddressText() const = 0;
-    virtual void SetAddressText(const String& text) = 0;
     virtual String KeywordText() const = 0;
-    // Index of the selected depth entry ("Lowest" 0 to "Highest" 4), -1 for
-    // none; and the text the depth box shows.
-    virtual Integer DepthIndex() const = 0;
     virtual String DepthText() const = 0;
-    virtual bool CaseSensitive() const = 0;
+    // The address the run crawls, corrected from the one it was given.
+    virtual void SetAddressText(const String& text) = 0;
     // The address box's drop-down list.
     virtual std::vector<String> History() const { return {}; }
     virtual void AppendHistory(const String& /*address*/) {}

@@ -2,15 +2,18 @@
 
 #include "searchrun.h"
 
+#include "internetaccess.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "transferfailure.h"
 #include "uithread.h"
+#include "workerthread.h"
 
 #include <QTimer>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -62,14 +65,22 @@ const char* const kTimeoutPrefix = "timeout : ";
 TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
     : QObject(owner), m_view(view), m_memo(textBuffer)
 {
-    Data.PageTable.resize(kTableSize);
+    m_data.PageTable.resize(kTableSize);
 }
 
 TSearchRun::~TSearchRun() = default;
 
-void TSearchRun::Start()
+void TSearchRun::Start(const SearchSettings& settings)
 {
-    guarded([this] { ScanAction(); });
+    guarded([&] {
+        m_settings = settings;
+        // Trusted for every transfer from here on, the crawl's and the search's.
+        if (!m_settings.caFile.empty() &&
+            !InternetSetOptionA(NullHandle, INTERNET_OPTION_CA_FILE, m_settings.caFile.c_str(),
+                                static_cast<std::uint32_t>(m_settings.caFile.size())))
+            throw std::runtime_error("cannot use the CA file " + m_settings.caFile);
+        ScanAction();
+    });
 }
 
 void TSearchRun::Cancel()
@@ -77,13 +88,18 @@ void TSearchRun::Cancel()
     guarded([this] { CancelAction(); });
 }
 
-void TSearchRun::WriteReport()
+TReportResult TSearchRun::WriteReport()
 {
-    guarded([this] {
+    try {
         playSound(3);
-        TReportWriter::CountHitPages(Data);
-        TReportWriter::WriteReport(Data, m_view);
-    });
+        TReportWriter::CountHitPages(m_data);
+        TReportWriter::WriteReport(m_data, m_view);
+        return {true, String()};
+    } catch (const std::exception& e) {
+        return {false, e.what()};
+    } catch (...) {
+        return {false, "Unknown error"};
+    }
 }
 
 void TSearchRun::StopTransfers()
@@ -105,14 +121,14 @@ void TSearchRun::playSound(Integer index)
 
 void TSearchRun::ScanAction()
 {
-    FirstLinkPending = true;
-    Data.Cancelled = false;
+    m_firstLinkPending = true;
+    m_data.Cancelled = false;
     ++m_generation;
     m_startFailed = false;
     m_outcome = TRunOutcome{};
     playSound(3);
 
-    String address = m_view.AddressText();
+    String& address = m_settings.address;
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
         address = "http://" + address;
@@ -121,7 +137,7 @@ void TSearchRun::ScanAction()
     const std::size_t prefix = https ? 8 : 7;
     const String rest = address.size() > prefix ? address.substr(prefix) : String();
     const auto slash = rest.find('/');
-    SiteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
+    m_siteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
     m_startHost = hostOf(address);
     m_outcome.Address = address;
 
@@ -133,13 +149,13 @@ void TSearchRun::ScanAction()
 
     ResetRun();
     ParseKeywords();
-    FetchActive = true;
+    m_fetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
 
     TRuziZidu* crawler = m_crawler.data();
     // A crawler still winding down from the last run would refuse to start.
-    if (!CrawlerLive || !crawler || crawler->Working()) {
+    if (!m_crawlerLive || !crawler || crawler->Working()) {
         if (crawler) {
             crawler->Stop();
             if (!crawler->Working())
@@ -149,10 +165,10 @@ void TSearchRun::ScanAction()
         crawler = new TRuziZidu(this);
         crawler->ReuseCache = true;
         m_crawler = crawler;
-        CrawlerLive = true;
+        m_crawlerLive = true;
     }
-    crawler->TimeOut = TimeOut;
-    crawler->SetDepthSearchLevel(m_view.DepthIndex() + 1);
+    crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -195,74 +211,74 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
 
 void TSearchRun::ResetRun()
 {
-    Data.PageCount = 0;
-    Data.LinkCount = 0;
-    Data.HitPageCount = 0;
-    Data.CurrentPage = 0;
+    m_data.PageCount = 0;
+    m_data.LinkCount = 0;
+    m_data.HitPageCount = 0;
+    m_data.CurrentPage = 0;
     m_view.ResultsCleared();
     m_memo.Clear();
-    Data.PageList.clear();
-    Data.LinkList.clear();
-    Data.KeywordList.clear();
+    m_data.PageList.clear();
+    m_data.LinkList.clear();
+    m_data.KeywordList.clear();
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_ready.clear();
-    Data.PageTable.assign(kTableSize, TPageEntry{});
+    m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
 void TSearchRun::ParseKeywords()
 {
-    String rest = m_view.KeywordText() + " ";
+    String rest = m_settings.keywords + " ";
     std::size_t space = 0;
     while ((space = rest.find(' ')) != String::npos) {
-        Data.KeywordList.push_back(rest.substr(0, space));
+        m_data.KeywordList.push_back(rest.substr(0, space));
         rest.erase(0, space + 1);
     }
     m_keywords.clear();
-    for (const String& keyword : Data.KeywordList)
+    for (const String& keyword : m_data.KeywordList)
         m_keywords.push_back(DecodeWebText(keyword));
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                                   const String& HostName, bool& FollowIfHtmlLink)
 {
-    if (sender != m_crawler || Data.Cancelled)
+    if (sender != m_crawler || m_data.Cancelled)
         return;
-    FirstLinkPending = false;
-    if (!FollowOtherHosts && AsciiLower(HostName) != m_startHost)
+    m_firstLinkPending = false;
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
     // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(SiteRoot)) != String::npos &&
+    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos &&
         m_pageKeys.insert(key).second) {
-        Data.PageList.push_back(UrlFound);
-        ++Data.PageCount;
+        m_data.PageList.push_back(UrlFound);
+        ++m_data.PageCount;
     }
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
-        Data.LinkList.push_back(UrlFound);
-        ++Data.LinkCount;
+        m_data.LinkList.push_back(UrlFound);
+        ++m_data.LinkCount;
     }
     m_view.PageFound(UrlFound);
 }
 
 void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
 {
-    if (sender != m_crawler || Data.Cancelled)
+    if (sender != m_crawler || m_data.Cancelled)
         return;
     // The site is where the start address led: its pages are filed as pages.
     const auto sep = FinalUrl.find("://");
     if (sep == String::npos)
         return;
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
-    SiteRoot = FinalUrl.substr(0, slash);
+    m_siteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || Data.Cancelled || m_state != Crawling ||
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling ||
         std::all_of(m_keywords.begin(), m_keywords.end(),
                     [](const QString& keyword) { return keyword.isEmpty(); }))
         return;
@@ -278,15 +294,15 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
     m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
-    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !FirstLinkPending &&
-        !Data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
+    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !m_firstLinkPending &&
+        !m_data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
 }
 
 void TSearchRun::CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
                               const String& ErrorMsg)
 {
-    if (sender != m_crawler || Data.Cancelled || m_startFailed)
+    if (sender != m_crawler || m_data.Cancelled || m_startFailed)
         return;
     const String& start = m_outcome.Address;
     const bool timedOut = Url == kTimeoutPrefix + start;
@@ -311,14 +327,14 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
 {
     if (working)
         return;
-    if (sender != m_crawler || !CrawlerLive) {
+    if (sender != m_crawler || !m_crawlerLive) {
         // A stopped crawler that has wound down is of no more use.
         sender->deleteLater();
         return;
     }
     // The crawl ended without the statistics saying so: it found no link.
-    if (m_state == Crawling && !Data.Cancelled) {
-        if (!FirstLinkPending)
+    if (m_state == Crawling && !m_data.Cancelled) {
+        if (!m_firstLinkPending)
             CrawlFinished();
         else if (m_startFailed)
             FailStart();
@@ -329,28 +345,28 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
 
 void TSearchRun::setPageNames()
 {
-    if (Data.PageTable.size() < Data.PageList.size() + 1)
-        Data.PageTable.resize(Data.PageList.size() + 1);
-    for (Integer i = 0; i < Data.PageCount; ++i) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
-        entry.Name = Data.PageList[static_cast<std::size_t>(i)];
+    if (m_data.PageTable.size() < m_data.PageList.size() + 1)
+        m_data.PageTable.resize(m_data.PageList.size() + 1);
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        entry.Name = m_data.PageList[static_cast<std::size_t>(i)];
         entry.Address = entry.Name;
     }
 }
 
 const String& TSearchRun::pageName(Integer index) const
 {
-    if (index < 0 || static_cast<std::size_t>(index) >= Data.PageTable.size())
+    if (index < 0 || static_cast<std::size_t>(index) >= m_data.PageTable.size())
         return kEmpty;
-    return Data.PageTable[static_cast<std::size_t>(index)].Name;
+    return m_data.PageTable[static_cast<std::size_t>(index)].Name;
 }
 
 void TSearchRun::CrawlFinished()
 {
     m_view.PhaseChanged(IRunView::Phase::Searching);
-    Data.PageCount = static_cast<Integer>(Data.PageList.size());
-    Data.LinkCount = static_cast<Integer>(Data.LinkList.size());
-    const String keywords = m_view.KeywordText();
+    m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
+    m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
+    const String& keywords = m_settings.keywords;
     m_view.StatusChanged(" Searching for: " + keywords);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
@@ -360,9 +376,9 @@ void TSearchRun::CrawlFinished()
     }
     m_state = Fetching;
     // The crawl is over; its crawler has nothing more to say to this run.
-    m_ready.assign(static_cast<std::size_t>(Data.PageCount), false);
-    for (Integer i = 0; i < Data.PageCount; ++i) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(i)];
+    m_ready.assign(static_cast<std::size_t>(m_data.PageCount), false);
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         const auto known = m_crawlCounts.find(entry.Name);
         if (known == m_crawlCounts.end())
             continue;
@@ -389,7 +405,7 @@ void TSearchRun::makeFetchers()
     for (int i = 0; i < kSearchTransfers; ++i) {
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
-        fetcher->TimeOut = TimeOut;
+        fetcher->TimeOut = m_settings.timeoutSeconds;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -400,9 +416,10 @@ void TSearchRun::dispatchDownloads()
     for (std::size_t k = 0; k < m_fetchers.size(); ++k) {
         if (m_fetcherPage[k] >= 0)
             continue;
-        while (m_nextDownload < Data.PageCount && m_ready[static_cast<std::size_t>(m_nextDownload)])
+        while (m_nextDownload < m_data.PageCount &&
+               m_ready[static_cast<std::size_t>(m_nextDownload)])
             ++m_nextDownload;
-        if (m_nextDownload >= Data.PageCount)
+        if (m_nextDownload >= m_data.PageCount)
             return;
         const Integer page = m_nextDownload++;
         THTTPGet* fetcher = m_fetchers[k];
@@ -423,12 +440,12 @@ void TSearchRun::dispatchDownloads()
 void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                               const String& body)
 {
-    if (generation != m_generation || Data.Cancelled || m_state != Fetching)
+    if (generation != m_generation || m_data.Cancelled || m_state != Fetching)
         return;
     const auto slot = std::find(m_fetchers.begin(), m_fetchers.end(), fetcher);
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
-    TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(page)];
+    TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok) {
         try {
             entry.KeywordHits = countHits(body).keywordHits;
@@ -455,7 +472,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     const std::uint64_t current = m_generation;
     QTimer::singleShot(0, this, [this, current] {
         guarded([&] {
-            if (current == m_generation && m_state == Fetching && !Data.Cancelled)
+            if (current == m_generation && m_state == Fetching && !m_data.Cancelled)
                 dispatchDownloads();
         });
     });
@@ -463,20 +480,20 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
 
 void TSearchRun::fillReadyRows()
 {
-    while (m_state == Fetching && Data.CurrentPage < Data.PageCount &&
-           m_ready[static_cast<std::size_t>(Data.CurrentPage)]) {
-        TPageEntry& entry = Data.PageTable[static_cast<std::size_t>(Data.CurrentPage)];
-        ++Data.CurrentPage;
+    while (m_state == Fetching && m_data.CurrentPage < m_data.PageCount &&
+           m_ready[static_cast<std::size_t>(m_data.CurrentPage)]) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(m_data.CurrentPage)];
+        ++m_data.CurrentPage;
         if (entry.State == TPageState::Searched) {
-            StatusPrefix = " " + std::to_string(Data.CurrentPage) + " pages analyzed.";
-            m_view.StatusChanged(StatusPrefix + " Working...");
+            m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
+            m_view.StatusChanged(m_statusPrefix + " Working...");
         } else {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
-        m_view.RowFilled(Data.CurrentPage, entry);
+        m_view.RowFilled(m_data.CurrentPage, entry);
     }
-    if (m_state == Fetching && Data.CurrentPage >= Data.PageCount)
+    if (m_state == Fetching && m_data.CurrentPage >= m_data.PageCount)
         finish(TRunOutcome::Completed);
 }
 
@@ -485,14 +502,13 @@ void TSearchRun::finish(TRunOutcome::Kind kind)
     m_state = Idle;
     m_outcome.kind = kind;
     playSound(2);
-    m_view.StatusChanged(StatusPrefix + " Ready.");
+    m_view.StatusChanged(m_statusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     m_view.RunFinished(m_outcome);
 }
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 {
-    m_caseSensitive = m_view.CaseSensitive();
     m_memo.Clear();
     m_memo.SetText(DecodeWebText(body));
     PageCounts counts;
@@ -510,7 +526,7 @@ TSearchRun::PageCounts TSearchRun::countHits(const String& body)
 Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 {
     const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_caseSensitive);
+    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_settings.caseSensitive);
     if (q < 0)
         return -1;
     m_memo.SetSelStart(q);
@@ -520,18 +536,18 @@ Integer TSearchRun::FindNextKeyword(const QString& Keyword)
 
 void TSearchRun::CancelAction()
 {
-    Data.Cancelled = true;
+    m_data.Cancelled = true;
     ++m_generation;
     playSound(4);
-    if (CrawlerLive) {
+    if (m_crawlerLive) {
         if (m_crawler)
             m_crawler->Stop();
-        CrawlerLive = false;
+        m_crawlerLive = false;
     }
-    if (FetchActive) {
+    if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();
-        FetchActive = false;
+        m_fetchActive = false;
     }
     m_view.StatusChanged(" Search cancelled.");
     m_outcome.kind = TRunOutcome::Cancelled;
@@ -557,19 +573,24 @@ void TSearchRun::FinishRun()
 {
     m_state = Idle;
     setPageNames();
-    const auto pages = static_cast<Integer>(Data.PageList.size());
+    const auto pages = static_cast<Integer>(m_data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
-        m_view.RowFilled(i + 1, Data.PageTable[static_cast<std::size_t>(i)]);
-        m_view.StatusChanged(" " + std::to_string(i + 1) + " of " + std::to_string(Data.PageCount) +
-                             " pages analyzed. Working...");
+        m_view.RowFilled(i + 1, m_data.PageTable[static_cast<std::size_t>(i)]);
+        m_view.StatusChanged(" " + std::to_string(i + 1) + " of " +
+                             std::to_string(m_data.PageCount) + " pages analyzed. Working...");
     }
-    Data.CurrentPage = pages;
+    m_data.CurrentPage = pages;
     playSound(2);
-    if (Data.Cancelled)
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) +
+    if (m_data.Cancelled)
+        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) +
                              " pages found. Request aborted by user. Ready.");
     else
-        m_view.StatusChanged(" " + std::to_string(Data.CurrentPage) + " pages found. Ready.");
+        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     m_view.RunFinished(m_outcome);
+}
+
+bool WaitForStoppedTransfers(int milliseconds)
+{
+    return TWorkerThread::WaitForAll(milliseconds);
 }

@@ -2,12 +2,13 @@
 
 #pragma once
 
-#include "pagefetch.h"
-#include "textbuffer.h"
+#include "crawler.h"
 #include "nqtypes.h"
+#include "pagefetch.h"
 #include "reportwriter.h"
 #include "runview.h"
-#include "crawler.h"
+#include "searchsettings.h"
+#include "textbuffer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,14 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+// What became of a report.
+struct TReportResult
+{
+    bool Written = false;
+    String
+        Failure; // when not written: why, as the user is told ("cannot write DIR/results.htm: ...")
+};
 
 // A scan-and-search run: from the scan to "Ready." Crawls the site, collects
 // its pages and other links, counts the keyword hits of every page the crawl
@@ -40,9 +49,13 @@ public:
     ~TSearchRun() override;
 
     // None lets an exception through: an error is shown and the action ends.
-    void Start();
+    // Start runs with settings; the address it crawls, with "http://" added
+    // when it had no scheme, goes back to the view's address box.
+    void Start(const SearchSettings& settings);
     void Cancel();
-    void WriteReport();
+    // Writes the report into the working folder; a file that cannot be
+    // written ends it and comes back as the result, not as a message.
+    [[nodiscard]] TReportResult WriteReport();
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
@@ -51,22 +64,18 @@ public:
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
-    // Settings the window does not offer.
-    // False: pages on hosts other than the start host are listed, not fetched.
-    bool FollowOtherHosts = true;
-    // Seconds one transfer may take, in the crawl and in the search.
-    Integer TimeOut = 300;
+    // The settings of the current or last run.
+    const SearchSettings& Settings() const { return m_settings; }
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
-    // What the run leaves behind, and its state.
-    TRunData Data;
-    String SiteRoot;
-    String StatusPrefix;
-    bool CrawlerLive = false;
-    bool FetchActive = false;
-    bool FirstLinkPending = false;
-    TRuziZidu* Crawler() const { return m_crawler.data(); }
+    // What the run leaves behind: the lists, the page table, the counts.
+    const TRunData& Data() const { return m_data; }
+    // Scheme and host of the site, where the start address led; its pages
+    // are listed as pages, the rest as links.
+    const String& SiteRoot() const { return m_siteRoot; }
+    // The crawler of the current or last run, for a look at its state.
+    const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
 private:
     struct PageCounts
@@ -108,6 +117,13 @@ private:
     TMemo& m_memo;
     TRunState m_state = Idle;
     TRunOutcome m_outcome;
+    SearchSettings m_settings;
+    TRunData m_data;
+    String m_siteRoot;
+    String m_statusPrefix;      // " N pages analyzed.", before "Working..." and "Ready."
+    bool m_crawlerLive = false; // m_crawler belongs to this run, not one winding down
+    bool m_fetchActive = false;
+    bool m_firstLinkPending = false; // the crawl has reported no link yet
     QPointer<TRuziZidu> m_crawler;
     // The search phase's downloads, made anew for each run so that a stalled
     // download of an earlier run never holds up this one.
@@ -120,11 +136,15 @@ private:
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, PageCounts> m_crawlCounts;
     std::vector<QString> m_keywords; // the keyword list as text to search for
-    bool m_caseSensitive = false;
-    String m_startHost; // lower case; where the crawl stays unless FollowOtherHosts
+    String m_startHost;              // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;
     std::unordered_set<String> m_linkKeys;
 };
+
+// For the end of a program, after its runs are gone: lets the transfers they
+// stopped end and free themselves, waiting at most milliseconds. False when
+// some were still busy.
+bool WaitForStoppedTransfers(int milliseconds);

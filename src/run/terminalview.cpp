@@ -13,13 +13,13 @@ constexpr auto kLineEvery = std::chrono::seconds(5);
 
 } // namespace
 
-TTerminalView::TTerminalView(Inputs inputs, std::FILE* err, Progress progress)
-    : m_inputs(std::move(inputs)), m_err(err), m_progress(progress)
+TTerminalView::TTerminalView(SearchSettings settings, std::FILE* err, Progress progress)
+    : m_settings(std::move(settings)), m_err(err), m_progress(progress)
 {}
 
 String TTerminalView::DepthText() const
 {
-    const Integer i = m_inputs.depthIndex;
+    const Integer i = m_settings.depthIndex;
     return i >= 0 && i < 5 ? kDepthNames[i] : "Normal";
 }
 

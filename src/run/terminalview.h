@@ -3,6 +3,7 @@
 #pragma once
 
 #include "runview.h"
+#include "searchsettings.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,13 +17,6 @@
 class TTerminalView : public IRunView
 {
 public:
-    struct Inputs
-    {
-        String address;
-        String keywords;
-        Integer depthIndex = -1; // the crawler's own depth
-        bool caseSensitive = false;
-    };
     enum class Progress
     {
         None,
@@ -30,19 +24,18 @@ public:
         Lines,  // a log: a line at most every few seconds
     };
 
-    TTerminalView(Inputs inputs, std::FILE* err, Progress progress);
+    // settings: what the command line asked for, as the report shows it.
+    TTerminalView(SearchSettings settings, std::FILE* err, Progress progress);
 
     const String& Status() const { return m_status; }
     const TRunOutcome& Outcome() const { return m_outcome; }
     // Pages found so far, for the progress line.
     std::function<Integer()> PagesFound;
 
-    String AddressText() const override { return m_inputs.address; }
-    void SetAddressText(const String& text) override { m_inputs.address = text; }
-    String KeywordText() const override { return m_inputs.keywords; }
-    Integer DepthIndex() const override { return m_inputs.depthIndex; }
+    String AddressText() const override { return m_settings.address; }
+    String KeywordText() const override { return m_settings.keywords; }
     String DepthText() const override;
-    bool CaseSensitive() const override { return m_inputs.caseSensitive; }
+    void SetAddressText(const String& text) override { m_settings.address = text; }
 
     void PhaseChanged(Phase phase) override;
     void StatusChanged(const String& text) override { m_status = text; }
@@ -57,7 +50,7 @@ private:
     void showProgress(bool force);
     String progressLine() const;
 
-    Inputs m_inputs;
+    SearchSettings m_settings;
     std::FILE* m_err;
     Progress m_progress;
     Phase m_phase = Phase::Idle;

@@ -1,13 +1,13 @@
 #include "eventpump.h"
-#include "mainwindow.h"
-#include "textwindow.h"
+#include "hoverbutton.h"
+#include "linklabel.h"
 #include "loopbackserver.h"
+#include "mainwindow.h"
 #include "mediacontrol.h"
 #include "messagecapture.h"
-#include "hoverbutton.h"
 #include "progresspopup.h"
 #include "shell.h"
-#include "linklabel.h"
+#include "textwindow.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -343,6 +343,16 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm"})
         EXPECT_TRUE(readFile(QString::fromLatin1(name)).endsWith("</HTML>\r\n")) << name;
     EXPECT_TRUE(messages.messages().empty());
+
+    // A report that cannot be written is told as an error, and not opened.
+    ASSERT_TRUE(QFile::remove(QStringLiteral("links.htm")));
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("links.htm")));
+    form.PassOverBtn2->click();
+    ASSERT_EQ(messages.texts(),
+              std::vector<String>{"cannot write " + QDir::currentPath().toStdString() +
+                                  "/links.htm: Is a directory"});
+    EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
+    EXPECT_EQ(opened.size(), 1U);
 }
 
 TEST_F(MainWindow, ExitSounds)
@@ -366,7 +376,7 @@ TEST_F(MainWindow, ClosingDuringARunStopsIt)
     form.ComboBox1->setEditText(QString::fromStdString(server.url("/slow.htm")));
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return server.requestCount() == 1; }));
-    TRuziZidu* crawler = form.Run().Crawler();
+    const TRuziZidu* crawler = form.Run().Crawler();
     ASSERT_NE(crawler, nullptr);
     form.close();
     EXPECT_TRUE(crawler->Aborting());

@@ -1,7 +1,7 @@
+#include "crawler.h"
 #include "eventpump.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
-#include "crawler.h"
 #include "sitegenerator.h"
 
 #include <QTemporaryDir>
@@ -412,4 +412,38 @@ TEST_F(Crawl, AThrowingHandlerDoesNotStopTheScheduler)
     EXPECT_EQ(pages, (std::vector<String>{server.url("/index.htm"), server.url("/a.htm")}));
     ASSERT_EQ(messages.texts().size(), 1U);
     EXPECT_EQ(messages.texts()[0], "handler failed");
+}
+
+TEST_F(Crawl, StartsAtOnceAndKeepsEveryControllerBusy)
+{
+    // Pages held by the server until released, so that the requests in
+    // flight can be counted at the server.
+    std::string index;
+    for (int i = 0; i < 12; ++i) {
+        const std::string path = "/p" + std::to_string(i) + ".htm";
+        index += "<a href='" + path + "'>p</a>";
+        const std::string reply =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\npage";
+        server.serveRaw(path, reply, reply.size());
+    }
+    server.serve("/index.htm", Reply::html(index));
+    crawler.SetDepthSearchLevel(2);
+    ASSERT_TRUE(crawler.Start(server.url("/index.htm")));
+    std::size_t getting = 0;
+    for (const TKsHttpGet* fetcher : crawler.Fetchers())
+        getting += fetcher->State() == GETHTTP_GETTING ? 1U : 0U;
+    EXPECT_EQ(getting, 1U) << "the start page is asked for before Start returns";
+
+    // 1 + 5, then 5 more per release, then the last 2.
+    for (const std::size_t inFlight : {6U, 11U, 13U}) {
+        ASSERT_TRUE(PumpUntil([&] { return server.requestCount() == inFlight; }));
+        server.releaseStalls();
+    }
+    ASSERT_TRUE(PumpUntil([this] { return !crawler.Working(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(crawler.DoneCount(), 13);
+    for (const Stats& s : stats) {
+        if (s.inQueue > 0) {
+            EXPECT_EQ(s.downloading + s.toAnalyze, 5) << "an idle controller with work queued";
+        }
+    }
 }

@@ -302,7 +302,10 @@ TEST(LinkTypeTest, ClassifiesBySchemeAndExtension)
         {"ftp://h/f.zip", "ftp"},
         {"FTP://h/f", "ftp"},
         {"news://h/group", "news"},
-        {"https://h/a.gif", "htm"},
+        // A secure page's images, styles and scripts are no pages.
+        {"https://h/a.gif", "gif"},
+        {"https://h/s/site.css?v=2", "css"},
+        {"https://h/a.PHP", "htm"},
         {"HTTPS://h/a", "htm"},
         {"http://h/cgi-bin/run.", "cgi"},
         {"http://h/dbm/x.", "dbm"},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runview.h"
+#include "searchsettings.h"
 
 #include <algorithm>
 #include <functional>
@@ -47,12 +48,21 @@ public:
     // Called at the end of each run, as a user's next click would come.
     std::function<void()> onFinished;
 
+    // The settings a run starts with, from the inputs above.
+    SearchSettings Settings() const
+    {
+        SearchSettings settings;
+        settings.address = address;
+        settings.keywords = keywords;
+        settings.depthIndex = depthIndex;
+        settings.caseSensitive = caseSensitive;
+        return settings;
+    }
+
     String AddressText() const override { return address; }
-    void SetAddressText(const String& text) override { address = text; }
     String KeywordText() const override { return keywords; }
-    Integer DepthIndex() const override { return depthIndex; }
     String DepthText() const override { return depthText; }
-    bool CaseSensitive() const override { return caseSensitive; }
+    void SetAddressText(const String& text) override { address = text; }
     std::vector<String> History() const override { return history; }
     void AppendHistory(const String& text) override { history.push_back(text); }
 

@@ -81,7 +81,7 @@ protected:
 
     void scanToTheEnd()
     {
-        run.Start();
+        run.Start(view.Settings());
         ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(30)));
     }
     std::string url(const std::string& path) const { return server.url(path); }
@@ -104,17 +104,17 @@ protected:
 
 TEST_F(Run, WholeRunListsPagesHitsAndStatus)
 {
-    run.Start();
+    run.Start(view.Settings());
     EXPECT_EQ(view.address, url("/index.htm")) << "the address gets its http:// prefix";
-    EXPECT_EQ(run.SiteRoot, url(""));
+    EXPECT_EQ(run.SiteRoot(), url(""));
     EXPECT_EQ(view.buttons(), "0010");
     EXPECT_EQ(view.status, " Analyzing site...");
     EXPECT_TRUE(view.progressShown);
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
 
-    EXPECT_EQ(run.Data.PageList,
+    EXPECT_EQ(run.Data().PageList,
               (std::vector<String>{url("/a.htm"), url("/b.htm"), url("/broken.htm")}));
-    EXPECT_EQ(run.Data.LinkList,
+    EXPECT_EQ(run.Data().LinkList,
               (std::vector<String>{url("/logo.gif"), "http://other.test/file.zip"}));
     EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
                                                      "Invalid URL=0"}));
@@ -155,7 +155,7 @@ TEST_F(Run, KeywordRules)
         view.keywords = row.keywords;
         view.caseSensitive = row.caseSensitive;
         scanToTheEnd();
-        EXPECT_EQ(run.Data.KeywordList.size(), row.keywordCount);
+        EXPECT_EQ(run.Data().KeywordList.size(), row.keywordCount);
         EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
         EXPECT_EQ(view.row(2).second, "0");
     }
@@ -181,8 +181,8 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slow.htm'>s</a>"));
     view.address = url("/start.htm");
     view.depthIndex = 1; // the links are followed, and the slow page holds the crawl
-    run.Start();
-    TRuziZidu* first = run.Crawler();
+    run.Start(view.Settings());
+    const TRuziZidu* first = run.Crawler();
     ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
     ASSERT_TRUE(run.Running());
 
@@ -201,7 +201,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     view.depthIndex = -1;
     view.sounds.clear();
     scanToTheEnd();
-    TRuziZidu* second = run.Crawler();
+    const TRuziZidu* second = run.Crawler();
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
     EXPECT_EQ(second->DepthSearchLevel(), 3);
@@ -216,7 +216,7 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
     server.serve("/start.htm", Reply::html("<a href='a.htm'>a</a><a href='slowpage.htm'>s</a>"
                                            "<a href='b.htm'>b</a>"));
     view.address = url("/start.htm");
-    run.Start();
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil(
         [this] { return run.State() == TSearchRun::Fetching && view.entries.size() == 1; }));
     ASSERT_TRUE(PumpUntil([this] {
@@ -234,7 +234,7 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
     // The cancelled download is still blocked; the next run does not wait
     // for it.
     view.address = url("/index.htm");
-    run.Start();
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil([this] { return run.State() == TSearchRun::Fetching; }));
     server.releaseStalls();
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
@@ -246,7 +246,7 @@ TEST_F(Run, RunsThatFindNothingEnd)
 {
     // A start address the crawler refuses.
     view.address = "http://[::1/x";
-    run.Start();
+    run.Start(view.Settings());
     EXPECT_FALSE(run.Running());
     ASSERT_EQ(messages.texts().size(), 1U);
     EXPECT_EQ(messages.texts()[0], "Invalid Url : http://[::1/x");
@@ -264,7 +264,7 @@ TEST_F(Run, RunsThatFindNothingEnd)
     view.address = url("/pics.htm");
     scanToTheEnd();
     EXPECT_EQ(view.status, " 0 pages found. Ready.");
-    EXPECT_EQ(run.Data.LinkList, std::vector<String>{url("/one.gif")});
+    EXPECT_EQ(run.Data().LinkList, std::vector<String>{url("/one.gif")});
     EXPECT_EQ(view.buttons(), "1101");
 }
 
@@ -294,9 +294,9 @@ TEST_F(Run, AddressPrefixAndSiteRoot)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed);
         view.address = row.typed;
-        run.Start();
+        run.Start(view.Settings());
         EXPECT_EQ(view.address, row.shown);
-        EXPECT_EQ(run.SiteRoot, row.root);
+        EXPECT_EQ(run.SiteRoot(), row.root);
         if (run.Running())
             run.Cancel();
     }
@@ -329,16 +329,16 @@ TEST_F(Run, ReportOfASmallRun)
 {
     scanToTheEnd();
     view.sounds.clear();
-    run.WriteReport();
+    ASSERT_TRUE(run.WriteReport().Written);
     EXPECT_EQ(view.sounds, std::vector<Integer>{3});
-    EXPECT_EQ(run.Data.HitPageCount, 1);
+    EXPECT_EQ(run.Data().HitPageCount, 1);
     EXPECT_EQ(view.reportsOpened, 1);
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(readFile(QString::fromLatin1(name)), expectedPage(name, server.port()));
     }
-    run.WriteReport();
-    EXPECT_EQ(run.Data.HitPageCount, 1) << "counted afresh each time";
+    ASSERT_TRUE(run.WriteReport().Written);
+    EXPECT_EQ(run.Data().HitPageCount, 1) << "counted afresh each time";
 }
 
 TEST_F(Run, ReportAfterCancelAndWithoutHits)
@@ -346,7 +346,7 @@ TEST_F(Run, ReportAfterCancelAndWithoutHits)
     view.keywords = "absent";
     scanToTheEnd();
     run.Cancel();
-    run.WriteReport();
+    ASSERT_TRUE(run.WriteReport().Written);
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_NE(results.find("<P ALIGN=\"CENTER\"><FONT COLOR=\"#FFFFFF\" FACE=\"Arial\"><B>(Request "
                            "aborted by\r\nuser.)</B></FONT></P>\r\n"),
@@ -360,10 +360,13 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 {
     view.keywords = "<script>alert('x')</script> & caf\xC3\xA9";
     view.address = "http://h/\"><b>";
-    run.Data.PageTable[0].Name = "http://h/\"><script>evil()</script>";
-    run.Data.PageTable[0].Hits = 2;
-    run.Data.LinkList = {"http://h/a?x=1&y=<2>"};
-    run.WriteReport();
+    TRunData data;
+    data.PageTable.resize(2); // the empty entry ends the used part
+    data.PageTable[0].Name = "http://h/\"><script>evil()</script>";
+    data.PageTable[0].Hits = 2;
+    data.LinkList = {"http://h/a?x=1&y=<2>"};
+    TReportWriter::CountHitPages(data);
+    TReportWriter::WriteReport(data, view);
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.find("<script>"), std::string::npos);
     EXPECT_EQ(results.find("<b>"), std::string::npos);
@@ -381,10 +384,11 @@ TEST_F(Run, ReportEscapesWhatPagesAndUsersWrote)
 TEST_F(Run, AFailedReportWriteStopsTheReport)
 {
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
-    run.WriteReport();
-    ASSERT_EQ(messages.texts().size(), 1U);
-    EXPECT_EQ(messages.texts()[0], "cannot write " + QDir::currentPath().toStdString() +
-                                       "/pagelist.htm: Is a directory");
+    const TReportResult report = run.WriteReport();
+    EXPECT_FALSE(report.Written);
+    EXPECT_EQ(report.Failure, "cannot write " + QDir::currentPath().toStdString() +
+                                  "/pagelist.htm: Is a directory");
+    EXPECT_TRUE(messages.texts().empty()) << "the caller tells the user";
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";
     EXPECT_FALSE(QFile::exists(QStringLiteral("links.htm")));
@@ -396,8 +400,8 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
 TEST_F(Run, AScanStartedAsTheLastRunEndsGetsAFreshCrawler)
 {
     view.keywords = "";
-    view.onFinished = [this] { run.Start(); };
-    run.Start();
+    view.onFinished = [this] { run.Start(view.Settings()); };
+    run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil([this] { return view.outcomes.size() == 2 && !run.Running(); }));
     EXPECT_EQ(view.outcomes[1].kind, TRunOutcome::Completed);
     EXPECT_EQ(view.status, " 3 pages found. Ready.");

@@ -1,0 +1,31 @@
+// SearchSettings: what one run is asked to do, as the window or the command set it.
+
+#pragma once
+
+#include "nqtypes.h"
+
+// The settings of one scan-and-search run, handed to the run as one value
+// when it starts. The window fills it from its controls, the command from
+// its options; the run reads nothing else. Texts are UTF-8.
+struct SearchSettings
+{
+    // The start address as typed; the run adds "http://" when no scheme is given.
+    String address;
+    // The keyword box as typed: one keyword per space, an empty one counts nothing.
+    String keywords;
+    // The depth entry, "Lowest" 0 to "Highest" 4; -1 (none chosen) lets the
+    // crawler keep its own depth.
+    Integer depthIndex = -1;
+    // Whether the letter case of a keyword must match.
+    bool caseSensitive = false;
+    // False: pages on hosts other than the start host are listed, not fetched.
+    // The window offers no choice and follows them.
+    bool spanHosts = true;
+    // Seconds one transfer may take, in the crawl and in the search.
+    Integer timeoutSeconds = 300;
+    // Certificate authorities to trust for https instead of the system's;
+    // empty keeps the system's. The caller has checked that it is readable.
+    String caFile;
+
+    // Settings added by later options go below, each with why it exists.
+};
