@@ -41,7 +41,7 @@ public:
     // Milliseconds the window waits after the closing sound.
     int CloseDelayMs = 2000;
 
-    TSearchRun& Run() { return *m_run; }
+    const TSearchRun& Run() const { return *m_run; }
 
     // Controls, by their layout names.
     QFrame* Panel3 = nullptr;

@@ -278,7 +278,7 @@ String statusOf(const TPageEntry& entry)
     case TPageState::Searched:
         return "ok";
     case TPageState::Failed:
-        return entry.Failure;
+        return FailureWord(entry.Failure);
     case TPageState::NotSearched:
         break;
     }
@@ -457,15 +457,12 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
 
-        QTimer finished;
-        finished.setInterval(20);
-        QObject::connect(&finished, &QTimer::timeout, &app, [&] {
-            if (!run.Running())
-                app.quit();
-        });
+        QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         QTimer::singleShot(0, &app, [&] {
             run.Start(options.settings);
-            finished.start();
+            // A start that failed at once has no end to announce.
+            if (!run.Running())
+                QCoreApplication::quit();
         });
         QCoreApplication::exec();
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -477,10 +474,10 @@ int main(int argc, char* argv[])
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
             std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
-                         outcome.Reason.c_str());
+                         FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Status);
+                         outcome.Address.c_str(), outcome.Failure.status);
         else if (listed && !options.quiet && !view.Status().empty())
             std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
 

@@ -3,6 +3,7 @@
 #include "crawler.h"
 
 #include "ioerror.h"
+#include "lasterror.h"
 #include "linkscan.h"
 #include "messagebox.h"
 #include "scopeexit.h"
@@ -294,7 +295,14 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                 if (f && f->Busy)
                     f->KillGet();
             });
-            Fire(OnError, this, "timeout : " + Fetcher->CrackUrl.Url(), Cardinal{0}, String());
+            const String url = Fetcher->CrackUrl.Url();
+            const TransferError late{TransferError::Kind::Timeout, 0,
+                                     "No reply within " + std::to_string(Fetcher->TimeOut) + " s"};
+            Fire(OnTransferFailed, this, url, late);
+            if (!alive)
+                return false;
+            // The deadline is the crawler's own: no layer number, no text.
+            Fire(OnError, this, "timeout : " + url, Cardinal{0}, String());
         } else if (m_aborting) {
             Fetcher->KillGet();
         }
@@ -334,7 +342,9 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             }
         } else {
             ++m_errorCount;
-            Fire(OnError, this, url, static_cast<Cardinal>(Fetcher->StatusCode()), String());
+            const TransferError status{TransferError::Kind::HttpStatus, Fetcher->StatusCode(), ""};
+            if (!reportFailure(url, status))
+                return false;
         }
         break;
     }
@@ -349,7 +359,9 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             ++m_retryCount;
         } else {
             ++m_errorCount;
-            Fire(OnError, this, Fetcher->CrackUrl.Url(), Fetcher->ErrorCode(), Fetcher->ErrorMsg());
+            const String url = Fetcher->CrackUrl.Url();
+            if (!reportFailure(url, Fetcher->Error()))
+                return false;
         }
         break;
     }
@@ -447,6 +459,20 @@ bool TRuziZidu::Settled() const
             return false;
     }
     return true;
+}
+
+bool TRuziZidu::reportFailure(const String& url, const TransferError& error)
+{
+    const QPointer<TRuziZidu> alive(this);
+    Fire(OnTransferFailed, this, url, error);
+    if (!alive)
+        return false;
+    // A reply's status stands where the layer's number would.
+    const Cardinal code = error.kind == TransferError::Kind::HttpStatus
+                              ? static_cast<Cardinal>(error.status)
+                              : inet::ErrorNumber(error);
+    Fire(OnError, this, url, code, error.detail);
+    return static_cast<bool>(alive);
 }
 
 bool TRuziZidu::startMoved()

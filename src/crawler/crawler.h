@@ -7,6 +7,7 @@
 #include "nqtypes.h"
 #include "stringhelpers.h"
 #include "stringlist.h"
+#include "transfererror.h"
 #include "urlqueue.h"
 
 #include <QObject>
@@ -31,6 +32,7 @@ using TOnWorking = TEvent<bool /*Working_*/>;
 using TOnStartMoved = TEvent<const String& /*FinalUrl*/>;
 using TScanOnError =
     TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
+using TOnTransferFailed = TEvent<const String& /*Url*/, const TransferError& /*Error*/>;
 
 // Crawls a web site from one start address on the UI thread: a scheduler
 // tick hands queued addresses to a fixed set of fetch controllers, consumes
@@ -72,6 +74,9 @@ public:
     // now the final one.
     TOnStartMoved OnStartMoved;
     TScanOnError OnError;
+    // Raised just before OnError with the failure itself and the plain
+    // address, for owners that act on what went wrong rather than show it.
+    TOnTransferFailed OnTransferFailed;
 
     bool Start(const String& Address = String());
     // Asks a running crawl to wind down; on an idle crawler it does nothing.
@@ -106,6 +111,9 @@ private:
     // After the start page's redirect: takes its final scheme, host and port
     // as the crawl's own; false when they did not change.
     bool startMoved();
+    // Raises OnTransferFailed, then OnError with the layer's number and text.
+    // False when a handler destroyed the crawler.
+    [[nodiscard]] bool reportFailure(const String& url, const TransferError& error);
     void DispatchNext(TKsHttpGet* Fetcher);
     void DispatchIdle();
     bool UpdateStats();

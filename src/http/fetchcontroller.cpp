@@ -2,10 +2,11 @@
 
 #include "fetchcontroller.h"
 
-#include "transferworker.h"
+#include "lasterror.h"
 #include "messagebox.h"
 #include "scopeexit.h"
 #include "tickcount.h"
+#include "transferworker.h"
 
 #include <QCoreApplication>
 
@@ -97,9 +98,9 @@ void TKsHttpGet::ThreadDone(THTTPGetThread* worker)
         return;
     }
 
-    m_errorCode = worker->ErrorCode;
-    if (worker->HasErrorInfo)
-        m_errorMsg = worker->ErrorMsg;
+    m_error = std::move(worker->Error);
+    m_errorCode = inet::ErrorNumber(m_error);
+    m_errorMsg = m_error.detail;
     m_state = GETHTTP_ERROR;
     Busy = false;
     m_worker = nullptr;

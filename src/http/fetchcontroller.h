@@ -3,8 +3,8 @@
 #pragma once
 
 #include "crackurl.h"
-#include "transferworker.h"
 #include "nqtypes.h"
+#include "transferworker.h"
 
 #include <QObject>
 #include <QPointer>
@@ -67,6 +67,9 @@ public:
     TOnFileComplete OnFileComplete;
     TOnHeadComplete OnHeadComplete;
     TOnDataComplete OnDataComplete;
+    // The last failure; ErrorCode and ErrorMsg are the layer's number and
+    // the library's text of it.
+    const TransferError& Error() const { return m_error; }
     Cardinal ErrorCode() const { return m_errorCode; }
     const String& ErrorMsg() const { return m_errorMsg; }
     TOnError OnError;
@@ -95,6 +98,7 @@ private:
     String m_head;
     String m_body;
     String m_effectiveUrl;
+    TransferError m_error;
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     QPointer<THTTPGetThread> m_worker;

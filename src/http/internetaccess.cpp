@@ -30,6 +30,12 @@ HINTERNET failHandle(std::uint32_t code, std::string text)
     return NullHandle;
 }
 
+HINTERNET cancelledHandle()
+{
+    Fail({TransferError::Kind::Cancelled, 0, "The operation was cancelled"});
+    return NullHandle;
+}
+
 std::string orEmpty(const char* text)
 {
     return text ? std::string(text) : std::string();
@@ -126,7 +132,7 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     if (!parent)
         return NullHandle;
     if (parent->closed())
-        return failHandle(ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled");
+        return cancelledHandle();
     if (service != INTERNET_SERVICE_HTTP)
         return failHandle(ERROR_INVALID_PARAMETER, "Only the HTTP service is offered");
     if (!serverName || *serverName == '\0')
@@ -149,7 +155,7 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
     if (!parent)
         return NullHandle;
     if (parent->closed())
-        return failHandle(ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled");
+        return cancelledHandle();
     auto request = std::make_shared<RequestHandle>();
     request->host = parent->host;
     request->port = parent->port;
@@ -271,7 +277,7 @@ bool urlResult(UrlError error, const char* tooLong)
     case UrlError::InvalidUrl:
         break;
     }
-    return Fail(ERROR_INTERNET_INVALID_URL, "The address is not valid");
+    return Fail({TransferError::Kind::BadAddress, 0, "The address is not valid"});
 }
 
 } // namespace
@@ -295,12 +301,13 @@ bool InternetGetLastResponseInfoA(std::uint32_t* error, char* buffer, std::uint3
     if (!error || !buffer || !bufferLength)
         return false;
     const inet::LastError& last = inet::LastFailure();
+    const std::string& text = last.error.detail;
     *error = last.code;
-    if (last.text.size() + 1 > *bufferLength) {
-        *bufferLength = static_cast<std::uint32_t>(last.text.size() + 1);
+    if (text.size() + 1 > *bufferLength) {
+        *bufferLength = static_cast<std::uint32_t>(text.size() + 1);
         return false;
     }
-    std::memcpy(buffer, last.text.c_str(), last.text.size() + 1);
-    *bufferLength = static_cast<std::uint32_t>(last.text.size());
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *bufferLength = static_cast<std::uint32_t>(text.size());
     return true;
 }

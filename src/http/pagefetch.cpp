@@ -2,6 +2,7 @@
 
 #include "pagefetch.h"
 
+#include "lasterror.h"
 #include "messagebox.h"
 #include "scopeexit.h"
 #include "stringhelpers.h"
@@ -19,24 +20,14 @@ namespace pagefetch {
 
 void THTTPGetThread::fail()
 {
-    std::array<char, 4096> text{};
-    std::uint32_t length = static_cast<std::uint32_t>(text.size());
-    Cardinal code = 0;
-    if (InternetGetLastResponseInfoA(&code, text.data(), &length))
-        fail(code, String(text.data(), length));
-    else
-        fail(code, String());
+    fail(inet::LastFailure().error);
 }
 
-void THTTPGetThread::fail(Cardinal code, const String& text)
+void THTTPGetThread::fail(TransferError error)
 {
-    if (Terminated()) {
-        code = ERROR_INTERNET_OPERATION_CANCELLED;
-        ErrorMsg = "The transfer was stopped";
-    } else {
-        ErrorMsg = text;
-    }
-    ErrorCode = code;
+    if (Terminated())
+        error = {TransferError::Kind::Cancelled, 0, "The transfer was stopped"};
+    Error = std::move(error);
     m_handles.Close();
     Success = false;
 }
@@ -80,21 +71,22 @@ void THTTPGetThread::Execute()
     std::from_chars(status.data(), status.data() + status.size(), StatusCode);
     // An error page is not the page asked for.
     if (StatusCode >= 400) {
-        fail(0, "The server answered with status " + std::to_string(StatusCode));
+        fail({TransferError::Kind::HttpStatus, StatusCode,
+              "The server answered with status " + std::to_string(StatusCode)});
         return;
     }
     const TLengthHeader length = ContentLengthOf(m_handles.Request.load(), head, buffer, &FileSize);
     if (length == TLengthHeader::Invalid) {
-        fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
+        fail({TransferError::Kind::BadReply, 0, "The Content-Length is not one number"});
         return;
     }
     const bool hasLength = length == TLengthHeader::Valid;
     if (hasLength && static_cast<std::uint64_t>(FileSize) > kMaxReplyBody) {
-        fail(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
+        fail({TransferError::Kind::TooLarge, 0, "The reply announces more than 64 MiB"});
         return;
     }
     if (!hasLength && BinaryData) {
-        fail(ERROR_HTTP_HEADER_NOT_FOUND, "The reply has no Content-Length");
+        fail({TransferError::Kind::NoLength, 0, "The reply has no Content-Length"});
         return;
     }
 
@@ -104,7 +96,7 @@ void THTTPGetThread::Execute()
         file.reset(std::fopen(FileName.c_str(), "wb"));
         if (!file) {
             ShowMessageBox("unable to write to file " + FileName, TMsgKind::Error);
-            fail(0, "unable to write to file " + FileName);
+            fail({TransferError::Kind::File, 0, "unable to write to file " + FileName});
             return;
         }
     } else {
@@ -128,7 +120,7 @@ void THTTPGetThread::Execute()
             break;
         if (ToFile) {
             if (std::fwrite(chunk.data(), 1, count, file.get()) != count) {
-                fail(0, "unable to write to file " + FileName);
+                fail({TransferError::Kind::File, 0, "unable to write to file " + FileName});
                 return;
             }
         } else {
@@ -141,7 +133,7 @@ void THTTPGetThread::Execute()
     }
 
     if (ToFile && std::fclose(file.release()) != 0) {
-        fail(0, "unable to write to file " + FileName);
+        fail({TransferError::Kind::File, 0, "unable to write to file " + FileName});
         return;
     }
     // Without a Content-Length (chunked or ended by the close) the body is
@@ -149,8 +141,9 @@ void THTTPGetThread::Execute()
     if (!hasLength) {
         FileSize = TotalRead;
     } else if (TotalRead != FileSize) {
-        fail(ERROR_INTERNET_CONNECTION_ABORTED, "The body has " + std::to_string(TotalRead) +
-                                                    " of " + std::to_string(FileSize) + " bytes");
+        fail({TransferError::Kind::Closed, 0,
+              "The body has " + std::to_string(TotalRead) + " of " + std::to_string(FileSize) +
+                  " bytes"});
         return;
     }
     Success = true;
@@ -281,8 +274,13 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     m_effectiveUrl = worker->EffectiveUrl;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();
-    m_errorCode = success ? 0 : worker->ErrorCode;
-    m_errorMsg = success ? String() : worker->ErrorMsg;
+    m_error = TransferError{};
+    if (!success)
+        m_error = worker->Error.failed() ? worker->Error
+                                         : TransferError{TransferError::Kind::Cancelled, 0,
+                                                         "The transfer was stopped"};
+    m_errorCode = inet::ErrorNumber(m_error);
+    m_errorMsg = m_error.detail;
     if (!success)
         Fire(OnError, this);
     else if (worker->ToFile)

@@ -2,9 +2,10 @@
 
 #pragma once
 
-#include "nqtypes.h"
-#include "transferhandles.h"
 #include "internetaccess.h"
+#include "nqtypes.h"
+#include "transfererror.h"
+#include "transferhandles.h"
 #include "workerthread.h"
 
 #include <QObject>
@@ -58,8 +59,7 @@ public:
 
     // Results beyond Success, read in the completion handler.
     Integer StatusCode = 0;
-    Cardinal ErrorCode = 0;
-    String ErrorMsg;
+    TransferError Error;
     String EffectiveUrl;
     std::uint32_t TimeOutMs = 0;
 
@@ -72,7 +72,7 @@ protected:
 
 private:
     void fail();
-    void fail(Cardinal code, const String& text);
+    void fail(TransferError error);
 
     TTransferHandles m_handles;
 };
@@ -114,6 +114,7 @@ public:
     // the reply's status (0 when none arrived) and, when it failed, the
     // layer's error number and text.
     Integer StatusCode() const { return m_statusCode; }
+    const TransferError& Error() const { return m_error; }
     Cardinal ErrorCode() const { return m_errorCode; }
     const String& ErrorMsg() const { return m_errorMsg; }
     // The final address after redirects; empty when no reply arrived.
@@ -137,6 +138,7 @@ private:
     QPointer<pagefetch::THTTPGetThread> m_worker;
     bool m_completing = false;
     Integer m_statusCode = 0;
+    TransferError m_error;
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     String m_effectiveUrl;

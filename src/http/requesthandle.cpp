@@ -2,11 +2,11 @@
 
 #include "requesthandle.h"
 
+#include "internetaccess.h"
 #include "lasterror.h"
 #include "stringhelpers.h"
 #include "transfer.h"
 #include "transferloop.h"
-#include "internetaccess.h"
 
 #include <cctype>
 #include <cstring>
@@ -73,7 +73,7 @@ std::shared_ptr<Transfer> RequestHandle::transfer() const
 
 bool RequestHandle::cancelled() const
 {
-    return Fail(ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled");
+    return Fail({TransferError::Kind::Cancelled, 0, "The operation was cancelled"});
 }
 
 std::string RequestHandle::url() const

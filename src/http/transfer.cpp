@@ -2,10 +2,11 @@
 
 #include "transfer.h"
 
-#include "lasterror.h"
 #include "internetaccess.h"
+#include "lasterror.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -16,36 +17,43 @@ namespace {
 // Header blocks beyond this are an attack, not a reply.
 constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
 
-std::uint32_t errorNumber(CURLcode rc)
+// libcurl says "Couldn't connect" for every failed connect; the system's
+// error number tells a refused connection from an unreachable network.
+TransferError::Kind kindOf(CURLcode rc, long osErrno)
 {
+    using K = TransferError::Kind;
     switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        return K::Dns;
     case CURLE_COULDNT_CONNECT:
-        return ERROR_INTERNET_CANNOT_CONNECT;
+        if (osErrno == ECONNREFUSED)
+            return K::Refused;
+        if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH)
+            return K::Unreachable;
+        return K::Connect;
     case CURLE_OPERATION_TIMEDOUT:
-        return ERROR_INTERNET_TIMEOUT;
+        return K::Timeout;
     case CURLE_TOO_MANY_REDIRECTS:
-        return ERROR_HTTP_REDIRECT_FAILED;
+        return K::Redirect;
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return ERROR_INTERNET_INVALID_URL;
+        return K::BadAddress;
     case CURLE_PEER_FAILED_VERIFICATION:
-        return ERROR_INTERNET_INVALID_CA;
+        return K::Certificate;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
-        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+        return K::Tls;
     case CURLE_WEIRD_SERVER_REPLY:
-        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return K::BadReply;
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-        return ERROR_INTERNET_CONNECTION_ABORTED;
+        return K::Closed;
     default:
-        return ERROR_INTERNET_INTERNAL_ERROR;
+        return K::Internal;
     }
 }
 
@@ -63,20 +71,24 @@ bool Transfer::succeeded(CURLcode rc) const
 }
 
 // Called with the mutex held.
-bool Transfer::failed() const
+TransferError Transfer::failure() const
 {
+    using K = TransferError::Kind;
     if (m_cancelled)
-        return Fail(ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled");
+        return {K::Cancelled, 0, "The operation was cancelled"};
     if (m_tooLarge)
-        return Fail(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply body is larger than 64 MiB");
+        return {K::TooLarge, 0, "The reply body is larger than 64 MiB"};
     std::string text = curl_easy_strerror(m_result);
     if (!m_errorText.empty())
         text += ": " + m_errorText;
-    // libcurl says "Couldn't connect" for every failed connect; the system's
-    // word tells a refused connection from an unreachable network.
     if (m_osErrno != 0)
         text += std::string(" (") + std::strerror(static_cast<int>(m_osErrno)) + ")";
-    return Fail(errorNumber(m_result), text);
+    return {kindOf(m_result, m_osErrno), 0, std::move(text)};
+}
+
+bool Transfer::failed() const
+{
+    return Fail(failure());
 }
 
 bool Transfer::waitForHeaders(ReplyHeaders* headers, std::string* url)
@@ -86,7 +98,7 @@ bool Transfer::waitForHeaders(ReplyHeaders* headers, std::string* url)
     if (m_cancelled || (m_done && !succeeded(m_result)))
         return failed();
     if (!m_headers.isFinal())
-        return Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server sent no reply headers");
+        return Fail({TransferError::Kind::BadReply, 0, "The server sent no reply headers"});
     *headers = m_headers;
     *url = m_url;
     return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "replyheaders.h"
+#include "transfererror.h"
 
 #include <curl/curl.h>
 
@@ -68,6 +69,7 @@ public:
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:
+    TransferError failure() const;
     bool failed() const;
     bool succeeded(CURLcode rc) const;
     void headersFinal();

@@ -2,9 +2,9 @@
 
 #include "transferloop.h"
 
+#include "internetaccess.h"
 #include "lasterror.h"
 #include "transfer.h"
-#include "internetaccess.h"
 
 #include <system_error>
 
@@ -43,7 +43,7 @@ bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
 {
     const std::lock_guard lock(m_mutex);
     if (m_stopping)
-        return Fail(ERROR_INTERNET_OPERATION_CANCELLED, "The transfers are shutting down");
+        return Fail({TransferError::Kind::Cancelled, 0, "The transfers are shutting down"});
     if (!m_running) {
         m_multi.reset(curl_multi_init());
         if (!m_multi)

@@ -2,6 +2,7 @@
 
 #include "transferworker.h"
 
+#include "lasterror.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
 
@@ -28,26 +29,16 @@ THTTPGetThread::THTTPGetThread(const TCrackUrl& Url) : m_buffer(kHeaderBuffer, '
 
 bool THTTPGetThread::failRun()
 {
-    std::array<char, 4096> text{};
-    std::uint32_t length = static_cast<std::uint32_t>(text.size());
-    Cardinal code = 0;
-    if (InternetGetLastResponseInfoA(&code, text.data(), &length))
-        return failRun(code, String(text.data(), length));
-    return failRun(0, String());
+    return failRun(inet::LastFailure().error);
 }
 
-bool THTTPGetThread::failRun(Cardinal code, const String& text)
+bool THTTPGetThread::failRun(TransferError error)
 {
     // A stop request outweighs whatever the library said about the call it
     // interrupted.
-    if (Terminated()) {
-        code = ERROR_INTERNET_OPERATION_CANCELLED;
-        ErrorMsg = "The transfer was stopped";
-    } else {
-        ErrorMsg = text;
-    }
-    ErrorCode = code;
-    HasErrorInfo = true;
+    if (Terminated())
+        error = {TransferError::Kind::Cancelled, 0, "The transfer was stopped"};
+    Error = std::move(error);
     Handles.Close();
     Success = false;
     return false;
@@ -84,7 +75,7 @@ void THTTPGetThread::Execute()
         const auto [statusEnd, statusError] =
             std::from_chars(status.data(), status.data() + status.size(), StatusCode);
         if (statusError != std::errc() || statusEnd != status.data() + status.size()) {
-            failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The status code is not a number");
+            failRun({TransferError::Kind::BadReply, 0, "The status code is not a number"});
             return;
         }
         if (!queryText(HTTP_QUERY_CONTENT_TYPE, &ContentType) || Terminated()) {
@@ -95,14 +86,14 @@ void THTTPGetThread::Execute()
         const TLengthHeader length =
             ContentLengthOf(Handles.Request.load(), Head, m_buffer, &ContentLength);
         if (length == TLengthHeader::Invalid) {
-            failRun(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The Content-Length is not one number");
+            failRun({TransferError::Kind::BadReply, 0, "The Content-Length is not one number"});
             return;
         }
         const bool hasLength = length == TLengthHeader::Valid;
         // The layer would refuse the body at its cap anyway; no need to
         // take it in first.
         if (hasLength && static_cast<std::uint64_t>(ContentLength) > kMaxReplyBody) {
-            failRun(ERROR_INTERNET_REPLY_TOO_LARGE, "The reply announces more than 64 MiB");
+            failRun({TransferError::Kind::TooLarge, 0, "The reply announces more than 64 MiB"});
             return;
         }
         if (Terminated()) {
@@ -112,7 +103,7 @@ void THTTPGetThread::Execute()
         if (readBody(hasLength))
             Handles.Close();
     } catch (const std::exception& e) {
-        failRun(ERROR_INTERNET_INTERNAL_ERROR, e.what());
+        failRun({TransferError::Kind::Internal, 0, e.what()});
     }
 }
 
@@ -125,7 +116,7 @@ bool THTTPGetThread::readBody(bool hasLength)
         file.reset(std::fopen(FileName.c_str(), "wb"));
         if (!file) {
             ShowMessageBox("unable to write to file " + FileName, TMsgKind::Error);
-            return failRun(0, "unable to write to file " + FileName);
+            return failRun({TransferError::Kind::File, 0, "unable to write to file " + FileName});
         }
     } else {
         Body.clear();
@@ -146,7 +137,8 @@ bool THTTPGetThread::readBody(bool hasLength)
             break;
         if (toFile) {
             if (std::fwrite(chunk.data(), 1, count, file.get()) != count)
-                return failRun(0, "unable to write to file " + FileName);
+                return failRun(
+                    {TransferError::Kind::File, 0, "unable to write to file " + FileName});
         } else {
             AppendBody(Body, chunk.data(), count);
         }
@@ -155,15 +147,15 @@ bool THTTPGetThread::readBody(bool hasLength)
     if (Terminated())
         return failRun();
     if (toFile && std::fclose(file.release()) != 0)
-        return failRun(0, "unable to write to file " + FileName);
+        return failRun({TransferError::Kind::File, 0, "unable to write to file " + FileName});
 
     // Without a Content-Length (chunked or ended by the close) the body is
     // what arrived; an announced length must be met.
     if (hasLength && TotalRead != ContentLength)
-        return failRun(ERROR_INTERNET_CONNECTION_ABORTED,
-                       "The body has " + std::to_string(TotalRead) + " of " +
-                           std::to_string(ContentLength) + " bytes");
+        return failRun({TransferError::Kind::Closed, 0,
+                        "The body has " + std::to_string(TotalRead) + " of " +
+                            std::to_string(ContentLength) + " bytes"});
     if (!toFile && TotalRead == 0)
-        return failRun(0, "The reply has an empty body");
+        return failRun({TransferError::Kind::EmptyBody, 0, "The reply has an empty body"});
     return true;
 }

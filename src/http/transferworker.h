@@ -4,6 +4,7 @@
 
 #include "crackurl.h"
 #include "nqtypes.h"
+#include "transfererror.h"
 #include "transferhandles.h"
 #include "workerthread.h"
 
@@ -35,11 +36,9 @@ public:
     String Body;
     Integer TotalRead = 0;
     String EffectiveUrl; // the final reply's address, after redirects
-    // The library's last-response information of a failed run, taken on the
-    // worker thread where the library keeps it.
-    bool HasErrorInfo = false;
-    Cardinal ErrorCode = 0;
-    String ErrorMsg;
+    // How a failed run failed, taken on the worker thread where the layer
+    // keeps it.
+    TransferError Error;
 
     TTransferHandles Handles;
 
@@ -51,7 +50,7 @@ protected:
 
 private:
     bool failRun();
-    bool failRun(Cardinal code, const String& text);
+    bool failRun(TransferError error);
     bool queryText(std::uint32_t level, String* value);
     bool readBody(bool hasLength);
 

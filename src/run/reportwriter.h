@@ -3,6 +3,7 @@
 #pragma once
 
 #include "nqtypes.h"
+#include "transfererror.h"
 
 #include <QString>
 
@@ -25,7 +26,7 @@ struct TPageEntry
     String Address;                   // also when Name says "Invalid URL"
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
-    String Failure; // a failed page's reply status ("404") or transfer error ("timeout")
+    TransferError Failure; // why a failed page failed
 };
 
 // What a run leaves behind for the report.

@@ -4,6 +4,7 @@
 
 #include "nqtypes.h"
 #include "reportwriter.h"
+#include "transfererror.h"
 
 #include <vector>
 
@@ -20,9 +21,8 @@ struct TRunOutcome
         ErrorStatus, // the start page answered with an error status
     };
     Kind kind = Completed;
-    String Address;     // the start address as it was crawled
-    String Reason;      // Unreachable: what went wrong, in words
-    Integer Status = 0; // ErrorStatus: the reply's status
+    String Address;        // the start address as it was crawled
+    TransferError Failure; // Unreachable, ErrorStatus: what went wrong
 };
 
 // What a scan-and-search run reaches of its view: what the report shows,

@@ -6,7 +6,6 @@
 #include "messagebox.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
-#include "transferfailure.h"
 #include "uithread.h"
 #include "workerthread.h"
 
@@ -37,28 +36,11 @@ template <typename F> void guarded(F&& work)
 // The host of an absolute address, lower case; empty when it has none.
 String hostOf(const String& address)
 {
-    const auto sep = address.find("://");
-    if (sep == String::npos)
-        return String();
-    String host = address.substr(sep + 3);
-    host = host.substr(0, host.find_first_of("/?#"));
-    const auto at = host.rfind('@');
-    if (at != String::npos)
-        host.erase(0, at + 1);
-    const auto colon = host.rfind(':');
-    if (colon != String::npos && host.find(']') == String::npos)
-        host.erase(colon);
-    return AsciiLower(host);
-}
-
-// A crawler reports a reply status as the error number, with no text.
-bool isReplyStatus(Cardinal code, const String& text)
-{
-    return text.empty() && code >= 100 && code <= 999;
+    TCrackUrl parts;
+    return parts.Crack(address) ? AsciiLower(parts.HostName.Text()) : String();
 }
 
 const String kEmpty;
-const char* const kTimeoutPrefix = "timeout : ";
 
 } // namespace
 
@@ -197,9 +179,9 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
             CrawlerUpdatedStats(sender, inQueue, downloading, toAnalyze, done, retries, errors);
         });
     };
-    crawler->OnError = [this](TObject* sender, const String& url, Cardinal code,
-                              const String& text) {
-        guarded([&] { CrawlerError(sender, url, code, text); });
+    crawler->OnTransferFailed = [this](TObject* sender, const String& url,
+                                       const TransferError& error) {
+        guarded([&] { CrawlerFailed(sender, url, error); });
     };
     crawler->OnStartMoved = [this](TObject* sender, const String& finalUrl) {
         guarded([&] { CrawlerStartMoved(sender, finalUrl); });
@@ -299,27 +281,15 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
         CrawlFinished();
 }
 
-void TSearchRun::CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                              const String& ErrorMsg)
+void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed)
-        return;
-    const String& start = m_outcome.Address;
-    const bool timedOut = Url == kTimeoutPrefix + start;
-    if (Url != start && !timedOut)
+    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
-    if (timedOut) {
-        m_startFailure.kind = TRunOutcome::Unreachable;
-        m_startFailure.Reason = "Timed out";
-    } else if (isReplyStatus(ErrorCode, ErrorMsg)) {
-        m_startFailure.kind = TRunOutcome::ErrorStatus;
-        m_startFailure.Status = static_cast<Integer>(ErrorCode);
-    } else {
-        m_startFailure.kind = TRunOutcome::Unreachable;
-        m_startFailure.Reason = DescribeTransferFailure(ErrorCode, ErrorMsg).Reason;
-    }
+    m_startFailure.Failure = Error;
+    m_startFailure.kind = Error.kind == TransferError::Kind::HttpStatus ? TRunOutcome::ErrorStatus
+                                                                        : TRunOutcome::Unreachable;
     m_startFailed = true;
 }
 
@@ -461,10 +431,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok) {
         entry.State = TPageState::Failed;
-        entry.Failure =
-            fetcher->StatusCode() >= 400
-                ? std::to_string(fetcher->StatusCode())
-                : DescribeTransferFailure(fetcher->ErrorCode(), fetcher->ErrorMsg()).Word;
+        entry.Failure = fetcher->Error();
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -494,17 +461,17 @@ void TSearchRun::fillReadyRows()
         m_view.RowFilled(m_data.CurrentPage, entry);
     }
     if (m_state == Fetching && m_data.CurrentPage >= m_data.PageCount)
-        finish(TRunOutcome::Completed);
+        finishSearch();
 }
 
-void TSearchRun::finish(TRunOutcome::Kind kind)
+void TSearchRun::finishSearch()
 {
     m_state = Idle;
-    m_outcome.kind = kind;
+    m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
     m_view.StatusChanged(m_statusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 TSearchRun::PageCounts TSearchRun::countHits(const String& body)
@@ -561,12 +528,12 @@ void TSearchRun::FailStart()
     playSound(4);
     if (m_outcome.kind == TRunOutcome::ErrorStatus)
         m_view.StatusChanged(" " + m_outcome.Address + " answered " +
-                             std::to_string(m_outcome.Status) + ". Ready.");
+                             std::to_string(m_outcome.Failure.status) + ". Ready.");
     else
-        m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " + m_outcome.Reason +
-                             ". Ready.");
+        m_view.StatusChanged(" Cannot reach " + m_outcome.Address + ": " +
+                             FailureReason(m_outcome.Failure) + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
-    m_view.RunFinished(m_outcome);
+    announceEnd();
 }
 
 void TSearchRun::FinishRun()
@@ -587,7 +554,13 @@ void TSearchRun::FinishRun()
     else
         m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
+    announceEnd();
+}
+
+void TSearchRun::announceEnd()
+{
     m_view.RunFinished(m_outcome);
+    emit Finished();
 }
 
 bool WaitForStoppedTransfers(int milliseconds)

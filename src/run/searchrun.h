@@ -60,6 +60,12 @@ public:
     // window that is closing.
     void StopTransfers();
 
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
+
+public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
@@ -93,8 +99,7 @@ private:
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
-    void CrawlerError(TObject* sender, const String& Url, Cardinal ErrorCode,
-                      const String& ErrorMsg);
+    void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
     void FinishRun();
@@ -111,7 +116,9 @@ private:
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
-    void finish(TRunOutcome::Kind kind);
+    // Every page of the search has its row: "Ready." after the last count.
+    void finishSearch();
+    void announceEnd();
 
     IRunView& m_view;
     TMemo& m_memo;

@@ -10,6 +10,7 @@
 #include "textwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -322,7 +323,7 @@ TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
 TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
 {
     server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"));
-    server.serve("/a.htm", Reply::html("quarry quarry"));
+    server.serve("/a.htm", Reply::html("quarry Quarry"));
     server.serve("/b.htm", Reply::html("nothing"));
     TForm1& form = open();
     form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
@@ -353,6 +354,15 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
                                   "/links.htm: Is a directory"});
     EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
     EXPECT_EQ(opened.size(), 1U);
+    // The case box and the depth box reach the next run.
+    form.CheckBox1->setChecked(true);
+    form.ComboBox2->setCurrentIndex(0);
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(cell(1, 1), QStringLiteral("1"));
+    const TRuziZidu* crawler = form.Run().Crawler();
+    ASSERT_NE(crawler, nullptr);
+    EXPECT_EQ(crawler->DepthSearchLevel(), 1);
 }
 
 TEST_F(MainWindow, ExitSounds)

@@ -430,6 +430,9 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     gone.status = 404;
     gone.reason = "Not Found";
     server.serve("/gone.htm", gone);
+    server.serveRaw("/hangup.htm", "");
+    server.serveRaw("/garbled.htm", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                    "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc");
     const std::string refused = nqtest::RefusedAddress();
     const struct
     {
@@ -437,6 +440,10 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     } rows[] = {
         {url("/gone.htm"), " " + url("/gone.htm") + " answered 404. Ready."},
         {refused, " Cannot reach " + refused + ": Connection refused. Ready."},
+        {url("/hangup.htm"),
+         " Cannot reach " + url("/hangup.htm") + ": Connection closed by the server. Ready."},
+        {url("/garbled.htm"),
+         " Cannot reach " + url("/garbled.htm") + ": Invalid reply from the server. Ready."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
