@@ -225,6 +225,18 @@ void TForm1::buildControls()
     connect(AboutNetquarry1, &QAction::triggered, this, &TForm1::AboutNetquarry1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
 
+    // How the keywords are searched for, applied at the next scan.
+    QMenu* search = menuBar()->addMenu(QStringLiteral("&Search"));
+    const auto checkItem = [search](const char* text) {
+        QAction* item = search->addAction(QString::fromLatin1(text));
+        item->setCheckable(true);
+        return item;
+    };
+    WholeWords1 = checkItem("Whole words");
+    VisibleText1 = checkItem("Visible text only");
+    RegularExpressions1 = checkItem("Regular expressions");
+    AllKeywords1 = checkItem("All keywords must occur");
+
     m_run = new TSearchRun(*this, m_textBuffer, this);
     connect(PassOverBtn1, &QPushButton::clicked, this, &TForm1::PassOverBtn1Click);
     connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
@@ -390,6 +402,10 @@ SearchSettings TForm1::Settings() const
     settings.keywords = KeywordText();
     settings.depthIndex = ComboBox2->currentIndex();
     settings.caseSensitive = CheckBox1->isChecked();
+    settings.wholeWords = WholeWords1->isChecked();
+    settings.visibleText = VisibleText1->isChecked();
+    settings.patterns = RegularExpressions1->isChecked();
+    settings.allKeywords = AllKeywords1->isChecked();
     return settings;
 }
 

@@ -48,6 +48,13 @@ struct Options
     String format = "table";
     bool quiet = false;
     bool progress = false;
+    // Which pages are printed: all, those with a hit (-l), those without (-L).
+    enum class Listing
+    {
+        All,
+        Matching,
+        NotMatching,
+    } listing = Listing::All;
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -78,6 +85,9 @@ struct OptionRow
     const char* help;
     // Takes the option; value is empty for a flag.
     void (*apply)(const String& value, Options& options);
+    // The value may be left out (--name alone); it is then empty. Given, it
+    // must follow an '=' sign, so that an operand after the option stays one.
+    bool optionalValue = false;
 };
 
 const OptionRow kOptions[] = {
@@ -113,6 +123,30 @@ const OptionRow kOptions[] = {
              badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
          options.settings.timeoutSeconds = *seconds;
      }},
+    {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
+     [](const String& value, Options& options) {
+         options.settings.exactKeywords.push_back(value);
+     }},
+    {"word-regexp", 'w', nullptr, "count a hit only as a whole word",
+     [](const String&, Options& options) { options.settings.wholeWords = true; }},
+    {"regex", 'E', nullptr, "take each keyword as a Perl-compatible regular expression",
+     [](const String&, Options& options) { options.settings.patterns = true; }},
+    {"text", 0, nullptr, "search the text a reader sees, not the page's source",
+     [](const String&, Options& options) { options.settings.visibleText = true; }},
+    {"matching", 'l', nullptr, "list only the pages with a hit",
+     [](const String&, Options& options) { options.listing = Options::Listing::Matching; }},
+    {"not-matching", 'L', nullptr, "list only the pages without a hit, and those not searched",
+     [](const String&, Options& options) { options.listing = Options::Listing::NotMatching; }},
+    {"all", 0, nullptr, "a page has a hit only when every keyword occurs",
+     [](const String&, Options& options) { options.settings.allKeywords = true; }},
+    {"snippets", 0, "N", "show up to N hits per keyword in their context (default 3)",
+     [](const String& value, Options& options) {
+         const auto count = value.empty() ? std::optional<int>(3) : wholeNumber(value);
+         if (!count || *count < 1 || *count > 1000)
+             badArguments("invalid snippet count '" + value + "': give a number from 1 to 1000");
+         options.settings.snippets = *count;
+     },
+     true},
     {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
@@ -155,7 +189,7 @@ void showUsage()
         String line = row.letter ? String("  -") + row.letter + ", " : String("      ");
         line += String("--") + row.name;
         if (row.value)
-            line += String("=") + row.value;
+            line += row.optionalValue ? String("[=") + row.value + "]" : String("=") + row.value;
         line += String(line.size() + 2 > kHelpColumn ? 2 : kHelpColumn - line.size(), ' ');
         usage += line + row.help + "\n";
     }
@@ -173,7 +207,7 @@ void applyOption(const String& name, const std::optional<String>& value, Options
     const OptionRow* row = findOption(name);
     if (!row)
         badArguments("unrecognized option '--" + name + "'");
-    if (row->value && !value)
+    if (row->value && !value && !row->optionalValue)
         badArguments("option '--" + name + "' requires an argument");
     if (!row->value && value)
         badArguments("option '--" + name + "' doesn't allow an argument");
@@ -208,7 +242,7 @@ Options parseArguments(const QStringList& args)
                 value = arg.substr(equals + 1);
             } else {
                 const OptionRow* row = findOption(name);
-                if (row && row->value)
+                if (row && row->value && !row->optionalValue)
                     value = next();
             }
             applyOption(name, value, &options);
@@ -279,10 +313,47 @@ String statusOf(const TPageEntry& entry)
         return "ok";
     case TPageState::Failed:
         return FailureWord(entry.Failure);
+    case TPageState::PatternLimit:
+        return "pattern-limit";
     case TPageState::NotSearched:
         break;
     }
     return "not searched";
+}
+
+// Whether a page is printed under -l or -L. A page that could not be
+// searched lacks nothing anybody knows of: -L lists it with its status.
+bool listedUnder(Options::Listing listing, const TPageEntry& entry)
+{
+    const bool hit = entry.State == TPageState::Searched && entry.Hits > 0;
+    switch (listing) {
+    case Options::Listing::Matching:
+        return hit;
+    case Options::Listing::NotMatching:
+        return !hit;
+    case Options::Listing::All:
+        break;
+    }
+    return true;
+}
+
+// The page's snippets, each as "keyword: text", in keyword order.
+std::vector<String> snippetsOf(const TPageEntry& entry, const std::vector<String>& keywords)
+{
+    std::vector<String> out;
+    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
+        for (const String& snippet : entry.Snippets[k])
+            out.push_back(keywords[k] + ": " + snippet);
+    }
+    return out;
+}
+
+String joined(const std::vector<String>& items, const char* separator)
+{
+    String out;
+    for (const String& item : items)
+        out += (out.empty() ? "" : separator) + item;
+    return out;
 }
 
 // The n-th keyword's count, or "" when the page has none.
@@ -304,28 +375,38 @@ std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
     return columns;
 }
 
-void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+              const Options& options)
 {
     const auto columns = keywordColumns(keywords);
+    const bool snippets = options.settings.snippets > 0;
     std::printf("address,status,total");
     for (const std::size_t k : columns)
         std::printf(",%s", csvField(keywords[k]).c_str());
-    std::printf("\r\n");
+    std::printf("%s\r\n", snippets ? ",snippets" : "");
     for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         std::printf("%s,%s,%s", csvField(entry.Address).c_str(), csvField(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "");
         for (const std::size_t k : columns)
             std::printf(",%s", keywordCell(entry, k).c_str());
+        if (snippets)
+            std::printf(",%s", csvField(joined(snippetsOf(entry, keywords), " | ")).c_str());
         std::printf("\r\n");
     }
 }
 
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+               const Options& options)
 {
     std::printf("[");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const TPageEntry& entry = rows[i];
+    bool first = true;
+    for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         String counts;
+        String snippets;
         std::vector<String> seen;
         for (const std::size_t k : keywordColumns(keywords)) {
             // A keyword typed twice counts twice in the total, once here.
@@ -335,17 +416,29 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
             const String cell = keywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
+            if (k < entry.Snippets.size()) {
+                std::vector<String> items;
+                for (const String& snippet : entry.Snippets[k])
+                    items.push_back(jsonString(snippet));
+                snippets += String(snippets.empty() ? "" : ", ") + jsonString(keywords[k]) + ": [" +
+                            joined(items, ", ") + "]";
+            }
         }
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", jsonString(entry.Address).c_str(),
+        const String snippetPart =
+            options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
+        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+                    first ? "" : ",", jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
+                    snippetPart.c_str());
+        first = false;
     }
-    std::printf("%s]\n", rows.empty() ? "" : "\n");
+    std::printf("%s]\n", first ? "" : "\n");
 }
 
 // The grid's two columns, and each keyword's count when there are several.
-void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                const Options& options)
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
@@ -357,7 +450,10 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
         std::printf("  %6s", keywords[k].c_str());
     std::printf("\n");
     for (const TPageEntry& entry : rows) {
-        const bool notSearched = entry.State == TPageState::NotSearched;
+        if (!listedUnder(options.listing, entry))
+            continue;
+        const bool notSearched =
+            entry.State == TPageState::NotSearched || entry.State == TPageState::PatternLimit;
         std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
                     notSearched ? "-" : std::to_string(entry.Hits).c_str());
         for (const std::size_t k : columns) {
@@ -365,18 +461,21 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
         std::printf("\n");
+        const auto snippets = snippetsOf(entry, keywords);
+        if (!snippets.empty())
+            std::printf("    %s\n", joined(snippets, " | ").c_str());
     }
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const String& format)
+               const Options& options)
 {
-    if (format == "csv")
-        printCsv(rows, keywords);
-    else if (format == "json")
-        printJson(rows, keywords);
+    if (options.format == "csv")
+        printCsv(rows, keywords, options);
+    else if (options.format == "json")
+        printJson(rows, keywords, options);
     else
-        printTable(rows, keywords);
+        printTable(rows, keywords, options);
     std::fflush(stdout);
 }
 
@@ -422,6 +521,13 @@ int main(int argc, char* argv[])
     const String& caFile = options.settings.caFile;
     if (!caFile.empty() && !QFileInfo(DecodeWebText(caFile)).isReadable())
         badArguments("cannot read the CA file '" + caFile + "'");
+    // A pattern that cannot be used is a mistake in the arguments, known
+    // before any transfer.
+    const String keywordError = TSearchRun::CounterFor(options.settings).Error();
+    if (!keywordError.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, keywordError.c_str());
+        return kBadArguments;
+    }
 
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
@@ -506,7 +612,18 @@ int main(int argc, char* argv[])
             const TRunData& data = run.Data();
             const auto pages = std::min(data.PageList.size(), data.PageTable.size());
             const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
-            printRows(rows, data.KeywordList, options.format);
+            printRows(rows, data.KeywordList, options);
+            // -l leaves out the pages that could not be searched; they are
+            // not dropped without a word.
+            if (options.listing == Options::Listing::Matching) {
+                const auto unsearched =
+                    std::count_if(rows.begin(), rows.end(), [](const TPageEntry& e) {
+                        return e.State != TPageState::Searched;
+                    });
+                if (unsearched > 0)
+                    std::fprintf(stderr, "%s: %ld pages could not be searched and are not listed\n",
+                                 kProgram, static_cast<long>(unsearched));
+            }
         }
 
         if (exitCode == kSuccess)

@@ -356,7 +356,7 @@ String TReportWriter::EscapeHtml(const String& text)
 void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
 {
     const String address = EscapeHtml(view.AddressText());
-    const String keywords = EscapeHtml(view.KeywordText());
+    const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
     const String folder = QFile::encodeName(QDir::currentPath()).toStdString();
     const FolderLock lock(folder);

@@ -103,6 +103,11 @@ void TSearchRun::playSound(Integer index)
 
 void TSearchRun::ScanAction()
 {
+    // A keyword list that cannot be searched for starts nothing.
+    if (!ParseKeywords()) {
+        ShowMessageBox(m_counter.Error(), TMsgKind::Error);
+        return;
+    }
     m_firstLinkPending = true;
     m_data.Cancelled = false;
     ++m_generation;
@@ -209,17 +214,45 @@ void TSearchRun::ResetRun()
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
-void TSearchRun::ParseKeywords()
+TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
 {
-    String rest = m_settings.keywords + " ";
-    std::size_t space = 0;
-    while ((space = rest.find(' ')) != String::npos) {
-        m_data.KeywordList.push_back(rest.substr(0, space));
-        rest.erase(0, space + 1);
+    std::vector<String> keywords = SplitKeywords(settings.keywords);
+    keywords.insert(keywords.end(), settings.exactKeywords.begin(), settings.exactKeywords.end());
+    TCountOptions options;
+    options.matchCase = settings.caseSensitive;
+    options.wholeWords = settings.wholeWords;
+    options.patterns = settings.patterns;
+    options.visibleText = settings.visibleText;
+    options.allKeywords = settings.allKeywords;
+    options.snippets = settings.snippets;
+    return TKeywordCounter(std::move(keywords), options);
+}
+
+bool TSearchRun::ParseKeywords()
+{
+    m_counter = CounterFor(m_settings);
+    m_data.KeywordList = m_counter.Keywords();
+    String given;
+    for (const String& keyword : m_settings.exactKeywords) {
+        const bool quote = keyword.empty() || keyword.find(' ') != String::npos;
+        given += (m_settings.keywords.empty() && given.empty() ? "" : " ") +
+                 (quote ? "\"" + keyword + "\"" : keyword);
     }
-    m_keywords.clear();
-    for (const String& keyword : m_data.KeywordList)
-        m_keywords.push_back(DecodeWebText(keyword));
+    m_data.KeywordNote = given + OptionsNote(m_counter.Options());
+    m_keywordLine = m_settings.keywords + m_data.KeywordNote;
+    return m_counter.Error().empty();
+}
+
+void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const
+{
+    if (counts.patternLimit) {
+        entry.State = TPageState::PatternLimit;
+        return;
+    }
+    entry.KeywordHits = counts.hits;
+    entry.Snippets = counts.snippets;
+    entry.Hits = counts.total;
+    entry.State = TPageState::Searched;
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
@@ -260,11 +293,9 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling ||
-        std::all_of(m_keywords.begin(), m_keywords.end(),
-                    [](const QString& keyword) { return keyword.isEmpty(); }))
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling || m_counter.NothingToFind())
         return;
-    m_crawlCounts[Url] = countHits(Body);
+    m_crawlCounts[Url] = m_counter.Count(Body);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -336,11 +367,11 @@ void TSearchRun::CrawlFinished()
     m_view.PhaseChanged(IRunView::Phase::Searching);
     m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
-    const String& keywords = m_settings.keywords;
-    m_view.StatusChanged(" Searching for: " + keywords);
+    m_view.StatusChanged(" Searching for: " + m_keywordLine);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
-    if (keywords.empty() || pageName(0).empty()) {
+    if (m_data.KeywordList.empty() ||
+        (m_data.KeywordList.size() == 1 && m_data.KeywordList[0].empty()) || pageName(0).empty()) {
         FinishRun();
         return;
     }
@@ -352,11 +383,7 @@ void TSearchRun::CrawlFinished()
         const auto known = m_crawlCounts.find(entry.Name);
         if (known == m_crawlCounts.end())
             continue;
-        entry.KeywordHits = known->second.keywordHits;
-        entry.Hits = 0;
-        for (const Integer hits : entry.KeywordHits)
-            entry.Hits += hits;
-        entry.State = TPageState::Searched;
+        takeCounts(entry, known->second);
         m_ready[static_cast<std::size_t>(i)] = true;
     }
     m_crawlCounts.clear();
@@ -418,11 +445,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok) {
         try {
-            entry.KeywordHits = countHits(body).keywordHits;
-            entry.Hits = 0;
-            for (const Integer hits : entry.KeywordHits)
-                entry.Hits += hits;
-            entry.State = TPageState::Searched;
+            takeCounts(entry, m_counter.Count(body));
         } catch (...) {
             // Shown, and the page counts as one that could not be fetched.
             HandleCurrentException();
@@ -454,7 +477,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
-        } else {
+        } else if (entry.State != TPageState::PatternLimit) {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
@@ -472,33 +495,6 @@ void TSearchRun::finishSearch()
     m_view.StatusChanged(m_statusPrefix + " Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     announceEnd();
-}
-
-TSearchRun::PageCounts TSearchRun::countHits(const String& body)
-{
-    m_memo.Clear();
-    m_memo.SetText(DecodeWebText(body));
-    PageCounts counts;
-    counts.keywordHits.reserve(m_keywords.size());
-    for (const QString& keyword : m_keywords) {
-        Integer hits = 0;
-        m_memo.SetSelLength(0);
-        while (FindNextKeyword(keyword) >= 0)
-            ++hits;
-        counts.keywordHits.push_back(hits);
-    }
-    return counts;
-}
-
-Integer TSearchRun::FindNextKeyword(const QString& Keyword)
-{
-    const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_settings.caseSensitive);
-    if (q < 0)
-        return -1;
-    m_memo.SetSelStart(q);
-    m_memo.SetSelLength(Keyword.size());
-    return static_cast<Integer>(q);
 }
 
 void TSearchRun::CancelAction()

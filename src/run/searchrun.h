@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crawler.h"
+#include "keywordcount.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
 #include "reportwriter.h"
@@ -70,6 +71,11 @@ public:
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
+    // The keyword list of settings (the keyword text's, then those given
+    // exactly) and how it is searched for. Its Error() tells why a run with
+    // these settings would start nothing.
+    static TKeywordCounter CounterFor(const SearchSettings& settings);
+
     // The settings of the current or last run.
     const SearchSettings& Settings() const { return m_settings; }
     // Transfers at a time in the search phase, as in the crawl.
@@ -84,15 +90,10 @@ public:
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
 private:
-    struct PageCounts
-    {
-        std::vector<Integer> keywordHits;
-    };
-
     void ScanAction();
     void CancelAction();
     void ResetRun();
-    void ParseKeywords();
+    bool ParseKeywords();
     void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
@@ -111,8 +112,7 @@ private:
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                       const String& body);
     void fillReadyRows();
-    PageCounts countHits(const String& body);
-    Integer FindNextKeyword(const QString& Keyword);
+    void takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const;
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
@@ -141,9 +141,10 @@ private:
     Integer m_nextDownload = 0;
     std::vector<bool> m_ready; // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
-    std::unordered_map<String, PageCounts> m_crawlCounts;
-    std::vector<QString> m_keywords; // the keyword list as text to search for
-    String m_startHost;              // lower case; where the crawl stays unless spanHosts
+    std::unordered_map<String, TKeywordCounts> m_crawlCounts;
+    TKeywordCounter m_counter; // the keyword list and how it is searched for
+    String m_keywordLine;      // the keywords as the status shows them
+    String m_startHost;        // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.

@@ -18,6 +18,8 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -400,4 +402,58 @@ TEST_F(MainWindow, TheClockTicks)
     EXPECT_TRUE(first.startsWith(QStringLiteral("   "))) << first.toStdString();
     EXPECT_TRUE(PumpUntil([&] { return form.StatusPanel1->text() != first; },
                           std::chrono::milliseconds(2500)));
+}
+
+TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)
+{
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a>"));
+    server.serve("/a.htm", Reply::html("<p>Granite <b>quarry</b></p> quarrying <i title=quarry>"));
+    TForm1& form = open();
+    QStringList menus;
+    for (const QAction* menu : form.menuBar()->actions())
+        menus << menu->text();
+    const qsizetype parts = menus.indexOf(QStringLiteral("&Menu"));
+    ASSERT_GE(parts, 0);
+    ASSERT_EQ(menus.value(parts + 1), QStringLiteral("&Search"));
+    const auto itemsOf = [&](qsizetype menu) {
+        QStringList texts;
+        for (const QAction* item : form.menuBar()->actions()[menu]->menu()->actions()) {
+            texts << item->text();
+            EXPECT_EQ(item->isCheckable(), menu != parts);
+            EXPECT_FALSE(item->isChecked());
+        }
+        return texts;
+    };
+    EXPECT_EQ(itemsOf(parts), (QStringList{"About Netquarry", "Exit"}));
+    const QStringList items = itemsOf(parts + 1);
+    EXPECT_EQ(items, (QStringList{"Whole words", "Visible text only", "Regular expressions",
+                                  "All keywords must occur"}));
+
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
+    const auto scan = [&](const char* keywords) {
+        form.Edit1->setText(QString::fromUtf8(keywords));
+        form.PassOverBtn1->click();
+        EXPECT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+        return cell(1, 1);
+    };
+    EXPECT_EQ(scan("\"granite quarry\" quarry"),
+              QStringLiteral("3")); // source: phrase split by a tag
+    form.WholeWords1->trigger();
+    form.VisibleText1->trigger();
+    EXPECT_EQ(scan("\"granite quarry\" quarry"), QStringLiteral("2"));
+    form.PassOverBtn2->click();
+    EXPECT_TRUE(readFile(QStringLiteral("results.htm"))
+                    .contains("&quot;granite quarry&quot; quarry [whole words, visible text]"));
+    form.RegularExpressions1->trigger();
+    EXPECT_EQ(scan("gr.n\\w+"), QStringLiteral("1"));
+    form.AllKeywords1->trigger();
+    EXPECT_EQ(scan("granite marble"), QStringLiteral("0"));
+
+    const std::size_t requests = server.requestCount();
+    form.Edit1->setText(QStringLiteral("gran(ite"));
+    form.PassOverBtn1->click();
+    EXPECT_FALSE(form.Run().Running());
+    EXPECT_EQ(messages.texts(), std::vector<String>{"invalid pattern \"gran(ite\": missing closing "
+                                                    "parenthesis at offset 8"});
+    EXPECT_EQ(server.requestCount(), requests);
 }

@@ -301,6 +301,89 @@ TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
                            {server.url("/slow.htm"), "not searched", "", ""}}));
 }
 
+// A site for the ways of searching: markup splits a phrase, attributes and
+// comments hold words no reader sees, and one page cannot be fetched.
+class CliSearch : public ::testing::Test
+{
+protected:
+    CliSearch()
+    {
+        server.serve("/index.htm", Reply::html("<a href=\"s1.htm\">1</a> <a href=\"s2.htm\">2</a>"
+                                               " <a href=\"gone.htm\">3</a>"));
+        server.serve("/s1.htm", Reply::html("<title>Stone</title><p>Granite <b>quarry</b> at "
+                                            "the art centre</p><img alt=\"marble quarry\">"));
+        server.serve("/s2.htm", Reply::html("granite quarry, starting party; <!-- marble -->"));
+        server.serveRaw("/gone.htm", "");
+    }
+    QStringList search(QStringList args) const
+    {
+        return QStringList{"--depth", "1", "-f", "csv", url("/index.htm")} + args;
+    }
+    QString url(const char* path) const { return QString::fromStdString(server.url(path)); }
+
+    LoopbackServer server;
+};
+
+TEST_F(CliSearch, EachSearchOptionCountsItsWay)
+{
+    const std::string s1 = server.url("/s1.htm"), s2 = server.url("/s2.htm"),
+                      gone = server.url("/gone.htm");
+    const struct
+    {
+        QStringList args;
+        Rows rows;
+    } cases[] = {
+        {{"\"granite quarry\""}, {{s1, 0}, {s2, 1}, {gone, -1}}},
+        {{"--text", "\"granite quarry\""}, {{s1, 1}, {s2, 1}, {gone, -1}}},
+        {{"-e", "granite quarry", "--keyword=marble"}, {{s1, 1}, {s2, 2}, {gone, -1}}},
+        {{"art"}, {{s1, 1}, {s2, 2}, {gone, -1}}},
+        {{"-w", "art"}, {{s1, 1}, {s2, 0}, {gone, -1}}},
+        {{"-E", "gr[a-z]+ite", "q.*y"}, {{s1, 2}, {s2, 2}, {gone, -1}}}, // . stops at no tag
+        {{"--text", "granite", "marble"}, {{s1, 1}, {s2, 1}, {gone, -1}}},
+        {{"--text", "--all", "granite", "marble"}, {{s1, 0}, {s2, 0}, {gone, -1}}},
+        {{"--all", "granite", "marble"}, {{s1, 2}, {s2, 2}, {gone, -1}}},
+        {{"-l", "-w", "art"}, {{s1, 1}}},
+        {{"-L", "-w", "art"}, {{s2, 0}, {gone, -1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = runCli(search(c.args));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(parseCsv(r.out), c.rows) << r.out;
+        // -l leaves out the page that could not be searched, but says so.
+        EXPECT_EQ(r.err.find("1 pages could not be searched") != std::string::npos,
+                  c.args.front() == "-l")
+            << r.err;
+    }
+    const std::size_t requests = server.requestCount();
+    const Outcome bad = runCli(search({"-E", "gran(ite"}));
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(
+        bad.err,
+        "netquarry-cli: invalid pattern \"gran(ite\": missing closing parenthesis at offset 8\n");
+    EXPECT_EQ(server.requestCount(), requests) << "the bad pattern fetched nothing";
+}
+
+TEST_F(CliSearch, SnippetsShowWhereTheHitsAre)
+{
+    const QStringList args = {"--text", "--snippets=1", "granite", "party"};
+    const Outcome json = runCli(search(QStringList{"-f", "json"} + args));
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"snippets\": {\"granite\": [\"granite quarry, starting party;\"], "
+                            "\"party\": [\"granite quarry, starting party;\"]}"),
+              std::string::npos)
+        << json.out;
+    const auto records = readCsv(runCli(search(args)).out);
+    ASSERT_EQ(records.size(), 4U);
+    EXPECT_EQ(records[0].back(), "snippets");
+    EXPECT_EQ(records[1].back(), "granite: Stone Granite quarry at the art centre");
+    const Outcome table =
+        runCli(search({"-f", "table", "--snippets", "--text", "granite", "party"}));
+    EXPECT_NE(table.out.find("\n    granite: Stone Granite quarry at the art centre\n"),
+              std::string::npos)
+        << table.out;
+}
+
 TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
 {
     const QString address = QStringLiteral("http://127.0.0.1:9/index.htm");
@@ -319,6 +402,7 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"--case=yes", address}, "'--case' doesn't allow an argument"},
         {{}, "missing ADDRESS"},
         {{"--case", "--depth"}, "'--depth' requires an argument"},
+        {{"--snippets=0", address}, "invalid snippet count '0'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
