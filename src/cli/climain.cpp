@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -39,7 +40,24 @@ enum ExitCode
     kFileError = 3,
     kNetworkFailure = 4,
     kServerError = 8,
+    // Standard output was a pipe that its reader closed: the code of a
+    // program that SIGPIPE ended, as "cat" and "grep" end there.
+    kClosedPipe = 128 + SIGPIPE,
 };
+
+// Whether everything printed reached standard output. stdio keeps a failed
+// write's mark, so one check after the last line covers every line. A
+// reader that went away is no error worth a word; anything else is named.
+int outputStatus()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return kSuccess;
+    const int error = errno != 0 ? errno : EIO;
+    if (error == EPIPE)
+        return kClosedPipe;
+    std::fprintf(stderr, "%s: standard output: %s\n", kProgram, std::strerror(error));
+    return kFileError;
+}
 
 struct Options
 {
@@ -155,7 +173,7 @@ const OptionRow kOptions[] = {
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {
          std::printf("%s %s\n", kProgram, NQ_VERSION);
-         std::exit(kSuccess);
+         std::exit(outputStatus());
      }},
 };
 
@@ -196,9 +214,9 @@ void showUsage()
     usage += "\n"
              "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
              "4 the start address could not be reached, 8 it answered with an error\n"
-             "status, 130 interrupted.\n";
+             "status, 130 interrupted, 141 standard output closed by its reader.\n";
     std::fputs(usage.c_str(), stdout);
-    std::exit(kSuccess);
+    std::exit(outputStatus());
 }
 
 // Takes one option, by its long name, with its value when it has one.
@@ -509,6 +527,8 @@ int exitCodeOf(const TRunOutcome& outcome)
 
 int main(int argc, char* argv[])
 {
+    // A closed pipe shows as EPIPE on the write, where it is told apart.
+    std::signal(SIGPIPE, SIG_IGN);
     const CurlGlobal curl;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
@@ -628,6 +648,8 @@ int main(int argc, char* argv[])
 
         if (exitCode == kSuccess)
             exitCode = exitCodeOf(outcome);
+        if (const int output = outputStatus(); output != kSuccess)
+            exitCode = output;
         if (g_signal != 0)
             exitCode = 128 + g_signal;
     }

@@ -613,6 +613,43 @@ TEST_F(Cli, AFullDiskUnderTheReportNamesTheFileAndKeepsTheOldReport)
     EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1));
 }
 
+// Results that never reach their reader are no success: a full disk is
+// named, a reader that went away (| head -1) ends the command quietly with
+// the code of SIGPIPE.
+TEST_F(Cli, ResultsThatCannotBePrintedAreNotASuccess)
+{
+    const struct
+    {
+        QStringList args;
+        bool closedPipe;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {search({"-q"}), false, 3, "netquarry-cli: standard output: No space left on device\n"},
+        {{"--version"}, false, 3, "netquarry-cli: standard output: No space left on device\n"},
+        {search({"-q", "-f", "csv"}), true, 128 + SIGPIPE, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess process;
+        // A pipe whose reader is gone before the command starts.
+        int pipeEnds[2] = {-1, -1};
+        ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+        nqtest::UniqueFd reader(pipeEnds[0]);
+        const nqtest::UniqueFd writer(pipeEnds[1]);
+        reader.reset();
+        if (c.closedPipe)
+            process.setChildProcessModifier([fd = writer.get()] { ::dup2(fd, STDOUT_FILENO); });
+        else
+            process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(NQ_CLI), c.args);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        EXPECT_EQ(process.readAllStandardError().toStdString(), c.err);
+    }
+}
+
 TEST(CliSites, SiteServedAsTodaysServersServeIt)
 {
     LoopbackServer site;
