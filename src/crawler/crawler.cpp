@@ -36,6 +36,13 @@ String defaultPortSuffix(const TCrackUrl& url)
     return ":" + std::to_string(url.Port);
 }
 
+// Only the web's own schemes are fetched; links of any other are listed.
+bool fetchable(const TCrackUrl& url)
+{
+    const String scheme = AsciiLower(url.Scheme.Text());
+    return scheme == "http" || scheme == "https";
+}
+
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -529,7 +536,7 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);
-        if (SeekRobotsTxt) {
+        if (SeekRobotsTxt && fetchable(m_linkParts)) {
             const String robots = m_linkParts.Scheme.Text() + "://" + host +
                                   defaultPortSuffix(m_linkParts) + "/robots.txt";
             m_queue.Add(robots, Page->Level + 1, 1, Kind, CountArea);
@@ -548,6 +555,7 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
     const String extra = m_linkParts.ExtraInfo;
     const String fromUrl = Page->CrackUrl.Url();
     const Integer pageLevel = Page->Level;
+    const bool web = fetchable(m_linkParts);
     Fire(OnLinkFound, this, address, type, fromUrl, host, directory, path, extra, writeToFile,
          hrefOrSrc, CountArea, follow);
 
@@ -557,7 +565,7 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
         else if (!writeToFile.empty())
             writeResultLine(writeToFile);
     }
-    if (follow && type == "htm" && pageLevel < m_depthSearchLevel && !m_aborting)
+    if (follow && web && type == "htm" && pageLevel < m_depthSearchLevel && !m_aborting)
         m_queue.Add(address, pageLevel + 1, 1, Kind, CountArea);
 }
 

@@ -264,8 +264,10 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
         FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
-    // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos &&
+    // Scheme and host are case-blind on the web. Only web addresses are
+    // fetched again; a scheme named like a page type stays a link.
+    const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
+    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos &&
         m_pageKeys.insert(key).second) {
         m_data.PageList.push_back(UrlFound);
         ++m_data.PageCount;
