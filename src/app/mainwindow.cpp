@@ -10,6 +10,7 @@
 #include "linklabel.h"
 #include "messagebox.h"
 #include "progresspopup.h"
+#include "runaccount.h"
 #include "soundplayer.h"
 #include "stagedfile.h"
 #include "textdecode.h"
@@ -483,8 +484,19 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
         return;
     if (StringGrid1->rowCount() < row)
         StringGrid1->setRowCount(row);
-    StringGrid1->setItem(row - 1, 0, new QTableWidgetItem(DecodeWebText(entry.Name)));
-    StringGrid1->setItem(row - 1, 1, new QTableWidgetItem(QString::number(entry.Hits)));
+    auto* name = new QTableWidgetItem(DecodeWebText(entry.Name));
+    // A page not searched has no count, which is not a count of 0.
+    auto* hits = new QTableWidgetItem(entry.State == TPageState::Searched ||
+                                              entry.State == TPageState::Failed
+                                          ? QString::number(entry.Hits)
+                                          : QString());
+    if (entry.State != TPageState::Searched) {
+        const QString tip = DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
+        name->setToolTip(tip);
+        hits->setToolTip(tip);
+    }
+    StringGrid1->setItem(row - 1, 0, name);
+    StringGrid1->setItem(row - 1, 1, hits);
     StringGrid1->setCurrentCell(row - 1, 0);
     StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
 }

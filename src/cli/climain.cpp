@@ -5,7 +5,9 @@
 #include "ioerror.h"
 #include "messagebox.h"
 #include "reportwriter.h"
+#include "runaccount.h"
 #include "searchrun.h"
+#include "stagedfile.h"
 #include "terminalview.h"
 #include "textdecode.h"
 
@@ -21,6 +23,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <span>
@@ -39,6 +43,7 @@ enum ExitCode
     kBadArguments = 2,
     kFileError = 3,
     kNetworkFailure = 4,
+    kUnsearched = 5,
     kServerError = 8,
     // Standard output was a pipe that its reader closed: the code of a
     // program that SIGPIPE ended, as "cat" and "grep" end there.
@@ -66,6 +71,7 @@ struct Options
     String format = "table";
     bool quiet = false;
     bool progress = false;
+    bool failOnUnsearched = false;
     // Which pages are printed: all, those with a hit (-l), those without (-L).
     enum class Listing
     {
@@ -118,20 +124,25 @@ const OptionRow kOptions[] = {
      }},
     {"case", 'c', nullptr, "letter case must match",
      [](const String&, Options& options) { options.settings.caseSensitive = true; }},
-    {"report", 'o', "DIR", "also write the HTML report into DIR",
+    {"report", 'o', "DIR",
+     "also write the HTML report into DIR (refused at once when it cannot be)",
      [](const String& value, Options& options) {
          if (value.empty())
              badArguments("option '--report' needs a folder");
          options.reportDir = value;
      }},
-    {"format", 'f', "FORMAT", "results as table (default), csv or json",
+    {"format", 'f', "FORMAT",
+     "results as table (default), csv, json (pages and summary)\n"
+     "                       or json-rows (the pages alone, as an array)",
      [](const String& value, Options& options) {
-         if (value != "table" && value != "csv" && value != "json")
-             badArguments("invalid format '" + value + "': give table, csv or json");
+         if (value != "table" && value != "csv" && value != "json" && value != "json-rows")
+             badArguments("invalid format '" + value + "': give table, csv, json or json-rows");
          options.format = value;
      }},
-    {"quiet", 'q', nullptr, "print nothing but the results and errors",
+    {"quiet", 'q', nullptr, "print nothing but the results and errors (no summary)",
      [](const String&, Options& options) { options.quiet = true; }},
+    {"fail-on-unsearched", 0, nullptr, "exit 5 when any page was not searched",
+     [](const String&, Options& options) { options.failOnUnsearched = true; }},
     {"progress", 0, nullptr, "show progress also when standard error is no terminal",
      [](const String&, Options& options) { options.progress = true; }},
     {"timeout", 0, "SECS", "limit of one transfer, in seconds (default 300)",
@@ -213,8 +224,9 @@ void showUsage()
     }
     usage += "\n"
              "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
-             "4 the start address could not be reached, 8 it answered with an error\n"
-             "status, 130 interrupted, 141 standard output closed by its reader.\n";
+             "4 the start address could not be reached, 5 pages were not searched (with\n"
+             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted,\n"
+             "141 standard output closed by its reader.\n";
     std::fputs(usage.c_str(), stdout);
     std::exit(outputStatus());
 }
@@ -326,17 +338,7 @@ bool counted(const TPageEntry& entry)
 
 String statusOf(const TPageEntry& entry)
 {
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return FailureWord(entry.Failure);
-    case TPageState::PatternLimit:
-        return "pattern-limit";
-    case TPageState::NotSearched:
-        break;
-    }
-    return "not searched";
+    return PageStatus(entry);
 }
 
 // Whether a page is printed under -l or -L. A page that could not be
@@ -415,8 +417,8 @@ void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywo
     }
 }
 
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const Options& options)
+void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                   const Options& options, const char* indent)
 {
     std::printf("[");
     bool first = true;
@@ -444,17 +446,33 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
         }
         const String snippetPart =
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
-                    first ? "" : ",", jsonString(entry.Address).c_str(),
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+                    first ? "" : ",", indent, jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
                     snippetPart.c_str());
         first = false;
     }
-    std::printf("%s]\n", first ? "" : "\n");
+    std::printf("%s%s]", first ? "" : "\n", first ? "" : indent);
 }
 
-// The grid's two columns, and each keyword's count when there are several.
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+               const Options& options, const TRunAccount& account)
+{
+    std::printf("{\"pages\": ");
+    printJsonRows(rows, keywords, options, "  ");
+    String reasons;
+    for (const auto& [reason, count] : account.Reasons)
+        reasons +=
+            String(reasons.empty() ? "" : ", ") + jsonString(reason) + ": " + std::to_string(count);
+    std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
+                "\"not_searched\": %d, \"reasons\": {%s}}}\n",
+                account.Pages, account.Searched, account.WithHits, account.NotSearched,
+                reasons.c_str());
+}
+
+// The grid's two columns, each keyword's count when there are several, and
+// the status of a page without a count, last.
 void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
                 const Options& options)
 {
@@ -462,23 +480,21 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
-        width = std::max(width, row.Name.size());
+        width = std::max(width, row.Address.size());
     std::printf("%-*s  %6s", static_cast<int>(width), "Address", "Hits");
     for (const std::size_t k : columns)
         std::printf("  %6s", keywords[k].c_str());
-    std::printf("\n");
+    std::printf("  Status\n");
     for (const TPageEntry& entry : rows) {
         if (!listedUnder(options.listing, entry))
             continue;
-        const bool notSearched =
-            entry.State == TPageState::NotSearched || entry.State == TPageState::PatternLimit;
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
-                    notSearched ? "-" : std::to_string(entry.Hits).c_str());
+        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = keywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
-        std::printf("\n");
+        std::printf("  %s\n", statusOf(entry).c_str());
         const auto snippets = snippetsOf(entry, keywords);
         if (!snippets.empty())
             std::printf("    %s\n", joined(snippets, " | ").c_str());
@@ -486,15 +502,37 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const Options& options)
+               const Options& options, const TRunAccount& account)
 {
     if (options.format == "csv")
         printCsv(rows, keywords, options);
     else if (options.format == "json")
-        printJson(rows, keywords, options);
-    else
+        printJson(rows, keywords, options, account);
+    else if (options.format == "json-rows") {
+        printJsonRows(rows, keywords, options, "");
+        std::printf("\n");
+    } else
         printTable(rows, keywords, options);
     std::fflush(stdout);
+}
+
+// A report folder that cannot be made or written is refused before the
+// crawl, with the system's reason; "" when it can be written.
+String reportFolderProblem(const QString& folder)
+{
+    const String path = ToUtf8(folder);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path), error);
+    if (error)
+        return error.message();
+    // A name of its own, removed again: runs that start together into one
+    // folder must not trip over each other's probe.
+    try {
+        const StagedFile probe(path + "/.netquarry-write-test");
+    } catch (const EInOutError& e) {
+        return std::strerror(e.ErrorCode);
+    }
+    return String();
 }
 
 int g_signalPipe[2] = {-1, -1};
@@ -552,6 +590,14 @@ int main(int argc, char* argv[])
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
                                   : QDir(DecodeWebText(options.reportDir)).absolutePath();
+    if (!reportDir.isEmpty()) {
+        const String problem = reportFolderProblem(reportDir);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: cannot write into %s: %s\n", kProgram,
+                         ToUtf8(reportDir).c_str(), problem.c_str());
+            return kFileError;
+        }
+    }
     // The run works in a folder of its own, removed on every exit.
     const QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
@@ -604,8 +650,8 @@ int main(int argc, char* argv[])
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
                          outcome.Address.c_str(), outcome.Failure.status);
-        else if (listed && !options.quiet && !view.Status().empty())
-            std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
+
+        const TRunAccount account = run.Account();
 
         if (listed && !reportDir.isEmpty()) {
             if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir)) {
@@ -632,22 +678,17 @@ int main(int argc, char* argv[])
             const TRunData& data = run.Data();
             const auto pages = std::min(data.PageList.size(), data.PageTable.size());
             const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
-            printRows(rows, data.KeywordList, options);
-            // -l leaves out the pages that could not be searched; they are
-            // not dropped without a word.
-            if (options.listing == Options::Listing::Matching) {
-                const auto unsearched =
-                    std::count_if(rows.begin(), rows.end(), [](const TPageEntry& e) {
-                        return e.State != TPageState::Searched;
-                    });
-                if (unsearched > 0)
-                    std::fprintf(stderr, "%s: %ld pages could not be searched and are not listed\n",
-                                 kProgram, static_cast<long>(unsearched));
-            }
+            // Under -l the pages that could not be searched are not listed;
+            // the summary counts them.
+            printRows(rows, data.KeywordList, options, account);
+            if (!options.quiet)
+                std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
         }
 
         if (exitCode == kSuccess)
             exitCode = exitCodeOf(outcome);
+        if (exitCode == kSuccess && listed && options.failOnUnsearched && account.NotSearched > 0)
+            exitCode = kUnsearched;
         if (const int output = outputStatus(); output != kSuccess)
             exitCode = output;
         if (g_signal != 0)

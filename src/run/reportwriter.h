@@ -15,7 +15,8 @@ enum class TPageState
 {
     NotSearched,
     Searched,
-    Failed,
+    Failed,       // asked for, and no page came: Failure says why
+    Skipped,      // never asked for: a rule kept it out, Failure names it
     PatternLimit, // fetched, but a pattern gave up on it: no count
 };
 
@@ -28,6 +29,7 @@ struct TPageEntry
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
     TransferError Failure; // why a failed page failed
+    String Rule;           // the rule that kept a skipped page out ("robots", "excluded")
     // Per keyword, where it was found, when snippets were asked for.
     std::vector<std::vector<String>> Snippets;
 };

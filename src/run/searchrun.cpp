@@ -4,6 +4,7 @@
 
 #include "internetaccess.h"
 #include "messagebox.h"
+#include "runaccount.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
@@ -51,6 +52,16 @@ TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
 }
 
 TSearchRun::~TSearchRun() = default;
+
+String TSearchRun::DefaultAgent()
+{
+    return "Netquarry/" NQ_VERSION " (+https://netquarry.example.org/)";
+}
+
+String TSearchRun::agent() const
+{
+    return m_settings.agent.empty() ? DefaultAgent() : m_settings.agent;
+}
 
 void TSearchRun::Start(const SearchSettings& settings)
 {
@@ -155,6 +166,7 @@ void TSearchRun::ScanAction()
         m_crawlerLive = true;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
@@ -162,6 +174,8 @@ void TSearchRun::ScanAction()
         FinishRun();
         return;
     }
+    // The start page is a page of the site, whether or not a page links back to it.
+    addPage(address);
     bindCrawler(crawler);
     m_view.StatusChanged(" Analyzing site...");
 }
@@ -211,7 +225,26 @@ void TSearchRun::ResetRun()
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_ready.clear();
+    m_startReceived = false;
+    m_otherHostPages.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
+}
+
+void TSearchRun::addPage(const String& address)
+{
+    if (!m_pageKeys.insert(AsciiLower(address)).second)
+        return;
+    m_data.PageList.push_back(address);
+    ++m_data.PageCount;
+}
+
+TRunAccount TSearchRun::Account() const
+{
+    const auto rows = std::min(m_data.PageList.size(), m_data.PageTable.size());
+    return TRunAccount::Of(
+        std::vector<TPageEntry>(m_data.PageTable.begin(),
+                                m_data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
+        static_cast<Integer>(m_otherHostPages.size()));
 }
 
 TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
@@ -261,17 +294,17 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || m_data.Cancelled)
         return;
     m_firstLinkPending = false;
-    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
-        FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost) {
+        FollowIfHtmlLink = false;
+        if (TypeLink == "htm")
+            m_otherHostPages.insert(key);
+    }
     // Scheme and host are case-blind on the web. Only web addresses are
     // fetched again; a scheme named like a page type stays a link.
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
-    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos &&
-        m_pageKeys.insert(key).second) {
-        m_data.PageList.push_back(UrlFound);
-        ++m_data.PageCount;
-    }
+    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos)
+        addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);
         ++m_data.LinkCount;
@@ -290,12 +323,28 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
     m_siteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
+    // The start page's row shows where it came from; a page that links to
+    // the final address is that same row.
+    if (m_data.PageList.empty() || m_pageKeys.contains(AsciiLower(FinalUrl)))
+        return;
+    m_pageKeys.erase(AsciiLower(m_data.PageList.front()));
+    m_pageKeys.insert(AsciiLower(FinalUrl));
+    const auto counts = m_crawlCounts.find(m_data.PageList.front());
+    if (counts != m_crawlCounts.end()) {
+        m_crawlCounts[FinalUrl] = counts->second;
+        m_crawlCounts.erase(m_data.PageList.front());
+    }
+    m_data.PageList.front() = FinalUrl;
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling)
+        return;
+    if (Url == m_outcome.Address)
+        m_startReceived = true;
     // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling || m_counter.NothingToFind())
+    if (m_counter.NothingToFind())
         return;
     m_crawlCounts[Url] = m_counter.Count(Body);
 }
@@ -309,8 +358,9 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
     m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
-    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !m_firstLinkPending &&
-        !m_data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
+    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 &&
+        (!m_firstLinkPending || m_startReceived) && !m_data.Cancelled && m_state == Crawling &&
+        static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
 }
 
@@ -337,7 +387,7 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
     }
     // The crawl ended without the statistics saying so: it found no link.
     if (m_state == Crawling && !m_data.Cancelled) {
-        if (!m_firstLinkPending)
+        if (!m_firstLinkPending || m_startReceived)
             CrawlFinished();
         else if (m_startFailed)
             FailStart();
@@ -380,19 +430,39 @@ void TSearchRun::CrawlFinished()
     m_state = Fetching;
     // The crawl is over; its crawler has nothing more to say to this run.
     m_ready.assign(static_cast<std::size_t>(m_data.PageCount), false);
+    applyCrawlCounts();
     for (Integer i = 0; i < m_data.PageCount; ++i) {
-        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
-        const auto known = m_crawlCounts.find(entry.Name);
-        if (known == m_crawlCounts.end())
-            continue;
-        takeCounts(entry, known->second);
-        m_ready[static_cast<std::size_t>(i)] = true;
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State != TPageState::NotSearched)
+            m_ready[static_cast<std::size_t>(i)] = true;
     }
-    m_crawlCounts.clear();
     m_nextDownload = 0;
     makeFetchers();
     dispatchDownloads();
     fillReadyRows();
+}
+
+void TSearchRun::applyCrawlCounts()
+{
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        const auto known = m_crawlCounts.find(entry.Address);
+        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
+            continue;
+        takeCounts(entry, known->second);
+    }
+    m_crawlCounts.clear();
+}
+
+String TSearchRun::notSearchedNote() const
+{
+    if (m_data.KeywordList.empty() || m_settings.keywords.empty())
+        return String();
+    Integer notSearched = 0;
+    for (Integer i = 0; i < m_data.CurrentPage; ++i) {
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State != TPageState::Searched)
+            ++notSearched;
+    }
+    return notSearched == 0 ? String() : ", " + std::to_string(notSearched) + " not searched";
 }
 
 void TSearchRun::makeFetchers()
@@ -405,6 +475,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->Agent = agent();
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -479,7 +550,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
-        } else if (entry.State != TPageState::PatternLimit) {
+        } else if (entry.State == TPageState::Failed) {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
@@ -494,7 +565,17 @@ void TSearchRun::finishSearch()
     m_state = Idle;
     m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
-    m_view.StatusChanged(m_statusPrefix + " Ready.");
+    Integer searched = 0;
+    for (Integer i = 0; i < m_data.CurrentPage; ++i) {
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State == TPageState::Searched)
+            ++searched;
+    }
+    const String note = notSearchedNote();
+    if (note.empty())
+        m_view.StatusChanged(m_statusPrefix + " Ready.");
+    else
+        m_view.StatusChanged(" " + std::to_string(searched) + " pages analyzed" + note +
+                             ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     announceEnd();
 }
@@ -538,6 +619,8 @@ void TSearchRun::FinishRun()
 {
     m_state = Idle;
     setPageNames();
+    // A page counted while the crawl ran keeps its count.
+    applyCrawlCounts();
     const auto pages = static_cast<Integer>(m_data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
         m_view.RowFilled(i + 1, m_data.PageTable[static_cast<std::size_t>(i)]);
@@ -546,11 +629,12 @@ void TSearchRun::FinishRun()
     }
     m_data.CurrentPage = pages;
     playSound(2);
+    const String found = " " + std::to_string(m_data.CurrentPage) + " pages found" +
+                         (m_data.Cancelled ? notSearchedNote() : String());
     if (m_data.Cancelled)
-        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) +
-                             " pages found. Request aborted by user. Ready.");
+        m_view.StatusChanged(found + ". Request aborted by user. Ready.");
     else
-        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
+        m_view.StatusChanged(found + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     announceEnd();
 }

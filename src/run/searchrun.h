@@ -7,6 +7,7 @@
 #include "nqtypes.h"
 #include "pagefetch.h"
 #include "reportwriter.h"
+#include "runaccount.h"
 #include "runview.h"
 #include "searchsettings.h"
 #include "textbuffer.h"
@@ -78,6 +79,11 @@ public:
 
     // The settings of the current or last run.
     const SearchSettings& Settings() const { return m_settings; }
+    // What the run tells servers it is when the settings name nothing else:
+    // the product, so that site owners can address it in robots.txt.
+    static String DefaultAgent();
+    // Pages searched and not, with the reasons, for the summary.
+    TRunAccount Account() const;
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -107,6 +113,13 @@ private:
     void FailStart();
 
     void bindCrawler(TRuziZidu* crawler);
+    void addPage(const String& address);
+    // The agent text the settings name, or the product's own.
+    String agent() const;
+    // Pages the crawl received become searched rows, with their counts.
+    void applyCrawlCounts();
+    // ", 2 not searched" when rows so far were not searched; "" otherwise.
+    String notSearchedNote() const;
     void makeFetchers();
     void dispatchDownloads();
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
@@ -146,6 +159,9 @@ private:
     String m_keywordLine;      // the keywords as the status shows them
     String m_startHost;        // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
+    bool m_startReceived = false;
+    // Pages on other hosts that the crawl listed and did not fetch.
+    std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;

@@ -31,6 +31,10 @@ struct SearchSettings
 
     // Settings added by later options go below, each with why it exists.
 
+    // The agent text sent with every request; empty: the product's own,
+    // "Netquarry/VERSION (+https://netquarry.example.org/)", which site
+    // owners can address in robots.txt.
+    String agent;
     // Keywords taken exactly as given, blanks and quotes and all, after those
     // of the keyword text: the command's -e, for shell users who would
     // otherwise need quotes within quotes.

@@ -324,7 +324,8 @@ TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
 
 TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
 {
-    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"));
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"
+                                           "<a href='gone.htm'>gone</a>"));
     server.serve("/a.htm", Reply::html("quarry Quarry"));
     server.serve("/b.htm", Reply::html("nothing"));
     TForm1& form = open();
@@ -333,10 +334,16 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
 
-    EXPECT_EQ(form.StatusPanel0->text(), QStringLiteral(" 2 pages analyzed. Ready."));
-    EXPECT_EQ(cell(1, 0).toStdString(), server.url("/a.htm"));
-    EXPECT_EQ(cell(1, 1), QStringLiteral("2"));
-    EXPECT_EQ(cell(2, 1), QStringLiteral("0"));
+    // The start page is the first row; a failed page says where and why on hover.
+    EXPECT_EQ(form.StatusPanel0->text(),
+              QStringLiteral(" 3 pages analyzed, 1 not searched. Ready."));
+    EXPECT_EQ(cell(1, 0).toStdString(), server.url("/index.htm"));
+    EXPECT_EQ(cell(2, 0).toStdString(), server.url("/a.htm"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("2"));
+    EXPECT_EQ(cell(3, 1), QStringLiteral("0"));
+    EXPECT_EQ(cell(4, 0), QStringLiteral("Invalid URL"));
+    EXPECT_EQ(form.StringGrid1->item(3, 0)->toolTip().toStdString(),
+              server.url("/gone.htm") + " (404)");
     EXPECT_TRUE(form.PassOverBtn2->isEnabled());
     EXPECT_FALSE(form.PassOverBtn3->isEnabled());
     EXPECT_EQ(sounds, (std::vector<String>{"3.wav", "2.wav"}));
@@ -361,7 +368,7 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     form.ComboBox2->setCurrentIndex(0);
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
-    EXPECT_EQ(cell(1, 1), QStringLiteral("1"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("1"));
     const TRuziZidu* crawler = form.Run().Crawler();
     ASSERT_NE(crawler, nullptr);
     EXPECT_EQ(crawler->DepthSearchLevel(), 1);
@@ -434,7 +441,7 @@ TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)
         form.Edit1->setText(QString::fromUtf8(keywords));
         form.PassOverBtn1->click();
         EXPECT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
-        return cell(1, 1);
+        return cell(2, 1); // after the start page
     };
     EXPECT_EQ(scan("\"granite quarry\" quarry"),
               QStringLiteral("3")); // source: phrase split by a tag
