@@ -378,29 +378,37 @@ String TReportWriter::EscapeHtml(const String& text)
 
 void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
 {
+    WriteReportFiles(data, view, String());
+    view.OpenResultsPage();
+}
+
+void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
+                                     const String& folder)
+{
+    String target = folder.empty() ? QFile::encodeName(QDir::currentPath()).toStdString() : folder;
+    while (target.size() > 1 && target.back() == '/')
+        target.pop_back();
+    const FolderLock lock(target);
     const String address = EscapeHtml(view.AddressText());
     const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
-    const String folder = QFile::encodeName(QDir::currentPath()).toStdString();
-    const FolderLock lock(folder);
     // All three are staged before any takes its place: a failed write
     // leaves the last report as it was.
-    ReportFile results(folder, "results.htm");
+    ReportFile results(target, "results.htm");
     writeResults(results, data, address, keywords, depth);
     std::vector<String> pages;
     for (const TPageEntry& entry : data.PageTable) {
         if (!entry.Name.empty())
             pages.push_back(EscapeHtml(entry.Name));
     }
-    ReportFile pageList(folder, "pagelist.htm");
+    ReportFile pageList(target, "pagelist.htm");
     writeList(pageList, address, std::to_string(data.PageCount) + " Pages found:", pages);
     std::vector<String> links;
     for (const String& link : data.LinkList)
         links.push_back(EscapeHtml(link));
-    ReportFile linkList(folder, "links.htm");
+    ReportFile linkList(target, "links.htm");
     writeList(linkList, address, std::to_string(data.LinkCount) + " Links found:", links);
     results.Commit();
     pageList.Commit();
     linkList.Commit();
-    view.OpenResultsPage();
 }
