@@ -835,3 +835,116 @@ TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
     tls.kill();
     tls.waitForFinished(5000);
 }
+
+// A crawl kept with --save and searched again with --from gives what a live
+// search of the same pages gives, in every format and search mode, and asks
+// the server for nothing.
+TEST_F(Cli, ASavedCrawlSearchedAgainListsWhatALiveSearchLists)
+{
+    server.serve("/b.htm", Reply::html("nothing <a href=\"c.htm\">deeper</a>"));
+    server.serve("/c.htm", Reply::html("quarry at the third level"));
+    const QTemporaryDir dir;
+    const struct
+    {
+        QStringList options;
+        QStringList keywords; // searched for again, beside the saved ones
+    } modes[] = {
+        {{"--depth", "1"}, {"aa"}},
+        {{"--depth", "2", "-f", "csv"}, {"QUARRY", "nothing"}},
+        {{"--depth=3", "--case", "-f", "json"}, {"Quarry"}},
+        {{"--depth=2", "-w", "--text", "-l"}, {"deeper", "aaaa"}},
+        {{"--depth=2", "-E", "--all", "-f", "csv"}, {"qu[a-z]+y", "no.*ing"}},
+    };
+    int n = 0;
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.options.join(' ').toStdString());
+        const QString file = dir.filePath(QString("crawl%1.nqcrawl").arg(++n));
+        const QStringList keywords{"quarry", "aa"};
+        const Outcome live = runCli(mode.options + QStringList{url("/index.htm")} + keywords);
+        const Outcome saving =
+            runCli(mode.options + QStringList{"--save=" + file, url("/index.htm")} + keywords);
+        EXPECT_EQ(saving.exitCode, 0) << saving.err;
+        EXPECT_NE(live.out.find("a.htm"), std::string::npos) << live.out;
+        EXPECT_EQ(saving.out, live.out);
+        const std::size_t asked = server.requestCount();
+        const Outcome again = runCli(mode.options + QStringList{"--from", file} + keywords);
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(again.out, live.out);
+        EXPECT_EQ(again.err, live.err);
+        EXPECT_EQ(server.requestCount(), asked) << "the saved crawl asked the server";
+        // Other keywords need no new crawl.
+        const Outcome otherLive =
+            runCli(mode.options + QStringList{url("/index.htm")} + mode.keywords);
+        const Outcome other = runCli(mode.options + QStringList{"--from=" + file} + mode.keywords);
+        EXPECT_EQ(other.out, otherLive.out);
+    }
+}
+
+// Files the crawl options cannot use are named, exit 3 and stay as they were.
+TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
+{
+    const QTemporaryDir dir;
+    const QString saved = dir.filePath("saved.nqcrawl");
+    ASSERT_EQ(runCli(search({"--save", saved})).exitCode, 0);
+    QDir(dir.path()).mkdir("folder");
+    QFile garbage(dir.filePath("garbage.nqcrawl"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a crawl at all, just words\n");
+    garbage.close();
+    const struct
+    {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {search({"--save", saved}), "the file exists"},
+        {{"--from", dir.filePath("folder"), "quarry"}, "is a folder"},
+        {{"--from", dir.filePath("missing.nqcrawl"), "quarry"}, "no such file"},
+        {{"--from", dir.filePath("garbage.nqcrawl"), "quarry"}, "not a Netquarry crawl file"},
+        {search({"--compare", dir.filePath("garbage.nqcrawl")}), "not a Netquarry crawl file"},
+    };
+    const QByteArray before = readAll(saved);
+    const std::size_t asked = server.requestCount();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(readAll(saved), before);
+    EXPECT_EQ(readAll(dir.filePath("garbage.nqcrawl")), "not a crawl at all, just words\n");
+    EXPECT_EQ(server.requestCount(), asked) << "a refused file is refused before any transfer";
+}
+
+// --compare prints only the pages whose hits changed, with both counts and
+// a word, from a saved crawl or a live one.
+TEST_F(Cli, ComparePrintsOnlyThePagesWhoseHitsChanged)
+{
+    const QTemporaryDir dir;
+    const QString old = dir.filePath("old.nqcrawl");
+    ASSERT_EQ(runCli(search({"--save", old})).exitCode, 0);
+    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a> <a href=\"b.htm\">B</a> "
+                                           "<a href=\"d.htm\">D</a> <a href=\"e.htm\">E</a>"));
+    server.serve("/a.htm", Reply::html("quarry"));             // 4 hits, now 1
+    server.serve("/b.htm", Reply::html("quarry quarry aaaa")); // 0, now 4
+    server.serve("/d.htm", Reply::html("quarry"));             // new, 1
+    server.serve("/e.htm", Reply::html("nothing"));            // new without hits
+    const QString now = dir.filePath("new.nqcrawl");
+    const Outcome live = runCli(search({"--save", now, "--compare", old, "-f", "csv"}));
+    EXPECT_EQ(live.exitCode, 0) << live.err;
+    const std::string expected = "address,old,new,change\r\n" + server.url("/a.htm") +
+                                 ",4,1,fewer\r\n" + server.url("/b.htm") + ",0,4,more\r\n" +
+                                 server.url("/d.htm") + ",,1,new\r\n\"" + server.url("/a,b.htm") +
+                                 "\",1,,gone\r\n";
+    EXPECT_EQ(live.out, expected);
+    const Outcome again = runCli({"--from", now, "--compare", old, "-f", "csv", "quarry", "aa"});
+    EXPECT_EQ(again.out, expected);
+    const Outcome json = runCli({"--from", now, "--compare", old, "-f", "json", "quarry", "aa"});
+    EXPECT_NE(json.out.find("{\"address\": \"" + server.url("/d.htm") +
+                            "\", \"old\": null, \"new\": 1, \"change\": \"new\"}"),
+              std::string::npos)
+        << json.out;
+    const Outcome table = runCli({"--from", now, "--compare=" + old, "quarry", "aa"});
+    EXPECT_NE(table.out.find("fewer"), std::string::npos) << table.out;
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 5) << table.out;
+}
