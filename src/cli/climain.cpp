@@ -3,11 +3,13 @@
 #include "crawlfile.h"
 #include "crawlwriter.h"
 #include "curlhandles.h"
+#include "ioerror.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "resultrows.h"
 #include "runaccount.h"
 #include "searchrun.h"
+#include "stagedfile.h"
 #include "terminalview.h"
 #include "textdecode.h"
 
@@ -49,7 +51,24 @@ enum ExitCode
     kNetworkFailure = 4,
     kUnsearched = 5,
     kServerError = 8,
+    // Standard output was a pipe that its reader closed: the code of a
+    // program that SIGPIPE ended, as "cat" and "grep" end there.
+    kClosedPipe = 128 + SIGPIPE,
 };
+
+// Whether everything printed reached standard output. stdio keeps a failed
+// write's mark, so one check after the last line covers every line. A
+// reader that went away is no error worth a word; anything else is named.
+int outputStatus()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return kSuccess;
+    const int error = errno != 0 ? errno : EIO;
+    if (error == EPIPE)
+        return kClosedPipe;
+    std::fprintf(stderr, "%s: standard output: %s\n", kProgram, std::strerror(error));
+    return kFileError;
+}
 
 struct Options
 {
@@ -199,7 +218,7 @@ const OptionRow kOptions[] = {
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {
          std::printf("%s %s\n", kProgram, NQ_VERSION);
-         std::exit(kSuccess);
+         std::exit(outputStatus());
      }},
 };
 
@@ -240,9 +259,10 @@ void showUsage()
     usage += "\n"
              "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
              "4 the start address could not be reached, 5 pages were not searched (with\n"
-             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted.\n";
+             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted,\n"
+             "141 standard output closed by its reader.\n";
     std::fputs(usage.c_str(), stdout);
-    std::exit(kSuccess);
+    std::exit(outputStatus());
 }
 
 // Takes one option, by its long name, with its value when it has one.
@@ -486,12 +506,13 @@ String reportFolderProblem(const QString& folder)
     std::filesystem::create_directories(std::filesystem::path(path), error);
     if (error)
         return error.message();
-    const String probe = path + "/.netquarry-write-test";
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
+    // A name of its own, removed again: runs that start together into one
+    // folder must not trip over each other's probe.
+    try {
+        const StagedFile probe(path + "/.netquarry-write-test");
+    } catch (const EInOutError& e) {
+        return std::strerror(e.ErrorCode);
+    }
     return String();
 }
 
@@ -641,6 +662,8 @@ int exitCodeOf(const TRunOutcome& outcome)
 
 int main(int argc, char* argv[])
 {
+    // A closed pipe shows as EPIPE on the write, where it is told apart.
+    std::signal(SIGPIPE, SIG_IGN);
     const CurlGlobal curl;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
@@ -774,13 +797,19 @@ int main(int argc, char* argv[])
         const TRunAccount account = run.Account();
 
         if (listed && !reportDir.isEmpty()) {
-            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
-                !TReportWriter::WriteLogo(reportDir)) {
+            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir)) {
                 std::fprintf(stderr, "%s: cannot write into %s\n", kProgram,
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
-                const TReportResult report = run.WriteReport();
+                TReportResult report = run.WriteReport();
+                // The pages show the logo; it is the same for every run.
+                try {
+                    if (report.Written)
+                        TReportWriter::WriteLogo(reportDir);
+                } catch (const EInOutError& e) {
+                    report = {false, e.what()};
+                }
                 if (!report.Written) {
                     std::fprintf(stderr, "%s: %s\n", kProgram, report.Failure.c_str());
                     exitCode = kFileError;
@@ -816,6 +845,8 @@ int main(int argc, char* argv[])
             exitCode = exitCodeOf(outcome);
         if (exitCode == kSuccess && listed && options.failOnUnsearched && account.NotSearched > 0)
             exitCode = kUnsearched;
+        if (const int output = outputStatus(); output != kSuccess)
+            exitCode = output;
         if (g_signal != 0)
             exitCode = 128 + g_signal;
     }

@@ -28,6 +28,13 @@ bool tickPassed(std::uint32_t now, std::uint32_t deadline)
     return static_cast<std::int32_t>(now - deadline) > 0;
 }
 
+// Only the web's own schemes are fetched; links of any other are listed.
+bool fetchable(const String& scheme)
+{
+    const String lower = AsciiLower(scheme);
+    return lower == "http" || lower == "https";
+}
+
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -577,7 +584,7 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);
-        if (SeekRobotsTxt) {
+        if (SeekRobotsTxt && fetchable(Link.Scheme)) {
             const bool defaultPort = (Link.Scheme == "http" && Link.Port == 80) ||
                                      (Link.Scheme == "https" && Link.Port == 443);
             const String robots = Link.Scheme + "://" + host +
@@ -602,7 +609,8 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
         else if (!writeToFile.empty())
             writeResultLine(writeToFile);
     }
-    if (follow && Link.Type == "htm" && Page.Level < m_depthSearchLevel && !m_aborting)
+    if (follow && fetchable(Link.Scheme) && Link.Type == "htm" && Page.Level < m_depthSearchLevel &&
+        !m_aborting)
         m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
 }
 

@@ -118,8 +118,7 @@ TReportResult TSearchRun::SaveReport(const QString& folder)
     try {
         TReportWriter::CountHitPages(m_data);
         TReportWriter::WriteReportFiles(m_data, m_view, ToUtf8(folder));
-        if (!TReportWriter::WriteLogo(folder))
-            throw EInOutError::CannotCreate(ToUtf8(folder + QStringLiteral("/qlogo.gif")), 0);
+        TReportWriter::WriteLogo(folder);
         return {true, String()};
     } catch (const std::exception& e) {
         return {false, e.what()};
@@ -385,8 +384,10 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         if (TypeLink == "htm")
             m_otherHostPages.insert(key);
     }
-    // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos)
+    // Scheme and host are case-blind on the web. Only web addresses are
+    // fetched again; a scheme named like a page type stays a link.
+    const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
+    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos)
         addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);

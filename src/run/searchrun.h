@@ -29,7 +29,8 @@
 struct TReportResult
 {
     bool Written = false;
-    String Failure; // when not written: why, as the user is told ("Cannot create file ...")
+    String
+        Failure; // when not written: why, as the user is told ("cannot write DIR/results.htm: ...")
 };
 
 // A scan-and-search run: from the scan to "Ready." Crawls the site, collects
