@@ -28,6 +28,13 @@ bool tickPassed(std::uint32_t now, std::uint32_t deadline)
     return static_cast<std::int32_t>(now - deadline) > 0;
 }
 
+// Only the web's own schemes are fetched; links of any other are listed.
+bool fetchable(const String& scheme)
+{
+    const String lower = AsciiLower(scheme);
+    return lower == "http" || lower == "https";
+}
+
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -132,7 +139,7 @@ bool TRuziZidu::Start(const String& Address)
     m_scanned.clear();
     m_pagesPending = 0;
     if (!m_scanner)
-        m_scanner = std::make_unique<TPageScanner>();
+        m_scanner = std::make_unique<TPageScanner>(this, "pagesScanned");
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
@@ -511,14 +518,20 @@ void TRuziZidu::scanPage(const TKsHttpGet& Page, const String& Base)
     job->Body = Page.Body();
     job->Level = Page.Level;
     ++m_pagesPending;
-    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage, this,
-                    [this, cancel = m_scanCancel](std::shared_ptr<TPageJob> done) {
-                        // A page of a crawl before this one is no longer counted.
-                        if (cancel != m_scanCancel)
-                            return;
-                        m_scanned.push_back(std::move(done));
-                        requestTick();
-                    });
+    job->Crawl = m_scanCancel;
+    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage);
+}
+
+void TRuziZidu::pagesScanned()
+{
+    if (!m_scanner)
+        return;
+    for (std::shared_ptr<TPageJob>& page : m_scanner->TakeDone()) {
+        // A page of a crawl before this one is no longer counted.
+        if (page->Crawl == m_scanCancel)
+            m_scanned.push_back(std::move(page));
+    }
+    requestTick();
 }
 
 bool TRuziZidu::fileScannedPages()
@@ -571,7 +584,7 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);
-        if (SeekRobotsTxt) {
+        if (SeekRobotsTxt && fetchable(Link.Scheme)) {
             const bool defaultPort = (Link.Scheme == "http" && Link.Port == 80) ||
                                      (Link.Scheme == "https" && Link.Port == 443);
             const String robots = Link.Scheme + "://" + host +
@@ -596,7 +609,8 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
         else if (!writeToFile.empty())
             writeResultLine(writeToFile);
     }
-    if (follow && Link.Type == "htm" && Page.Level < m_depthSearchLevel && !m_aborting)
+    if (follow && fetchable(Link.Scheme) && Link.Type == "htm" && Page.Level < m_depthSearchLevel &&
+        !m_aborting)
         m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
 }
 

@@ -1,0 +1,144 @@
+// CrawlWriter: keeps a crawl in its file from a thread of its own.
+
+#include "crawlwriter.h"
+
+#include <chrono>
+
+namespace {
+
+// A commit per this many writes keeps transactions short without a sync
+// per page.
+constexpr int kBatch = 256;
+constexpr std::chrono::milliseconds kCommitDelay{250};
+
+} // namespace
+
+CrawlWriter::CrawlWriter(std::unique_ptr<CrawlFile> file, QObject* owner)
+    : QObject(owner), m_file(std::move(file))
+{
+    qRegisterMetaType<StoreError>();
+    m_thread = std::thread([this] { run(); });
+}
+
+CrawlWriter::~CrawlWriter()
+{
+    Finish();
+}
+
+void CrawlWriter::post(Work work)
+{
+    if (m_finished)
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(work));
+    }
+    m_wake.notify_one();
+}
+
+void CrawlWriter::run()
+{
+    const auto commit = [this] {
+        if (m_writeFailed || m_pending == 0)
+            return;
+        m_pending = 0;
+        if (!m_file->Commit())
+            fail();
+    };
+    auto batchDue = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const auto ready = [this] { return !m_queue.empty() || m_stopping; };
+        if (m_pending > 0) {
+            if (!m_wake.wait_until(lock, batchDue, ready)) {
+                lock.unlock();
+                commit();
+                lock.lock();
+                continue;
+            }
+        } else {
+            m_wake.wait(lock, ready);
+        }
+        if (m_queue.empty())
+            break; // stopping, and everything before the stop is written
+        Work work = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        if (!m_writeFailed) {
+            if (m_pending == 0) {
+                if (m_file->Begin())
+                    batchDue = std::chrono::steady_clock::now() + kCommitDelay;
+                else
+                    fail();
+            }
+            if (!m_writeFailed && !work(*m_file))
+                fail();
+            else if (!m_writeFailed && ++m_pending >= kBatch)
+                commit();
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    commit();
+    m_file.reset(); // closed on the thread that used it
+}
+
+void CrawlWriter::fail()
+{
+    m_writeFailed = true;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_error = m_file->Error();
+    }
+    // A named slot, queued: the error itself stays behind the mutex.
+    QMetaObject::invokeMethod(this, "reportFailure", Qt::QueuedConnection);
+}
+
+void CrawlWriter::reportFailure()
+{
+    StoreError error;
+    {
+        const std::lock_guard lock(m_mutex);
+        error = m_error;
+    }
+    emit Failed(error);
+}
+
+void CrawlWriter::PutSettings(const CrawlSettings& settings)
+{
+    post([settings](CrawlFile& file) { return file.PutSettings(settings); });
+}
+
+void CrawlWriter::AddFound(std::vector<FoundLink> found)
+{
+    post([found = std::move(found)](CrawlFile& file) { return file.AddFound(found); });
+}
+
+void CrawlWriter::PutPage(PageRecord page)
+{
+    // std::function needs a copyable callable; the page is shared, not copied.
+    auto shared = std::make_shared<PageRecord>(std::move(page));
+    post([shared](CrawlFile& file) { return file.PutPage(*shared); });
+}
+
+void CrawlWriter::SetValue(const String& name, const String& value)
+{
+    post([name, value](CrawlFile& file) { return file.SetValue(name, value); });
+}
+
+StoreError CrawlWriter::Finish()
+{
+    if (m_finished)
+        return m_result;
+    m_finished = true;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    const std::lock_guard lock(m_mutex);
+    m_result = m_writeFailed ? m_error : StoreError{};
+    return m_result;
+}

@@ -1,0 +1,67 @@
+// CrawlWriter: keeps a crawl in its file from a thread of its own.
+
+#pragma once
+
+#include "crawlfile.h"
+
+#include <QObject>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// Writes a crawl file on a worker thread, so that compressing bodies and
+// syncing the file never hold up the thread that schedules transfers. Calls
+// return at once; writes are committed in batches, at the latest a quarter
+// second after they came. The first failed write ends the writing and is
+// reported once by Failed; the file keeps what was committed before.
+class CrawlWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CrawlWriter(std::unique_ptr<CrawlFile> file, QObject* owner = nullptr);
+    // Commits what is pending and waits for the thread.
+    ~CrawlWriter() override;
+
+    void PutSettings(const CrawlSettings& settings);
+    void AddFound(std::vector<FoundLink> found);
+    void PutPage(PageRecord page);
+    void SetValue(const String& name, const String& value);
+    // Commits what is pending and ends the thread; the first error, if any.
+    // Nothing is written after it.
+    StoreError Finish();
+
+signals:
+    void Failed(const StoreError& error);
+
+private slots:
+    void reportFailure();
+
+private:
+    using Work = std::function<bool(CrawlFile&)>;
+
+    void post(Work work);
+    void run();
+    void fail();
+
+    // Touched only by the writer's thread until it is joined.
+    std::unique_ptr<CrawlFile> m_file;
+    int m_pending = 0;
+    bool m_writeFailed = false;
+
+    // A plain locked queue rather than Qt's event queue, so that thread
+    // checkers see every hand-over.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Work> m_queue;
+    bool m_stopping = false;
+    StoreError m_error; // the first failure, under m_mutex
+
+    bool m_finished = false;
+    StoreError m_result;
+    std::thread m_thread;
+};
