@@ -1,9 +1,13 @@
-// A downloaded page decoded as text and searched for a keyword, as the run
-// counts hits. The keyword is the input up to its first line break, the page
-// everything after it.
+// A downloaded page decoded as text and searched for keywords, as the run
+// counts hits. The keyword text is the input up to its first line break,
+// the page everything after it. Every way of counting runs on each input:
+// the plain count against the hidden text buffer's, whole words, the
+// visible text, and the keywords as patterns under the step limit.
 #include "fuzzcheck.h"
+#include "keywordcount.h"
 #include "textbuffer.h"
 #include "textdecode.h"
+#include "visibletext.h"
 
 #include <QString>
 #include <QStringView>
@@ -15,7 +19,7 @@
 namespace {
 
 // Non-overlapping matches, each search starting after the previous match,
-// as the run selects and searches on.
+// as the run selected and searched on before it had a counter of its own.
 qsizetype countHits(TMemo& memo, const QString& keyword, bool matchCase)
 {
     memo.SetSelStart(0);
@@ -46,6 +50,34 @@ qsizetype countExact(QStringView text, QStringView keyword)
     }
 }
 
+TCountOptions optionsWith(bool matchCase, bool wholeWords, bool patterns, bool visibleText)
+{
+    TCountOptions options;
+    options.matchCase = matchCase;
+    options.wholeWords = wholeWords;
+    options.patterns = patterns;
+    options.visibleText = visibleText;
+    options.snippets = 2;
+    return options;
+}
+
+// What every count promises, whatever the options.
+void checkCounts(const TKeywordCounts& counts, std::size_t keywords, std::size_t textBytes)
+{
+    FUZZ_CHECK(counts.hits.size() == keywords && counts.snippets.size() == keywords);
+    Integer total = 0;
+    for (std::size_t k = 0; k < keywords; ++k) {
+        // Hits take at least a byte each and do not overlap.
+        FUZZ_CHECK(counts.hits[k] >= 0 && static_cast<std::size_t>(counts.hits[k]) <= textBytes);
+        FUZZ_CHECK(counts.snippets[k].size() ==
+                       std::min<std::size_t>(2, static_cast<std::size_t>(counts.hits[k])) ||
+                   counts.patternLimit);
+        total += counts.hits[k];
+    }
+    if (!counts.patternLimit)
+        FUZZ_CHECK(counts.total == total);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -62,23 +94,66 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // mark would be taken as one and dropped.
     if (!text.startsWith(QChar(0xFEFF)))
         FUZZ_CHECK(DecodeWebText(ToUtf8(text)) == text);
+    // The counter's own reading of the bytes is the decoder's.
+    const String utf8 = WebTextToUtf8(page);
+    FUZZ_CHECK(utf8 == ToUtf8(text));
 
     TMemo memo;
     memo.SetText(text);
     FUZZ_CHECK(memo.Length() == text.size());
-    const QString keyword =
-        QString::fromUtf8(keywordBytes.data(), static_cast<qsizetype>(keywordBytes.size()));
+    const QString keyword = DecodeWebText(keywordBytes);
     const qsizetype exact = countHits(memo, keyword, true);
     const qsizetype folded = countHits(memo, keyword, false);
     if (keyword.isEmpty()) {
         FUZZ_CHECK(exact == 0 && folded == 0);
-        return 0;
+    } else {
+        FUZZ_CHECK(exact == countExact(text, keyword));
+        FUZZ_CHECK(exact * keyword.size() <= text.size());
+        FUZZ_CHECK(folded * keyword.size() <= text.size());
+        // Every exact match is also a match without regard to case, and the
+        // leftmost-first count is the largest count of disjoint matches.
+        FUZZ_CHECK(folded >= exact);
     }
-    FUZZ_CHECK(exact == countExact(text, keyword));
-    FUZZ_CHECK(exact * keyword.size() <= text.size());
-    FUZZ_CHECK(folded * keyword.size() <= text.size());
-    // Every exact match is also a match without regard to case, and the
-    // leftmost-first count is the largest count of disjoint matches.
-    FUZZ_CHECK(folded >= exact);
+
+    // The counter gives the buffer's counts, case kept and not. (Past 500
+    // characters the buffer's search folds UTF-16 units one by one, so
+    // letters beyond the first plane would differ there.)
+    const std::vector<String> one{keywordBytes};
+    for (const bool matchCase : {true, false}) {
+        const TKeywordCounts counts =
+            TKeywordCounter(one, optionsWith(matchCase, false, false, false)).Count(page);
+        checkCounts(counts, 1, utf8.size());
+        if (keyword.size() <= 500)
+            FUZZ_CHECK(counts.hits[0] == (matchCase ? exact : folded));
+        // Whole words are some of those hits.
+        const TKeywordCounts words =
+            TKeywordCounter(one, optionsWith(matchCase, true, false, false)).Count(page);
+        checkCounts(words, 1, utf8.size());
+        FUZZ_CHECK(words.hits[0] <= counts.hits[0]);
+    }
+
+    // The visible text is clean text: valid UTF-8, single blanks, none at
+    // either end, never longer than the page.
+    const String visible = VisibleText(utf8);
+    FUZZ_CHECK(visible.size() <= utf8.size() + utf8.size() / 2);
+    FUZZ_CHECK(WebTextToUtf8(visible) == visible || visible.starts_with("\xEF\xBB\xBF"));
+    FUZZ_CHECK(visible.find("  ") == String::npos);
+    FUZZ_CHECK(visible.empty() || (visible.front() != ' ' && visible.back() != ' '));
+    FUZZ_CHECK(CollapseBlanks(visible) == visible);
+
+    // The keyword line as the keyword box splits it, searched every way.
+    const std::vector<String> keywords = SplitKeywords(keywordBytes);
+    for (const bool patterns : {false, true}) {
+        for (const bool visibleText : {false, true}) {
+            const TKeywordCounter counter(keywords,
+                                          optionsWith(false, !visibleText, patterns, visibleText));
+            if (!counter.Error().empty()) {
+                FUZZ_CHECK(patterns);
+                continue;
+            }
+            const TKeywordCounts counts = counter.Count(page);
+            checkCounts(counts, keywords.size(), visibleText ? visible.size() : utf8.size());
+        }
+    }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "linklabel.h"
 #include "messagebox.h"
 #include "progresspopup.h"
+#include "runaccount.h"
 #include "soundplayer.h"
 #include "textdecode.h"
 #include "textwindow.h"
@@ -223,6 +224,18 @@ void TForm1::buildControls()
     connect(AboutNetquarry1, &QAction::triggered, this, &TForm1::AboutNetquarry1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
 
+    // How the keywords are searched for, applied at the next scan.
+    QMenu* search = menuBar()->addMenu(QStringLiteral("&Search"));
+    const auto checkItem = [search](const char* text) {
+        QAction* item = search->addAction(QString::fromLatin1(text));
+        item->setCheckable(true);
+        return item;
+    };
+    WholeWords1 = checkItem("Whole words");
+    VisibleText1 = checkItem("Visible text only");
+    RegularExpressions1 = checkItem("Regular expressions");
+    AllKeywords1 = checkItem("All keywords must occur");
+
     m_run = new TSearchRun(*this, m_textBuffer, this);
     connect(PassOverBtn1, &QPushButton::clicked, this, &TForm1::PassOverBtn1Click);
     connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
@@ -378,6 +391,10 @@ SearchSettings TForm1::Settings() const
     settings.keywords = KeywordText();
     settings.depthIndex = ComboBox2->currentIndex();
     settings.caseSensitive = CheckBox1->isChecked();
+    settings.wholeWords = WholeWords1->isChecked();
+    settings.visibleText = VisibleText1->isChecked();
+    settings.patterns = RegularExpressions1->isChecked();
+    settings.allKeywords = AllKeywords1->isChecked();
     return settings;
 }
 
@@ -455,8 +472,19 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
         return;
     if (StringGrid1->rowCount() < row)
         StringGrid1->setRowCount(row);
-    StringGrid1->setItem(row - 1, 0, new QTableWidgetItem(DecodeWebText(entry.Name)));
-    StringGrid1->setItem(row - 1, 1, new QTableWidgetItem(QString::number(entry.Hits)));
+    auto* name = new QTableWidgetItem(DecodeWebText(entry.Name));
+    // A page not searched has no count, which is not a count of 0.
+    auto* hits = new QTableWidgetItem(entry.State == TPageState::Searched ||
+                                              entry.State == TPageState::Failed
+                                          ? QString::number(entry.Hits)
+                                          : QString());
+    if (entry.State != TPageState::Searched) {
+        const QString tip = DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
+        name->setToolTip(tip);
+        hits->setToolTip(tip);
+    }
+    StringGrid1->setItem(row - 1, 0, name);
+    StringGrid1->setItem(row - 1, 1, hits);
     StringGrid1->setCurrentCell(row - 1, 0);
     StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
 }

@@ -76,6 +76,11 @@ public:
     TAppDlg* AppDlg1 = nullptr;
     QAction* AboutNetquarry1 = nullptr;
     QAction* Exit1 = nullptr;
+    // The Search menu's check items, read when a scan starts.
+    QAction* WholeWords1 = nullptr;
+    QAction* VisibleText1 = nullptr;
+    QAction* RegularExpressions1 = nullptr;
+    QAction* AllKeywords1 = nullptr;
 
     // Handlers.
     void FormCreate();

@@ -4,6 +4,7 @@
 #include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
+#include "runaccount.h"
 #include "searchrun.h"
 #include "terminalview.h"
 #include "textdecode.h"
@@ -15,10 +16,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <span>
@@ -37,6 +41,7 @@ enum ExitCode
     kBadArguments = 2,
     kFileError = 3,
     kNetworkFailure = 4,
+    kUnsearched = 5,
     kServerError = 8,
 };
 
@@ -47,6 +52,14 @@ struct Options
     String format = "table";
     bool quiet = false;
     bool progress = false;
+    bool failOnUnsearched = false;
+    // Which pages are printed: all, those with a hit (-l), those without (-L).
+    enum class Listing
+    {
+        All,
+        Matching,
+        NotMatching,
+    } listing = Listing::All;
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -77,6 +90,9 @@ struct OptionRow
     const char* help;
     // Takes the option; value is empty for a flag.
     void (*apply)(const String& value, Options& options);
+    // The value may be left out (--name alone); it is then empty. Given, it
+    // must follow an '=' sign, so that an operand after the option stays one.
+    bool optionalValue = false;
 };
 
 const OptionRow kOptions[] = {
@@ -89,20 +105,25 @@ const OptionRow kOptions[] = {
      }},
     {"case", 'c', nullptr, "letter case must match",
      [](const String&, Options& options) { options.settings.caseSensitive = true; }},
-    {"report", 'o', "DIR", "also write the HTML report into DIR",
+    {"report", 'o', "DIR",
+     "also write the HTML report into DIR (refused at once when it cannot be)",
      [](const String& value, Options& options) {
          if (value.empty())
              badArguments("option '--report' needs a folder");
          options.reportDir = value;
      }},
-    {"format", 'f', "FORMAT", "results as table (default), csv or json",
+    {"format", 'f', "FORMAT",
+     "results as table (default), csv, json (pages and summary)\n"
+     "                       or json-rows (the pages alone, as an array)",
      [](const String& value, Options& options) {
-         if (value != "table" && value != "csv" && value != "json")
-             badArguments("invalid format '" + value + "': give table, csv or json");
+         if (value != "table" && value != "csv" && value != "json" && value != "json-rows")
+             badArguments("invalid format '" + value + "': give table, csv, json or json-rows");
          options.format = value;
      }},
-    {"quiet", 'q', nullptr, "print nothing but the results and errors",
+    {"quiet", 'q', nullptr, "print nothing but the results and errors (no summary)",
      [](const String&, Options& options) { options.quiet = true; }},
+    {"fail-on-unsearched", 0, nullptr, "exit 5 when any page was not searched",
+     [](const String&, Options& options) { options.failOnUnsearched = true; }},
     {"progress", 0, nullptr, "show progress also when standard error is no terminal",
      [](const String&, Options& options) { options.progress = true; }},
     {"timeout", 0, "SECS", "limit of one transfer, in seconds (default 300)",
@@ -112,6 +133,30 @@ const OptionRow kOptions[] = {
              badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
          options.settings.timeoutSeconds = *seconds;
      }},
+    {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
+     [](const String& value, Options& options) {
+         options.settings.exactKeywords.push_back(value);
+     }},
+    {"word-regexp", 'w', nullptr, "count a hit only as a whole word",
+     [](const String&, Options& options) { options.settings.wholeWords = true; }},
+    {"regex", 'E', nullptr, "take each keyword as a Perl-compatible regular expression",
+     [](const String&, Options& options) { options.settings.patterns = true; }},
+    {"text", 0, nullptr, "search the text a reader sees, not the page's source",
+     [](const String&, Options& options) { options.settings.visibleText = true; }},
+    {"matching", 'l', nullptr, "list only the pages with a hit",
+     [](const String&, Options& options) { options.listing = Options::Listing::Matching; }},
+    {"not-matching", 'L', nullptr, "list only the pages without a hit, and those not searched",
+     [](const String&, Options& options) { options.listing = Options::Listing::NotMatching; }},
+    {"all", 0, nullptr, "a page has a hit only when every keyword occurs",
+     [](const String&, Options& options) { options.settings.allKeywords = true; }},
+    {"snippets", 0, "N", "show up to N hits per keyword in their context (default 3)",
+     [](const String& value, Options& options) {
+         const auto count = value.empty() ? std::optional<int>(3) : wholeNumber(value);
+         if (!count || *count < 1 || *count > 1000)
+             badArguments("invalid snippet count '" + value + "': give a number from 1 to 1000");
+         options.settings.snippets = *count;
+     },
+     true},
     {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
@@ -154,14 +199,14 @@ void showUsage()
         String line = row.letter ? String("  -") + row.letter + ", " : String("      ");
         line += String("--") + row.name;
         if (row.value)
-            line += String("=") + row.value;
+            line += row.optionalValue ? String("[=") + row.value + "]" : String("=") + row.value;
         line += String(line.size() + 2 > kHelpColumn ? 2 : kHelpColumn - line.size(), ' ');
         usage += line + row.help + "\n";
     }
     usage += "\n"
              "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
-             "4 the start address could not be reached, 8 it answered with an error\n"
-             "status, 130 interrupted.\n";
+             "4 the start address could not be reached, 5 pages were not searched (with\n"
+             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted.\n";
     std::fputs(usage.c_str(), stdout);
     std::exit(kSuccess);
 }
@@ -172,7 +217,7 @@ void applyOption(const String& name, const std::optional<String>& value, Options
     const OptionRow* row = findOption(name);
     if (!row)
         badArguments("unrecognized option '--" + name + "'");
-    if (row->value && !value)
+    if (row->value && !value && !row->optionalValue)
         badArguments("option '--" + name + "' requires an argument");
     if (!row->value && value)
         badArguments("option '--" + name + "' doesn't allow an argument");
@@ -207,7 +252,7 @@ Options parseArguments(const QStringList& args)
                 value = arg.substr(equals + 1);
             } else {
                 const OptionRow* row = findOption(name);
-                if (row && row->value)
+                if (row && row->value && !row->optionalValue)
                     value = next();
             }
             applyOption(name, value, &options);
@@ -273,15 +318,42 @@ bool counted(const TPageEntry& entry)
 
 String statusOf(const TPageEntry& entry)
 {
-    switch (entry.State) {
-    case TPageState::Searched:
-        return "ok";
-    case TPageState::Failed:
-        return FailureWord(entry.Failure);
-    case TPageState::NotSearched:
+    return PageStatus(entry);
+}
+
+// Whether a page is printed under -l or -L. A page that could not be
+// searched lacks nothing anybody knows of: -L lists it with its status.
+bool listedUnder(Options::Listing listing, const TPageEntry& entry)
+{
+    const bool hit = entry.State == TPageState::Searched && entry.Hits > 0;
+    switch (listing) {
+    case Options::Listing::Matching:
+        return hit;
+    case Options::Listing::NotMatching:
+        return !hit;
+    case Options::Listing::All:
         break;
     }
-    return "not searched";
+    return true;
+}
+
+// The page's snippets, each as "keyword: text", in keyword order.
+std::vector<String> snippetsOf(const TPageEntry& entry, const std::vector<String>& keywords)
+{
+    std::vector<String> out;
+    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
+        for (const String& snippet : entry.Snippets[k])
+            out.push_back(keywords[k] + ": " + snippet);
+    }
+    return out;
+}
+
+String joined(const std::vector<String>& items, const char* separator)
+{
+    String out;
+    for (const String& item : items)
+        out += (out.empty() ? "" : separator) + item;
+    return out;
 }
 
 // The n-th keyword's count, or "" when the page has none.
@@ -303,28 +375,38 @@ std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
     return columns;
 }
 
-void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+              const Options& options)
 {
     const auto columns = keywordColumns(keywords);
+    const bool snippets = options.settings.snippets > 0;
     std::printf("address,status,total");
     for (const std::size_t k : columns)
         std::printf(",%s", csvField(keywords[k]).c_str());
-    std::printf("\r\n");
+    std::printf("%s\r\n", snippets ? ",snippets" : "");
     for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         std::printf("%s,%s,%s", csvField(entry.Address).c_str(), csvField(statusOf(entry)).c_str(),
                     counted(entry) ? std::to_string(entry.Hits).c_str() : "");
         for (const std::size_t k : columns)
             std::printf(",%s", keywordCell(entry, k).c_str());
+        if (snippets)
+            std::printf(",%s", csvField(joined(snippetsOf(entry, keywords), " | ")).c_str());
         std::printf("\r\n");
     }
 }
 
-void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                   const Options& options, const char* indent)
 {
     std::printf("[");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const TPageEntry& entry = rows[i];
+    bool first = true;
+    for (const TPageEntry& entry : rows) {
+        if (!listedUnder(options.listing, entry))
+            continue;
         String counts;
+        String snippets;
         std::vector<String> seen;
         for (const std::size_t k : keywordColumns(keywords)) {
             // A keyword typed twice counts twice in the total, once here.
@@ -334,49 +416,102 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
             const String cell = keywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
+            if (k < entry.Snippets.size()) {
+                std::vector<String> items;
+                for (const String& snippet : entry.Snippets[k])
+                    items.push_back(jsonString(snippet));
+                snippets += String(snippets.empty() ? "" : ", ") + jsonString(keywords[k]) + ": [" +
+                            joined(items, ", ") + "]";
+            }
         }
-        std::printf("%s\n  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}}",
-                    i ? "," : "", jsonString(entry.Address).c_str(),
+        const String snippetPart =
+            options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+                    first ? "" : ",", indent, jsonString(entry.Address).c_str(),
                     jsonString(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str());
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
+                    snippetPart.c_str());
+        first = false;
     }
-    std::printf("%s]\n", rows.empty() ? "" : "\n");
+    std::printf("%s%s]", first ? "" : "\n", first ? "" : indent);
 }
 
-// The grid's two columns, and each keyword's count when there are several.
-void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords)
+void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+               const Options& options, const TRunAccount& account)
+{
+    std::printf("{\"pages\": ");
+    printJsonRows(rows, keywords, options, "  ");
+    String reasons;
+    for (const auto& [reason, count] : account.Reasons)
+        reasons +=
+            String(reasons.empty() ? "" : ", ") + jsonString(reason) + ": " + std::to_string(count);
+    std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
+                "\"not_searched\": %d, \"reasons\": {%s}}}\n",
+                account.Pages, account.Searched, account.WithHits, account.NotSearched,
+                reasons.c_str());
+}
+
+// The grid's two columns, each keyword's count when there are several, and
+// the status of a page without a count, last.
+void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
+                const Options& options)
 {
     const auto all = keywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
-        width = std::max(width, row.Name.size());
+        width = std::max(width, row.Address.size());
     std::printf("%-*s  %6s", static_cast<int>(width), "Address", "Hits");
     for (const std::size_t k : columns)
         std::printf("  %6s", keywords[k].c_str());
-    std::printf("\n");
+    std::printf("  Status\n");
     for (const TPageEntry& entry : rows) {
-        const bool notSearched = entry.State == TPageState::NotSearched;
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Name.c_str(),
-                    notSearched ? "-" : std::to_string(entry.Hits).c_str());
+        if (!listedUnder(options.listing, entry))
+            continue;
+        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
+                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = keywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
-        std::printf("\n");
+        std::printf("  %s\n", statusOf(entry).c_str());
+        const auto snippets = snippetsOf(entry, keywords);
+        if (!snippets.empty())
+            std::printf("    %s\n", joined(snippets, " | ").c_str());
     }
 }
 
 void printRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
-               const String& format)
+               const Options& options, const TRunAccount& account)
 {
-    if (format == "csv")
-        printCsv(rows, keywords);
-    else if (format == "json")
-        printJson(rows, keywords);
-    else
-        printTable(rows, keywords);
+    if (options.format == "csv")
+        printCsv(rows, keywords, options);
+    else if (options.format == "json")
+        printJson(rows, keywords, options, account);
+    else if (options.format == "json-rows") {
+        printJsonRows(rows, keywords, options, "");
+        std::printf("\n");
+    } else
+        printTable(rows, keywords, options);
     std::fflush(stdout);
+}
+
+// A report folder that cannot be made or written is refused before the
+// crawl, with the system's reason; "" when it can be written.
+String reportFolderProblem(const QString& folder)
+{
+    const String path = ToUtf8(folder);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path), error);
+    if (error)
+        return error.message();
+    const String probe = path + "/.netquarry-write-test";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::strerror(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return String();
 }
 
 int g_signalPipe[2] = {-1, -1};
@@ -421,10 +556,25 @@ int main(int argc, char* argv[])
     const String& caFile = options.settings.caFile;
     if (!caFile.empty() && !QFileInfo(DecodeWebText(caFile)).isReadable())
         badArguments("cannot read the CA file '" + caFile + "'");
+    // A pattern that cannot be used is a mistake in the arguments, known
+    // before any transfer.
+    const String keywordError = TSearchRun::CounterFor(options.settings).Error();
+    if (!keywordError.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, keywordError.c_str());
+        return kBadArguments;
+    }
 
     const QString reportDir = options.reportDir.empty()
                                   ? QString()
                                   : QDir(DecodeWebText(options.reportDir)).absolutePath();
+    if (!reportDir.isEmpty()) {
+        const String problem = reportFolderProblem(reportDir);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: cannot write into %s: %s\n", kProgram,
+                         ToUtf8(reportDir).c_str(), problem.c_str());
+            return kFileError;
+        }
+    }
     // The run works in a folder of its own, removed on every exit.
     const QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
@@ -477,8 +627,8 @@ int main(int argc, char* argv[])
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
                          outcome.Address.c_str(), outcome.Failure.status);
-        else if (listed && !options.quiet && !view.Status().empty())
-            std::fprintf(stderr, "%s\n", view.Status().substr(1).c_str());
+
+        const TRunAccount account = run.Account();
 
         if (listed && !reportDir.isEmpty()) {
             if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
@@ -499,11 +649,17 @@ int main(int argc, char* argv[])
             const TRunData& data = run.Data();
             const auto pages = std::min(data.PageList.size(), data.PageTable.size());
             const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
-            printRows(rows, data.KeywordList, options.format);
+            // Under -l the pages that could not be searched are not listed;
+            // the summary counts them.
+            printRows(rows, data.KeywordList, options, account);
+            if (!options.quiet)
+                std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
         }
 
         if (exitCode == kSuccess)
             exitCode = exitCodeOf(outcome);
+        if (exitCode == kSuccess && listed && options.failOnUnsearched && account.NotSearched > 0)
+            exitCode = kUnsearched;
         if (g_signal != 0)
             exitCode = 128 + g_signal;
     }

@@ -28,14 +28,6 @@ bool tickPassed(std::uint32_t now, std::uint32_t deadline)
     return static_cast<std::int32_t>(now - deadline) > 0;
 }
 
-String defaultPortSuffix(const TCrackUrl& url)
-{
-    const String scheme = url.Scheme;
-    if ((scheme == "http" && url.Port == 80) || (scheme == "https" && url.Port == 443))
-        return String();
-    return ":" + std::to_string(url.Port);
-}
-
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -54,6 +46,9 @@ TRuziZidu::~TRuziZidu()
 {
     m_timer.stop();
     m_promptTimer.stop();
+    // The scanning thread ends before anything it reports to goes.
+    m_scanCancel->store(true);
+    m_scanner.reset();
 }
 
 void TRuziZidu::SetDepthSearchLevel(Integer Value)
@@ -133,6 +128,11 @@ bool TRuziZidu::Start(const String& Address)
     if (failed)
         return false;
     SetWorking(true);
+    m_scanCancel = std::make_shared<std::atomic<bool>>(false);
+    m_scanned.clear();
+    m_pagesPending = 0;
+    if (!m_scanner)
+        m_scanner = std::make_unique<TPageScanner>();
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
@@ -146,8 +146,10 @@ void TRuziZidu::Stop()
 {
     // An idle crawler has no tick to clear the request, which would refuse
     // every later start.
-    if (m_working)
+    if (m_working) {
         m_aborting = true;
+        m_scanCancel->store(true);
+    }
 }
 
 void TRuziZidu::SetWorking(bool Value)
@@ -245,6 +247,14 @@ void TRuziZidu::TimerTick()
         if (!pumpMessages())
             return;
     }
+    bool alive = true;
+    step([&] { alive = fileScannedPages(); });
+    if (!alive || !self)
+        return;
+    step([this] {
+        if (m_working && !m_aborting)
+            DispatchIdle();
+    });
     step([this] { UpdateStats(); });
     if (!pumpMessages())
         return;
@@ -329,16 +339,8 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                     if (!alive)
                         return false;
                 }
-                String text = PreparePage(Fetcher->Body());
-                MarkTags(text);
-                m_baseFor = moved ? Fetcher : nullptr;
-                const ScopeExit unbase([this, &alive] {
-                    if (alive)
-                        m_baseFor = nullptr;
-                });
-                ScanPage(Fetcher, text);
-                if (!alive)
-                    return false;
+                // Its links are relative to where it came from.
+                scanPage(*Fetcher, moved ? final : url);
             }
         } else {
             ++m_errorCount;
@@ -386,6 +388,9 @@ Integer TRuziZidu::nextQueueIndex() const
 
 void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
 {
+    // Deepest first: a page being scanned may still queue deeper links.
+    if (LeavesFirst && m_pagesPending > 0)
+        return;
     // An entry that does not decompose is dropped unseen; the next one is
     // taken instead, so a bad link costs no tick.
     while (m_queue.Count() > 0) {
@@ -437,6 +442,9 @@ bool TRuziZidu::UpdateStats()
         if (state > GETHTTP_WAITING)
             settling = true;
     }
+    // Pages at the scanner are still to be analysed.
+    toAnalyze += m_pagesPending;
+    settling = settling || m_pagesPending > 0;
     const Integer inQueue = m_queue.Count();
     const std::array<Integer, 6> now = {inQueue,     toAnalyze,    downloading,
                                         m_doneCount, m_errorCount, m_retryCount};
@@ -452,7 +460,7 @@ bool TRuziZidu::UpdateStats()
 
 bool TRuziZidu::Settled() const
 {
-    if (m_queue.Count() > 0)
+    if (m_queue.Count() > 0 || m_pagesPending > 0)
         return false;
     for (const TKsHttpGet* fetcher : m_fetchers) {
         if (fetcher->State() != GETHTTP_WAITING)
@@ -486,41 +494,59 @@ bool TRuziZidu::startMoved()
     return moved;
 }
 
-void TRuziZidu::ScanPage(TKsHttpGet* Page, const String& Text)
+void TRuziZidu::scanPage(const TKsHttpGet& Page, const String& Base)
 {
-    bool destroyed = false;
+    auto job = std::make_shared<TPageJob>();
+    job->Url = Page.CrackUrl.Url();
+    job->Base = Base;
+    job->Body = Page.Body();
+    job->Level = Page.Level;
+    ++m_pagesPending;
+    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage, this,
+                    [this, cancel = m_scanCancel](std::shared_ptr<TPageJob> done) {
+                        // A page of a crawl before this one is no longer counted.
+                        if (cancel != m_scanCancel)
+                            return;
+                        m_scanned.push_back(std::move(done));
+                        requestTick();
+                    });
+}
+
+bool TRuziZidu::fileScannedPages()
+{
     const QPointer<TRuziZidu> alive(this);
-    m_lastPump = GetTickCount();
-    ScanHooks hooks;
-    hooks.aborted = [this, &destroyed] { return destroyed || m_aborting; };
-    hooks.yield = [this, &destroyed] {
-        if (GetTickCount() - m_lastPump < kScanSlice)
-            return true;
-        destroyed = !pumpMessages();
-        return !destroyed;
-    };
-    hooks.found = [this, Page](const String& value, Integer countArea, char kind) {
-        ProcessLink(Page, value, countArea, kind);
-    };
-    ScanLinks(Text, m_anchorCount, hooks);
+    while (!m_scanned.empty()) {
+        const std::shared_ptr<TPageJob> page = std::move(m_scanned.front());
+        m_scanned.pop_front();
+        --m_pagesPending;
+        // No links are filed while winding down.
+        if (m_aborting)
+            continue;
+        if (page->Analysis.has_value()) {
+            Fire(OnPageAnalysed, this, page->Url, page->Analysis);
+            if (!alive)
+                return false;
+        }
+        const Integer anchorBase = m_anchorCount;
+        m_anchorCount += page->Scan.Anchors;
+        for (const TFoundLink& link : page->Scan.Links) {
+            if (m_aborting)
+                break;
+            fileLink(*page, link, link.Anchor > 0 ? anchorBase + link.Anchor : 0);
+            if (!alive)
+                return false;
+            // The UI gets a turn now and then on a page of many links.
+            if (GetTickCount() - m_lastPump >= kScanSlice && !pumpMessages())
+                return false;
+        }
+    }
+    return true;
 }
 
-String TRuziZidu::ResolveLink(TKsHttpGet* Page, const String& Value) const
+void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer CountArea)
 {
-    return ::ResolveLink(Page == m_baseFor ? m_baseParts : Page->CrackUrl, Value);
-}
-
-void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer CountArea, char Kind)
-{
-    const String address = ResolveLink(Page, Value);
-    if (address.empty())
-        return;
-    const String type = LinkType(address);
-    if (type == "unknown")
-        return;
-    if (!m_linkParts.Crack(address))
-        return; // nothing trustworthy to report or follow
-    const String host = m_linkParts.HostName;
+    const String& address = Link.Address;
+    const String& host = Link.HostName;
     if (StayOnSite && AsciiLower(host) != AsciiLower(m_startUrlParts.HostName.Text()))
         return;
 
@@ -530,9 +556,12 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);
         if (SeekRobotsTxt) {
-            const String robots = m_linkParts.Scheme.Text() + "://" + host +
-                                  defaultPortSuffix(m_linkParts) + "/robots.txt";
-            m_queue.Add(robots, Page->Level + 1, 1, Kind, CountArea);
+            const bool defaultPort = (Link.Scheme == "http" && Link.Port == 80) ||
+                                     (Link.Scheme == "https" && Link.Port == 443);
+            const String robots = Link.Scheme + "://" + host +
+                                  (defaultPort ? String() : ":" + std::to_string(Link.Port)) +
+                                  "/robots.txt";
+            m_queue.Add(robots, Page.Level + 1, 1, Link.Kind, CountArea);
         }
     }
     if (m_knownUrls.Find(address, index))
@@ -540,25 +569,19 @@ void TRuziZidu::ProcessLink(TKsHttpGet* Page, const String& Value, Integer Count
     m_knownUrls.Insert(index, address);
 
     String writeToFile = "x";
-    const char hrefOrSrc = Kind == kMarkHref ? 'H' : Kind == kMarkSrc ? 'S' : ' ';
+    const char hrefOrSrc = Link.Kind == kMarkHref ? 'H' : Link.Kind == kMarkSrc ? 'S' : ' ';
     bool follow = true;
-    // Copies: the handler may crack other addresses meanwhile.
-    const String directory = m_linkParts.Directory();
-    const String path = m_linkParts.UrlPath;
-    const String extra = m_linkParts.ExtraInfo;
-    const String fromUrl = Page->CrackUrl.Url();
-    const Integer pageLevel = Page->Level;
-    Fire(OnLinkFound, this, address, type, fromUrl, host, directory, path, extra, writeToFile,
-         hrefOrSrc, CountArea, follow);
+    Fire(OnLinkFound, this, address, Link.Type, Page.Url, host, Link.Directory, Link.UrlPath,
+         Link.ExtraInfo, writeToFile, hrefOrSrc, CountArea, follow);
 
     if (m_resultsFileOpen) {
         if (writeToFile == "x")
-            writeResultLine("\"" + type + "\";\"" + address + "\";\"" + host + "\"");
+            writeResultLine("\"" + Link.Type + "\";\"" + address + "\";\"" + host + "\"");
         else if (!writeToFile.empty())
             writeResultLine(writeToFile);
     }
-    if (follow && type == "htm" && pageLevel < m_depthSearchLevel && !m_aborting)
-        m_queue.Add(address, pageLevel + 1, 1, Kind, CountArea);
+    if (follow && Link.Type == "htm" && Page.Level < m_depthSearchLevel && !m_aborting)
+        m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
 }
 
 void TRuziZidu::writeResultLine(const String& line)

@@ -5,6 +5,7 @@
 #include "crackurl.h"
 #include "fetchcontroller.h"
 #include "nqtypes.h"
+#include "pagescan.h"
 #include "stringhelpers.h"
 #include "stringlist.h"
 #include "transfererror.h"
@@ -13,8 +14,11 @@
 #include <QObject>
 #include <QTimer>
 
+#include <any>
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -32,12 +36,14 @@ using TOnWorking = TEvent<bool /*Working_*/>;
 using TOnStartMoved = TEvent<const String& /*FinalUrl*/>;
 using TScanOnError =
     TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
+using TOnPageAnalysed = TEvent<const String& /*Url*/, const std::any& /*Analysis*/>;
 using TOnTransferFailed = TEvent<const String& /*Url*/, const TransferError& /*Error*/>;
 
 // Crawls a web site from one start address on the UI thread: a scheduler
 // tick hands queued addresses to a fixed set of fetch controllers, consumes
-// their results, extracts the links of every page received with status 200
-// and reports what it finds through events.
+// their results, has the links of every page received with status 200
+// extracted on a scanning thread, files them and reports what it finds
+// through events.
 class TRuziZidu : public QObject
 {
     Q_OBJECT
@@ -74,6 +80,11 @@ public:
     // now the final one.
     TOnStartMoved OnStartMoved;
     TScanOnError OnError;
+    // Work on each received page's body beside the link scan, on the
+    // scanning thread: it must touch nothing shared. Its result reaches
+    // OnPageAnalysed, on the UI thread, before the page's links are filed.
+    std::function<std::any(const String& Body)> AnalysePage;
+    TOnPageAnalysed OnPageAnalysed;
     // Raised just before OnError with the failure itself and the plain
     // address, for owners that act on what went wrong rather than show it.
     TOnTransferFailed OnTransferFailed;
@@ -101,11 +112,6 @@ public:
     // itself always completes.
     void TimerTick();
 
-    // Link extraction of one received page.
-    void ScanPage(TKsHttpGet* Page, const String& Text);
-    void ProcessLink(TKsHttpGet* Page, const String& Value, Integer CountArea, char Kind);
-    String ResolveLink(TKsHttpGet* Page, const String& Value) const;
-
 private:
     void SetWorking(bool Value);
     // After the start page's redirect: takes its final scheme, host and port
@@ -116,6 +122,12 @@ private:
     [[nodiscard]] bool reportFailure(const String& url, const TransferError& error);
     void DispatchNext(TKsHttpGet* Fetcher);
     void DispatchIdle();
+    // Hands a received page to the scanning thread.
+    void scanPage(const TKsHttpGet& Page, const String& Base);
+    // Files the links of the pages scanned so far; false when the crawler
+    // was destroyed meanwhile.
+    [[nodiscard]] bool fileScannedPages();
+    void fileLink(const TPageJob& Page, const TFoundLink& Link, Integer CountArea);
     bool UpdateStats();
     // False when the crawler was destroyed by something processed meanwhile.
     [[nodiscard]] bool processController(TKsHttpGet* Fetcher);
@@ -142,11 +154,14 @@ private:
     TStringList m_knownUrls;
     TStringList m_knownHosts;
     TCrackUrl m_startUrlParts;
-    TCrackUrl m_linkParts; // reused for every link of every page
-    // The final address of the page being scanned, when a redirect moved it:
-    // its links are relative to where it came from.
+    // The final address of a page that a redirect moved.
     TCrackUrl m_baseParts;
-    const TKsHttpGet* m_baseFor = nullptr;
+    // Pages handed to the scanner and not filed yet, and those scanned.
+    Integer m_pagesPending = 0;
+    std::deque<std::shared_ptr<TPageJob>> m_scanned;
+    // Set by Stop: the scans of this crawl are of no more use.
+    std::shared_ptr<std::atomic<bool>> m_scanCancel = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<TPageScanner> m_scanner;
     std::vector<TKsHttpGet*> m_fetchers; // owned as children
     Integer m_doneCount = 0;
     Integer m_errorCount = 0;

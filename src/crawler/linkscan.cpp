@@ -12,38 +12,35 @@
 
 namespace {
 
-// Replaces every occurrence of an upper-case pattern, ignoring letter case.
+// The patterns MarkTags replaces, in its order. None overlaps another or
+// itself and none holds a marker code, so one left-to-right pass gives what
+// one pass per pattern would.
+struct TagPattern
+{
+    std::string_view text; // upper case
+    char code;
+};
+constexpr std::array<TagPattern, 5> kTagPatterns = {
+    {{"HREF=", 10}, {"SRC=", 11}, {"<A", 13}, {"/A>", 14}, {".LOCATION=", 12}}};
+
 // ASCII case only: the patterns are ASCII, and the locale's toupper would
 // be both slower and wrong in some (a Turkish i is no I).
-void replaceNoCase(String& text, std::string_view pattern, char code)
+constexpr char upperAscii(char ch)
 {
-    const auto upper = [](char ch) {
-        return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - ('a' - 'A')) : ch;
-    };
-    String out;
-    out.reserve(text.size());
-    std::size_t copied = 0;
-    std::size_t i = 0;
-    while (text.size() - i >= pattern.size()) {
-        if (upper(text[i]) != pattern[0]) {
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        while (k < pattern.size() && upper(text[i + k]) == pattern[k])
-            ++k;
-        if (k < pattern.size()) {
-            ++i;
-            continue;
-        }
-        out.append(text, copied, i - copied);
-        out += code;
-        i += pattern.size();
-        copied = i;
-    }
-    out.append(text, copied, String::npos);
-    text.swap(out);
+    return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - ('a' - 'A')) : ch;
 }
+
+// Characters that may start a pattern, in either case.
+constexpr std::array<bool, 256> kTagStarts = [] {
+    std::array<bool, 256> starts{};
+    for (const TagPattern& pattern : kTagPatterns) {
+        const char first = pattern.text.front();
+        starts[static_cast<unsigned char>(first)] = true;
+        if (first >= 'A' && first <= 'Z')
+            starts[static_cast<unsigned char>(first - 'A' + 'a')] = true;
+    }
+    return starts;
+}();
 
 // How often the scan offers the UI a turn, in characters.
 constexpr std::size_t kYieldEvery = 2048;
@@ -63,6 +60,21 @@ bool isAsciiAlnum(char ch)
 bool isAsciiHex(char ch)
 {
     return isAsciiDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+// Whether text holds the upper-case needle, ignoring ASCII letter case.
+bool containsNoCase(std::string_view text, std::string_view needle)
+{
+    if (text.size() < needle.size())
+        return false;
+    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < needle.size() && upperAscii(text[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
 }
 
 // Blanks, tabs and line breaks around a value are not part of the address;
@@ -180,8 +192,25 @@ bool isPlainPath(std::string_view path)
     return true;
 }
 
-// The merge of a plain reference with base (scheme://host[:port]/dir/, the
-// path starting at pathStart), or nothing when it needs the full rules. It
+// Whether a base (scheme://host[:port]/dir/, the path starting at
+// pathStart) lets plain references merge by concatenation.
+bool isPlainBase(const String& base, std::size_t pathStart)
+{
+    const std::string_view host = std::string_view(base).substr(0, pathStart);
+    const std::string_view directory = std::string_view(base).substr(pathStart);
+    if (!isPlainPath(directory) || directory.find('?') != std::string_view::npos)
+        return false;
+    // The host part must be a plain name, which libcurl leaves alone.
+    const std::size_t hostStart = host.find("://") + 3;
+    for (const char ch : host.substr(hostStart)) {
+        if (!isAsciiAlnum(ch) && ch != '.' && ch != '-' && ch != ':')
+            return false;
+    }
+    return true;
+}
+
+// The merge of a plain reference with a plain base (see isPlainBase), or
+// nothing when it needs the full rules. It
 // spares libcurl's parsing of the base for each of a page's many links.
 std::optional<String> mergePlain(const String& base, std::size_t pathStart, std::string_view value)
 {
@@ -201,15 +230,6 @@ std::optional<String> mergePlain(const String& base, std::size_t pathStart, std:
                                (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
         return std::nullopt;
     const std::string_view host = std::string_view(base).substr(0, pathStart);
-    const std::string_view directory = std::string_view(base).substr(pathStart);
-    if (!isPlainPath(directory) || directory.find('?') != std::string_view::npos)
-        return std::nullopt;
-    // The host part must be a plain name, which libcurl leaves alone.
-    const std::size_t hostStart = host.find("://") + 3;
-    for (const char ch : host.substr(hostStart)) {
-        if (!isAsciiAlnum(ch) && ch != '.' && ch != '-' && ch != ':')
-            return std::nullopt;
-    }
     String merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
     merged += ref;
     // The long way gives up on results, fragment included, that do not fit
@@ -223,38 +243,65 @@ std::optional<String> mergePlain(const String& base, std::size_t pathStart, std:
 
 String PreparePage(const String& Body)
 {
-    String out;
-    out.reserve(Body.size());
+    String out(Body.size(), '\0');
+    char* const data = out.data();
+    std::size_t n = 0;
     char last = 'X';
     for (const char ch : Body) {
         const auto c = static_cast<unsigned char>(ch);
-        if (ch == ' ') {
+        if (c > ' ' && ch != '=') {
+            data[n++] = ch;
+            last = ch;
+        } else if (ch == ' ') {
             if (last == '=')
                 continue;
-            out += ch;
+            data[n++] = ch;
             last = ch;
         } else if (ch == '=') {
-            while (!out.empty() && out.back() == ' ')
-                out.pop_back();
-            out += ch;
-            last = ch;
-        } else if (c < 33) {
-            continue;
-        } else {
-            out += ch;
+            while (n > 0 && data[n - 1] == ' ')
+                --n;
+            data[n++] = ch;
             last = ch;
         }
     }
+    out.resize(n);
     return out;
 }
 
 void MarkTags(String& Text)
 {
-    replaceNoCase(Text, "HREF=", kMarkHref);
-    replaceNoCase(Text, "SRC=", kMarkSrc);
-    replaceNoCase(Text, "<A", kMarkAnchorOpen);
-    replaceNoCase(Text, "/A>", kMarkAnchorClose);
-    replaceNoCase(Text, ".LOCATION=", kMarkLocation);
+    // In place: the text only shrinks, so the write position never passes
+    // the read position.
+    char* const data = Text.data();
+    const std::size_t size = Text.size();
+    std::size_t out = 0;
+    std::size_t i = 0;
+    while (i < size) {
+        const char ch = data[i];
+        if (kTagStarts[static_cast<unsigned char>(ch)]) {
+            const TagPattern* match = nullptr;
+            for (const TagPattern& pattern : kTagPatterns) {
+                const std::string_view p = pattern.text;
+                if (size - i < p.size() || upperAscii(ch) != p.front())
+                    continue;
+                std::size_t k = 1;
+                while (k < p.size() && upperAscii(data[i + k]) == p[k])
+                    ++k;
+                if (k == p.size()) {
+                    match = &pattern;
+                    break;
+                }
+            }
+            if (match) {
+                data[out++] = match->code;
+                i += match->text.size();
+                continue;
+            }
+        }
+        data[out++] = ch;
+        ++i;
+    }
+    Text.resize(out);
 }
 
 void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
@@ -265,13 +312,45 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
     char kind = ' ';
     bool inAnchor = false;
     String value;
+    const char* const data = Text.data();
+    const std::size_t size = Text.size();
+    const auto aborted = [&hooks] { return hooks.aborted && hooks.aborted(); };
+    if (aborted())
+        return;
 
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-        if (hooks.aborted && hooks.aborted())
-            return;
-        if (i > 0 && i % kYieldEvery == 0 && hooks.yield && !hooks.yield())
-            return;
-        const char ch = Text[i];
+    std::size_t nextTurn = kYieldEvery;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i >= nextTurn) {
+            nextTurn = i - i % kYieldEvery + kYieldEvery;
+            if (aborted() || (hooks.yield && !hooks.yield()))
+                return;
+        }
+        // Runs of ordinary text: nothing to do until a marker code, or a
+        // quote while a value is pending.
+        if (!pending) {
+            std::size_t j = i;
+            const std::size_t stop = std::min(size, nextTurn);
+            while (j<stop&& static_cast<unsigned char>(data[j])> 14)
+                ++j;
+            i = j;
+            if (i == stop) {
+                --i;
+                continue;
+            }
+        } else if (inQuotes) {
+            std::size_t j = i;
+            const std::size_t stop = std::min(size, nextTurn);
+            while (j < stop && data[j] != '"' && data[j] != '\'' &&
+                   static_cast<unsigned char>(data[j]) > 14)
+                ++j;
+            value.append(data + i, j - i);
+            i = j;
+            if (i == stop) {
+                --i;
+                continue;
+            }
+        }
+        const char ch = data[i];
         const auto c = static_cast<unsigned char>(ch);
         if (c == static_cast<unsigned char>(kMarkAnchorOpen)) {
             ++anchorCount;
@@ -293,9 +372,9 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
                     quote = ch;
                     value.clear();
                 } else {
-                    if (AsciiUpper(value).find("TOP.WINDOW") == String::npos) {
+                    if (!containsNoCase(value, "TOP.WINDOW")) {
                         const std::optional<String> link = linkOfValue(value);
-                        if (link && !(hooks.aborted && hooks.aborted()) && hooks.found)
+                        if (link && !aborted() && hooks.found)
                             hooks.found(*link, inAnchor ? anchorCount : 0, kind);
                     }
                     pending = false;
@@ -303,9 +382,7 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
                     quote = ' ';
                     value.clear();
                 }
-            } else if (inQuotes) {
-                value += ch;
-            } else {
+            } else if (!inQuotes) {
                 // Unquoted values never yield a link.
                 pending = false;
                 value.clear();
@@ -315,11 +392,25 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
     }
 }
 
-String ResolveLink(const TCrackUrl& page, const String& Value)
+TLinkBase::TLinkBase(const TCrackUrl& page)
 {
-    const String value(trimBlanks(Value));
-    const String up = AsciiUpper(value);
-    if (up.find("MAILTO:") != String::npos || up.find("JAVASCRIPT") != String::npos)
+    const String scheme = page.Scheme.empty() ? String("http") : page.Scheme.Text();
+    m_base = scheme + "://" + page.HostName.Text();
+    const bool defaultPort =
+        (scheme == "http" && page.Port == 80) || (scheme == "https" && page.Port == 443);
+    if (!defaultPort && page.Port != 0)
+        m_base += ":" + std::to_string(page.Port);
+    m_pathStart = m_base.size();
+    m_base += page.Directory();
+    if (m_base.back() != '/')
+        m_base += '/';
+    m_plain = (scheme == "http" || scheme == "https") && isPlainBase(m_base, m_pathStart);
+}
+
+String TLinkBase::Resolve(const String& Value) const
+{
+    const std::string_view value = trimBlanks(Value);
+    if (containsNoCase(value, "MAILTO:") || containsNoCase(value, "JAVASCRIPT"))
         return String();
     // Nothing, or only a fragment, is the page itself (RFC 3986, 4.4), which
     // is known already; resolving it would report the page, or its directory,
@@ -331,26 +422,17 @@ String ResolveLink(const TCrackUrl& page, const String& Value)
     if (StartsWithNoCase(value, "HTTP://") || StartsWithNoCase(value, "HTTPS://")) {
         result = value;
     } else {
-        const String scheme = page.Scheme.empty() ? String("http") : page.Scheme.Text();
-        String base = scheme + "://" + page.HostName.Text();
-        const bool defaultPort =
-            (scheme == "http" && page.Port == 80) || (scheme == "https" && page.Port == 443);
-        if (!defaultPort && page.Port != 0)
-            base += ":" + std::to_string(page.Port);
-        const std::size_t pathStart = base.size();
-        base += page.Directory();
-        if (base.back() != '/')
-            base += '/';
         std::optional<String> plain;
-        if (scheme == "http" || scheme == "https")
-            plain = mergePlain(base, pathStart, value);
+        if (m_plain)
+            plain = mergePlain(m_base, m_pathStart, value);
         if (plain) {
             result = std::move(*plain);
         } else {
+            const String reference(value);
             std::array<char, 1024> buffer{};
             std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
-            if (CombineUrl(base.c_str(), value.c_str(), buffer.data(), &length, ICU_NO_ENCODE) !=
-                UrlError::None)
+            if (CombineUrl(m_base.c_str(), reference.c_str(), buffer.data(), &length,
+                           ICU_NO_ENCODE) != UrlError::None)
                 return String();
             result.assign(buffer.data(), length);
         }
@@ -359,6 +441,11 @@ String ResolveLink(const TCrackUrl& page, const String& Value)
     if (hash != String::npos && hash > 0)
         result.erase(hash);
     return result;
+}
+
+String ResolveLink(const TCrackUrl& page, const String& Value)
+{
+    return TLinkBase(page).Resolve(Value);
 }
 
 String LinkType(const String& Address)

@@ -29,8 +29,8 @@ void MarkTags(String& Text);
 // value to found(value, countArea, kind): the value without the blanks around
 // it, or, when it is a script call such as popup(x.htm), the call's argument.
 // anchorCount is the crawler's running anchor number. aborted() is asked
-// before every character; yield() is called now and then so the UI stays
-// responsive, and a false from it ends the scan.
+// at the start, now and then and before each link; yield() is called now and
+// then so the UI stays responsive, and a false from it ends the scan.
 struct ScanHooks
 {
     std::function<bool()> aborted;
@@ -46,6 +46,20 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 // count. The base keeps the page's scheme and, when not the scheme's
 // default, its port; never its credentials.
 String ResolveLink(const TCrackUrl& page, const String& Value);
+
+// The same resolution for the many links of one page, the page's part of
+// the work done once.
+class TLinkBase
+{
+public:
+    explicit TLinkBase(const TCrackUrl& page);
+    String Resolve(const String& Value) const;
+
+private:
+    String m_base; // scheme://host[:port]/directory/
+    std::size_t m_pathStart = 0;
+    bool m_plain = false; // plain references merge by concatenation
+};
 
 // The link's type from its address alone: "htm" for pages, including those
 // a server generates (php, asp, jsp, cfm and their kin), else the

@@ -3,6 +3,7 @@
 #include "reportwriter.h"
 
 #include "ioerror.h"
+#include "runaccount.h"
 #include "runview.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
@@ -181,6 +182,13 @@ constexpr std::string_view kResultsEnd = R"(</UL>
 <P ALIGN="CENTER"></P>
 )";
 
+// After the hit list: the pages that were not searched, and why, so that a
+// missing hit is never mistaken for an absent word.
+constexpr std::string_view kNotSearched = R"(</UL>
+<P><FONT FACE="Arial"><B><FONT COLOR="#FFFFFF">Not searched ({count}):</FONT></B></FONT></P>
+<UL>
+)";
+
 constexpr std::string_view kCount =
     R"(<P ALIGN="LEFT"><FONT COLOR="#FFFFFF" FACE="Arial"><B>{count}</B></FONT>
 </P>
@@ -224,6 +232,21 @@ void writeResults(const TRunData& data, const String& address, const String& key
             continue;
         const String name = TReportWriter::EscapeHtml(entry.Name);
         writeItem(f, name, name + " (" + std::to_string(entry.Hits) + " Hits)");
+    }
+    std::vector<const TPageEntry*> notSearched;
+    for (Integer i = 0; i < data.PageCount && i < static_cast<Integer>(data.PageTable.size());
+         ++i) {
+        const TPageEntry& entry = data.PageTable[static_cast<std::size_t>(i)];
+        if (entry.State != TPageState::Searched && !entry.Address.empty())
+            notSearched.push_back(&entry);
+    }
+    // A run that searched for nothing has nothing to account for.
+    if (!notSearched.empty() && !keywords.empty()) {
+        f.Block(kNotSearched, {{"count", std::to_string(notSearched.size())}});
+        for (const TPageEntry* entry : notSearched) {
+            const String page = TReportWriter::EscapeHtml(entry->Address);
+            writeItem(f, page, page + " (" + TReportWriter::EscapeHtml(PageStatus(*entry)) + ")");
+        }
     }
     f.Block(kResultsEnd);
     writeFooter(f);
@@ -307,7 +330,7 @@ String TReportWriter::EscapeHtml(const String& text)
 void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
 {
     const String address = EscapeHtml(view.AddressText());
-    const String keywords = EscapeHtml(view.KeywordText());
+    const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
     writeResults(data, address, keywords, depth);
     std::vector<String> pages;

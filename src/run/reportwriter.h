@@ -15,7 +15,9 @@ enum class TPageState
 {
     NotSearched,
     Searched,
-    Failed,
+    Failed,       // asked for, and no page came: Failure says why
+    Skipped,      // never asked for: a rule kept it out, Failure names it
+    PatternLimit, // fetched, but a pattern gave up on it: no count
 };
 
 struct TPageEntry
@@ -27,6 +29,9 @@ struct TPageEntry
     std::vector<Integer> KeywordHits; // one per entry of the keyword list
     TPageState State = TPageState::NotSearched;
     TransferError Failure; // why a failed page failed
+    String Rule;           // the rule that kept a skipped page out ("robots", "excluded")
+    // Per keyword, where it was found, when snippets were asked for.
+    std::vector<std::vector<String>> Snippets;
 };
 
 // What a run leaves behind for the report.
@@ -36,6 +41,9 @@ struct TRunData
     std::vector<String> PageList;
     std::vector<String> LinkList;
     std::vector<String> KeywordList;
+    // Follows the keyword box's text in the report: keywords given apart
+    // from it and the search options in use; empty for the plain search.
+    String KeywordNote;
     Integer PageCount = 0;
     Integer LinkCount = 0;
     Integer HitPageCount = 0;

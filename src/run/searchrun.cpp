@@ -4,6 +4,7 @@
 
 #include "internetaccess.h"
 #include "messagebox.h"
+#include "runaccount.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
@@ -51,6 +52,16 @@ TSearchRun::TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner)
 }
 
 TSearchRun::~TSearchRun() = default;
+
+String TSearchRun::DefaultAgent()
+{
+    return "Netquarry/" NQ_VERSION " (+https://netquarry.example.org/)";
+}
+
+String TSearchRun::agent() const
+{
+    return m_settings.agent.empty() ? DefaultAgent() : m_settings.agent;
+}
 
 void TSearchRun::Start(const SearchSettings& settings)
 {
@@ -103,6 +114,11 @@ void TSearchRun::playSound(Integer index)
 
 void TSearchRun::ScanAction()
 {
+    // A keyword list that cannot be searched for starts nothing.
+    if (!ParseKeywords()) {
+        ShowMessageBox(m_counter.Error(), TMsgKind::Error);
+        return;
+    }
     m_firstLinkPending = true;
     m_data.Cancelled = false;
     ++m_generation;
@@ -150,6 +166,7 @@ void TSearchRun::ScanAction()
         m_crawlerLive = true;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
@@ -157,6 +174,8 @@ void TSearchRun::ScanAction()
         FinishRun();
         return;
     }
+    // The start page is a page of the site, whether or not a page links back to it.
+    addPage(address);
     bindCrawler(crawler);
     m_view.StatusChanged(" Analyzing site...");
 }
@@ -206,20 +225,67 @@ void TSearchRun::ResetRun()
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_ready.clear();
+    m_startReceived = false;
+    m_otherHostPages.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
-void TSearchRun::ParseKeywords()
+void TSearchRun::addPage(const String& address)
 {
-    String rest = m_settings.keywords + " ";
-    std::size_t space = 0;
-    while ((space = rest.find(' ')) != String::npos) {
-        m_data.KeywordList.push_back(rest.substr(0, space));
-        rest.erase(0, space + 1);
+    if (!m_pageKeys.insert(AsciiLower(address)).second)
+        return;
+    m_data.PageList.push_back(address);
+    ++m_data.PageCount;
+}
+
+TRunAccount TSearchRun::Account() const
+{
+    const auto rows = std::min(m_data.PageList.size(), m_data.PageTable.size());
+    return TRunAccount::Of(
+        std::vector<TPageEntry>(m_data.PageTable.begin(),
+                                m_data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
+        static_cast<Integer>(m_otherHostPages.size()));
+}
+
+TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
+{
+    std::vector<String> keywords = SplitKeywords(settings.keywords);
+    keywords.insert(keywords.end(), settings.exactKeywords.begin(), settings.exactKeywords.end());
+    TCountOptions options;
+    options.matchCase = settings.caseSensitive;
+    options.wholeWords = settings.wholeWords;
+    options.patterns = settings.patterns;
+    options.visibleText = settings.visibleText;
+    options.allKeywords = settings.allKeywords;
+    options.snippets = settings.snippets;
+    return TKeywordCounter(std::move(keywords), options);
+}
+
+bool TSearchRun::ParseKeywords()
+{
+    m_counter = CounterFor(m_settings);
+    m_data.KeywordList = m_counter.Keywords();
+    String given;
+    for (const String& keyword : m_settings.exactKeywords) {
+        const bool quote = keyword.empty() || keyword.find(' ') != String::npos;
+        given += (m_settings.keywords.empty() && given.empty() ? "" : " ") +
+                 (quote ? "\"" + keyword + "\"" : keyword);
     }
-    m_keywords.clear();
-    for (const String& keyword : m_data.KeywordList)
-        m_keywords.push_back(DecodeWebText(keyword));
+    m_data.KeywordNote = given + OptionsNote(m_counter.Options());
+    m_keywordLine = m_settings.keywords + m_data.KeywordNote;
+    return m_counter.Error().empty();
+}
+
+void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const
+{
+    if (counts.patternLimit) {
+        entry.State = TPageState::PatternLimit;
+        return;
+    }
+    entry.KeywordHits = counts.hits;
+    entry.Snippets = counts.snippets;
+    entry.Hits = counts.total;
+    entry.State = TPageState::Searched;
 }
 
 void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
@@ -228,15 +294,15 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || m_data.Cancelled)
         return;
     m_firstLinkPending = false;
-    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost)
-        FollowIfHtmlLink = false;
     const String key = AsciiLower(UrlFound);
-    // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos &&
-        m_pageKeys.insert(key).second) {
-        m_data.PageList.push_back(UrlFound);
-        ++m_data.PageCount;
+    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost) {
+        FollowIfHtmlLink = false;
+        if (TypeLink == "htm")
+            m_otherHostPages.insert(key);
     }
+    // Scheme and host are case-blind on the web.
+    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos)
+        addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);
         ++m_data.LinkCount;
@@ -255,16 +321,30 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
     m_siteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
+    // The start page's row shows where it came from; a page that links to
+    // the final address is that same row.
+    if (m_data.PageList.empty() || m_pageKeys.contains(AsciiLower(FinalUrl)))
+        return;
+    m_pageKeys.erase(AsciiLower(m_data.PageList.front()));
+    m_pageKeys.insert(AsciiLower(FinalUrl));
+    const auto counts = m_crawlCounts.find(m_data.PageList.front());
+    if (counts != m_crawlCounts.end()) {
+        m_crawlCounts[FinalUrl] = counts->second;
+        m_crawlCounts.erase(m_data.PageList.front());
+    }
+    m_data.PageList.front() = FinalUrl;
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
 {
-    // With nothing to search for, counting would be wasted.
-    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling ||
-        std::all_of(m_keywords.begin(), m_keywords.end(),
-                    [](const QString& keyword) { return keyword.isEmpty(); }))
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling)
         return;
-    m_crawlCounts[Url] = countHits(Body);
+    if (Url == m_outcome.Address)
+        m_startReceived = true;
+    // With nothing to search for, counting would be wasted.
+    if (m_counter.NothingToFind())
+        return;
+    m_crawlCounts[Url] = m_counter.Count(Body);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -276,8 +356,9 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
     m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
-    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 && !m_firstLinkPending &&
-        !m_data.Cancelled && m_state == Crawling && static_cast<TRuziZidu*>(sender)->Settled())
+    if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 &&
+        (!m_firstLinkPending || m_startReceived) && !m_data.Cancelled && m_state == Crawling &&
+        static_cast<TRuziZidu*>(sender)->Settled())
         CrawlFinished();
 }
 
@@ -304,7 +385,7 @@ void TSearchRun::CrawlerWorking(TObject* sender, bool working)
     }
     // The crawl ended without the statistics saying so: it found no link.
     if (m_state == Crawling && !m_data.Cancelled) {
-        if (!m_firstLinkPending)
+        if (!m_firstLinkPending || m_startReceived)
             CrawlFinished();
         else if (m_startFailed)
             FailStart();
@@ -336,34 +417,50 @@ void TSearchRun::CrawlFinished()
     m_view.PhaseChanged(IRunView::Phase::Searching);
     m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
-    const String& keywords = m_settings.keywords;
-    m_view.StatusChanged(" Searching for: " + keywords);
+    m_view.StatusChanged(" Searching for: " + m_keywordLine);
     setPageNames();
     // With nothing to search for, or nothing to search in, the run is over.
-    if (keywords.empty() || pageName(0).empty()) {
+    if (m_data.KeywordList.empty() ||
+        (m_data.KeywordList.size() == 1 && m_data.KeywordList[0].empty()) || pageName(0).empty()) {
         FinishRun();
         return;
     }
     m_state = Fetching;
     // The crawl is over; its crawler has nothing more to say to this run.
     m_ready.assign(static_cast<std::size_t>(m_data.PageCount), false);
+    applyCrawlCounts();
     for (Integer i = 0; i < m_data.PageCount; ++i) {
-        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
-        const auto known = m_crawlCounts.find(entry.Name);
-        if (known == m_crawlCounts.end())
-            continue;
-        entry.KeywordHits = known->second.keywordHits;
-        entry.Hits = 0;
-        for (const Integer hits : entry.KeywordHits)
-            entry.Hits += hits;
-        entry.State = TPageState::Searched;
-        m_ready[static_cast<std::size_t>(i)] = true;
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State != TPageState::NotSearched)
+            m_ready[static_cast<std::size_t>(i)] = true;
     }
-    m_crawlCounts.clear();
     m_nextDownload = 0;
     makeFetchers();
     dispatchDownloads();
     fillReadyRows();
+}
+
+void TSearchRun::applyCrawlCounts()
+{
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        const auto known = m_crawlCounts.find(entry.Address);
+        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
+            continue;
+        takeCounts(entry, known->second);
+    }
+    m_crawlCounts.clear();
+}
+
+String TSearchRun::notSearchedNote() const
+{
+    if (m_data.KeywordList.empty() || m_settings.keywords.empty())
+        return String();
+    Integer notSearched = 0;
+    for (Integer i = 0; i < m_data.CurrentPage; ++i) {
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State != TPageState::Searched)
+            ++notSearched;
+    }
+    return notSearched == 0 ? String() : ", " + std::to_string(notSearched) + " not searched";
 }
 
 void TSearchRun::makeFetchers()
@@ -376,6 +473,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->Agent = agent();
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -418,11 +516,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok) {
         try {
-            entry.KeywordHits = countHits(body).keywordHits;
-            entry.Hits = 0;
-            for (const Integer hits : entry.KeywordHits)
-                entry.Hits += hits;
-            entry.State = TPageState::Searched;
+            takeCounts(entry, m_counter.Count(body));
         } catch (...) {
             // Shown, and the page counts as one that could not be fetched.
             HandleCurrentException();
@@ -454,7 +548,7 @@ void TSearchRun::fillReadyRows()
         if (entry.State == TPageState::Searched) {
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
-        } else {
+        } else if (entry.State == TPageState::Failed) {
             entry.Name = "Invalid URL";
             entry.Hits = 0;
         }
@@ -469,36 +563,19 @@ void TSearchRun::finishSearch()
     m_state = Idle;
     m_outcome.kind = TRunOutcome::Completed;
     playSound(2);
-    m_view.StatusChanged(m_statusPrefix + " Ready.");
+    Integer searched = 0;
+    for (Integer i = 0; i < m_data.CurrentPage; ++i) {
+        if (m_data.PageTable[static_cast<std::size_t>(i)].State == TPageState::Searched)
+            ++searched;
+    }
+    const String note = notSearchedNote();
+    if (note.empty())
+        m_view.StatusChanged(m_statusPrefix + " Ready.");
+    else
+        m_view.StatusChanged(" " + std::to_string(searched) + " pages analyzed" + note +
+                             ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     announceEnd();
-}
-
-TSearchRun::PageCounts TSearchRun::countHits(const String& body)
-{
-    m_memo.Clear();
-    m_memo.SetText(DecodeWebText(body));
-    PageCounts counts;
-    counts.keywordHits.reserve(m_keywords.size());
-    for (const QString& keyword : m_keywords) {
-        Integer hits = 0;
-        m_memo.SetSelLength(0);
-        while (FindNextKeyword(keyword) >= 0)
-            ++hits;
-        counts.keywordHits.push_back(hits);
-    }
-    return counts;
-}
-
-Integer TSearchRun::FindNextKeyword(const QString& Keyword)
-{
-    const qsizetype start = m_memo.SelLength() != 0 ? m_memo.SelStart() + m_memo.SelLength() : 0;
-    const qsizetype q = m_memo.FindText(Keyword, start, m_memo.Length(), m_settings.caseSensitive);
-    if (q < 0)
-        return -1;
-    m_memo.SetSelStart(q);
-    m_memo.SetSelLength(Keyword.size());
-    return static_cast<Integer>(q);
 }
 
 void TSearchRun::CancelAction()
@@ -540,6 +617,8 @@ void TSearchRun::FinishRun()
 {
     m_state = Idle;
     setPageNames();
+    // A page counted while the crawl ran keeps its count.
+    applyCrawlCounts();
     const auto pages = static_cast<Integer>(m_data.PageList.size());
     for (Integer i = 0; i < pages; ++i) {
         m_view.RowFilled(i + 1, m_data.PageTable[static_cast<std::size_t>(i)]);
@@ -548,11 +627,12 @@ void TSearchRun::FinishRun()
     }
     m_data.CurrentPage = pages;
     playSound(2);
+    const String found = " " + std::to_string(m_data.CurrentPage) + " pages found" +
+                         (m_data.Cancelled ? notSearchedNote() : String());
     if (m_data.Cancelled)
-        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) +
-                             " pages found. Request aborted by user. Ready.");
+        m_view.StatusChanged(found + ". Request aborted by user. Ready.");
     else
-        m_view.StatusChanged(" " + std::to_string(m_data.CurrentPage) + " pages found. Ready.");
+        m_view.StatusChanged(found + ". Ready.");
     m_view.PhaseChanged(IRunView::Phase::Idle);
     announceEnd();
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "crawler.h"
+#include "keywordcount.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
 #include "reportwriter.h"
+#include "runaccount.h"
 #include "runview.h"
 #include "searchsettings.h"
 #include "textbuffer.h"
@@ -69,8 +71,18 @@ public:
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
 
+    // The keyword list of settings (the keyword text's, then those given
+    // exactly) and how it is searched for. Its Error() tells why a run with
+    // these settings would start nothing.
+    static TKeywordCounter CounterFor(const SearchSettings& settings);
+
     // The settings of the current or last run.
     const SearchSettings& Settings() const { return m_settings; }
+    // What the run tells servers it is when the settings name nothing else:
+    // the product, so that site owners can address it in robots.txt.
+    static String DefaultAgent();
+    // Pages searched and not, with the reasons, for the summary.
+    TRunAccount Account() const;
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
 
@@ -83,15 +95,10 @@ public:
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
 private:
-    struct PageCounts
-    {
-        std::vector<Integer> keywordHits;
-    };
-
     void ScanAction();
     void CancelAction();
     void ResetRun();
-    void ParseKeywords();
+    bool ParseKeywords();
     void CrawlerLinkFound(TObject* sender, const String& UrlFound, const String& TypeLink,
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
@@ -105,13 +112,19 @@ private:
     void FailStart();
 
     void bindCrawler(TRuziZidu* crawler);
+    void addPage(const String& address);
+    // The agent text the settings name, or the product's own.
+    String agent() const;
+    // Pages the crawl received become searched rows, with their counts.
+    void applyCrawlCounts();
+    // ", 2 not searched" when rows so far were not searched; "" otherwise.
+    String notSearchedNote() const;
     void makeFetchers();
     void dispatchDownloads();
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                       const String& body);
     void fillReadyRows();
-    PageCounts countHits(const String& body);
-    Integer FindNextKeyword(const QString& Keyword);
+    void takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const;
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
@@ -140,10 +153,14 @@ private:
     Integer m_nextDownload = 0;
     std::vector<bool> m_ready; // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
-    std::unordered_map<String, PageCounts> m_crawlCounts;
-    std::vector<QString> m_keywords; // the keyword list as text to search for
-    String m_startHost;              // lower case; where the crawl stays unless spanHosts
+    std::unordered_map<String, TKeywordCounts> m_crawlCounts;
+    TKeywordCounter m_counter; // the keyword list and how it is searched for
+    String m_keywordLine;      // the keywords as the status shows them
+    String m_startHost;        // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
+    bool m_startReceived = false;
+    // Pages on other hosts that the crawl listed and did not fetch.
+    std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;

@@ -4,6 +4,8 @@
 
 #include "nqtypes.h"
 
+#include <vector>
+
 // The settings of one scan-and-search run, handed to the run as one value
 // when it starts. The window fills it from its controls, the command from
 // its options; the run reads nothing else. Texts are UTF-8.
@@ -28,4 +30,24 @@ struct SearchSettings
     String caFile;
 
     // Settings added by later options go below, each with why it exists.
+
+    // The agent text sent with every request; empty: the product's own,
+    // "Netquarry/VERSION (+https://netquarry.example.org/)", which site
+    // owners can address in robots.txt.
+    String agent;
+    // Keywords taken exactly as given, blanks and quotes and all, after those
+    // of the keyword text: the command's -e, for shell users who would
+    // otherwise need quotes within quotes.
+    std::vector<String> exactKeywords;
+    // A hit must stand alone: no letter, digit or '_' right before or after.
+    bool wholeWords = false;
+    // Each keyword is a Perl-compatible regular expression.
+    bool patterns = false;
+    // Search the text a reader sees, not the page's source with its markup.
+    bool visibleText = false;
+    // A page has a hit only when every keyword occurs, for the pages that
+    // lack one of several words.
+    bool allKeywords = false;
+    // Hits shown per keyword with what surrounds them; 0 shows none.
+    int snippets = 0;
 };

@@ -18,6 +18,8 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -322,7 +324,8 @@ TEST_F(MainWindow, EnterPasteAndButtonStartTheSameScan)
 
 TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
 {
-    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"));
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a> site"
+                                           "<a href='gone.htm'>gone</a>"));
     server.serve("/a.htm", Reply::html("quarry Quarry"));
     server.serve("/b.htm", Reply::html("nothing"));
     TForm1& form = open();
@@ -331,10 +334,16 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
 
-    EXPECT_EQ(form.StatusPanel0->text(), QStringLiteral(" 2 pages analyzed. Ready."));
-    EXPECT_EQ(cell(1, 0).toStdString(), server.url("/a.htm"));
-    EXPECT_EQ(cell(1, 1), QStringLiteral("2"));
-    EXPECT_EQ(cell(2, 1), QStringLiteral("0"));
+    // The start page is the first row; a failed page says where and why on hover.
+    EXPECT_EQ(form.StatusPanel0->text(),
+              QStringLiteral(" 3 pages analyzed, 1 not searched. Ready."));
+    EXPECT_EQ(cell(1, 0).toStdString(), server.url("/index.htm"));
+    EXPECT_EQ(cell(2, 0).toStdString(), server.url("/a.htm"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("2"));
+    EXPECT_EQ(cell(3, 1), QStringLiteral("0"));
+    EXPECT_EQ(cell(4, 0), QStringLiteral("Invalid URL"));
+    EXPECT_EQ(form.StringGrid1->item(3, 0)->toolTip().toStdString(),
+              server.url("/gone.htm") + " (404)");
     EXPECT_TRUE(form.PassOverBtn2->isEnabled());
     EXPECT_FALSE(form.PassOverBtn3->isEnabled());
     EXPECT_EQ(sounds, (std::vector<String>{"3.wav", "2.wav"}));
@@ -357,7 +366,7 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     form.ComboBox2->setCurrentIndex(0);
     form.PassOverBtn1->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
-    EXPECT_EQ(cell(1, 1), QStringLiteral("1"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("1"));
     const TRuziZidu* crawler = form.Run().Crawler();
     ASSERT_NE(crawler, nullptr);
     EXPECT_EQ(crawler->DepthSearchLevel(), 1);
@@ -398,4 +407,58 @@ TEST_F(MainWindow, TheClockTicks)
     EXPECT_TRUE(first.startsWith(QStringLiteral("   "))) << first.toStdString();
     EXPECT_TRUE(PumpUntil([&] { return form.StatusPanel1->text() != first; },
                           std::chrono::milliseconds(2500)));
+}
+
+TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)
+{
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a>"));
+    server.serve("/a.htm", Reply::html("<p>Granite <b>quarry</b></p> quarrying <i title=quarry>"));
+    TForm1& form = open();
+    QStringList menus;
+    for (const QAction* menu : form.menuBar()->actions())
+        menus << menu->text();
+    const qsizetype parts = menus.indexOf(QStringLiteral("&Menu"));
+    ASSERT_GE(parts, 0);
+    ASSERT_EQ(menus.value(parts + 1), QStringLiteral("&Search"));
+    const auto itemsOf = [&](qsizetype menu) {
+        QStringList texts;
+        for (const QAction* item : form.menuBar()->actions()[menu]->menu()->actions()) {
+            texts << item->text();
+            EXPECT_EQ(item->isCheckable(), menu != parts);
+            EXPECT_FALSE(item->isChecked());
+        }
+        return texts;
+    };
+    EXPECT_EQ(itemsOf(parts), (QStringList{"About Netquarry", "Exit"}));
+    const QStringList items = itemsOf(parts + 1);
+    EXPECT_EQ(items, (QStringList{"Whole words", "Visible text only", "Regular expressions",
+                                  "All keywords must occur"}));
+
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/index.htm")));
+    const auto scan = [&](const char* keywords) {
+        form.Edit1->setText(QString::fromUtf8(keywords));
+        form.PassOverBtn1->click();
+        EXPECT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+        return cell(2, 1); // after the start page
+    };
+    EXPECT_EQ(scan("\"granite quarry\" quarry"),
+              QStringLiteral("3")); // source: phrase split by a tag
+    form.WholeWords1->trigger();
+    form.VisibleText1->trigger();
+    EXPECT_EQ(scan("\"granite quarry\" quarry"), QStringLiteral("2"));
+    form.PassOverBtn2->click();
+    EXPECT_TRUE(readFile(QStringLiteral("results.htm"))
+                    .contains("&quot;granite quarry&quot; quarry [whole words, visible text]"));
+    form.RegularExpressions1->trigger();
+    EXPECT_EQ(scan("gr.n\\w+"), QStringLiteral("1"));
+    form.AllKeywords1->trigger();
+    EXPECT_EQ(scan("granite marble"), QStringLiteral("0"));
+
+    const std::size_t requests = server.requestCount();
+    form.Edit1->setText(QStringLiteral("gran(ite"));
+    form.PassOverBtn1->click();
+    EXPECT_FALSE(form.Run().Running());
+    EXPECT_EQ(messages.texts(), std::vector<String>{"invalid pattern \"gran(ite\": missing closing "
+                                                    "parenthesis at offset 8"});
+    EXPECT_EQ(server.requestCount(), requests);
 }

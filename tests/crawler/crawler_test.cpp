@@ -428,6 +428,13 @@ TEST_F(Crawl, StartsAtOnceAndKeepsEveryControllerBusy)
     }
     server.serve("/index.htm", Reply::html(index));
     crawler.SetDepthSearchLevel(2);
+    std::size_t idleWithWork = 0;
+    crawler.OnUpdatedStats = [&](TObject*, Integer, Integer, Integer, Integer, Integer, Integer) {
+        for (const TKsHttpGet* fetcher : crawler.Fetchers()) {
+            if (crawler.Queue().Count() > 0 && fetcher->State() == GETHTTP_WAITING)
+                ++idleWithWork;
+        }
+    };
     ASSERT_TRUE(crawler.Start(server.url("/index.htm")));
     std::size_t getting = 0;
     for (const TKsHttpGet* fetcher : crawler.Fetchers())
@@ -441,9 +448,5 @@ TEST_F(Crawl, StartsAtOnceAndKeepsEveryControllerBusy)
     }
     ASSERT_TRUE(PumpUntil([this] { return !crawler.Working(); }, std::chrono::seconds(30)));
     EXPECT_EQ(crawler.DoneCount(), 13);
-    for (const Stats& s : stats) {
-        if (s.inQueue > 0) {
-            EXPECT_EQ(s.downloading + s.toAnalyze, 5) << "an idle controller with work queued";
-        }
-    }
+    EXPECT_EQ(idleWithWork, 0U) << "a controller left idle with work queued";
 }

@@ -65,9 +65,12 @@ int number(const std::string& text)
     return ok ? value : -1;
 }
 
-// Columns are right-aligned: each ends at the same place on every line,
-// header included. Rows as (address, total); "-" for a page not searched.
-Rows parseTable(const std::string& text, const std::vector<std::string>& header)
+// Cells are apart by two blanks or more; the count columns are
+// right-aligned (each ends at the same place on every line, header
+// included), the status comes last. Rows as (address, total); -1 for a page
+// without a count; statuses, when asked for, in order.
+Rows parseTable(const std::string& text, const std::vector<std::string>& header,
+                std::vector<std::string>* statuses = nullptr)
 {
     Rows rows;
     std::istringstream in(text);
@@ -76,22 +79,31 @@ Rows parseTable(const std::string& text, const std::vector<std::string>& header)
     while (std::getline(in, line)) {
         std::vector<std::string> cells;
         std::vector<std::size_t> cellEnds;
-        std::istringstream words(line);
-        std::string word;
-        while (words >> word) {
-            cells.push_back(word);
-            cellEnds.push_back(line.find(word, cellEnds.empty() ? 0 : cellEnds.back()) +
-                               word.size());
+        for (std::size_t at = 0; at < line.size();) {
+            const std::size_t gap = line.find("  ", at);
+            const std::size_t stop = gap == std::string::npos ? line.size() : gap;
+            if (stop > at) {
+                cells.push_back(line.substr(at, stop - at));
+                cellEnds.push_back(stop);
+            }
+            at = line.find_first_not_of(' ', stop);
+            if (at == std::string::npos)
+                break;
         }
-        cellEnds.erase(cellEnds.begin()); // the address column is left-aligned
+        // The address column is left-aligned, the status too.
+        if (cellEnds.size() >= 2)
+            cellEnds = std::vector<std::size_t>(cellEnds.begin() + 1, cellEnds.end() - 1);
         if (ends.empty()) {
             EXPECT_EQ(cells, header) << line;
             ends = cellEnds;
             continue;
         }
         EXPECT_EQ(cellEnds, ends) << line;
-        if (cells.size() >= 2)
+        if (cells.size() >= 3) {
             rows.emplace_back(cells[0], number(cells[1]));
+            if (statuses)
+                statuses->push_back(cells.back());
+        }
     }
     EXPECT_FALSE(ends.empty()) << "no header line";
     return rows;
@@ -145,16 +157,21 @@ Rows parseCsv(const std::string& text)
     return rows;
 }
 
-Rows parseJson(const std::string& text)
+// --format=json: {"pages": [...], "summary": {...}}; json-rows: the array alone.
+Rows parseJson(const std::string& text, QJsonObject* summary = nullptr)
 {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    EXPECT_TRUE(doc.isArray()) << text;
+    EXPECT_EQ(doc.isObject(), summary != nullptr) << text;
+    if (summary)
+        *summary = doc.object().value("summary").toObject();
+    const QJsonArray pages = summary ? doc.object().value("pages").toArray() : doc.array();
     Rows rows;
-    for (const QJsonValue& value : doc.array()) {
+    for (const QJsonValue& value : pages) {
         const QJsonObject row = value.toObject();
         EXPECT_EQ(row.size(), 4);
+        EXPECT_TRUE(row.value("hits").isDouble() || row.value("hits").isNull()) << text;
         EXPECT_TRUE(row.value("address").isString() && row.value("status").isString() &&
                     row.value("keywords").isObject())
             << text;
@@ -190,9 +207,13 @@ protected:
     {
         return options + QStringList{"--depth", "1", url("/index.htm"), "quarry", "aa"};
     }
+    // The start page is the first row; it holds no keyword.
     Rows rows(int a, int b, int ab) const
     {
-        return {{server.url("/a.htm"), a}, {server.url("/b.htm"), b}, {server.url("/a,b.htm"), ab}};
+        return {{server.url("/index.htm"), a < 0 ? -1 : 0},
+                {server.url("/a.htm"), a},
+                {server.url("/b.htm"), b},
+                {server.url("/a,b.htm"), ab}};
     }
 
     LoopbackServer server;
@@ -204,22 +225,35 @@ TEST_F(Cli, EveryFormatListsTheSamePagesAndHits)
 {
     const Outcome table = runCli(search({}));
     EXPECT_EQ(table.exitCode, 0) << table.err;
-    EXPECT_EQ(parseTable(table.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1));
+    EXPECT_EQ(parseTable(table.out, {"Address", "Hits", "quarry", "aa", "Status"}), rows(4, 0, 1));
+    // The agent names the product, so that site owners can address it.
+    EXPECT_EQ(server.requests().front().header("User-Agent"),
+              "Netquarry/" NQ_VERSION " (+https://netquarry.example.org/)");
 
     // Each keyword's count beside the total.
     const Outcome csv = runCli(search({"-f", "csv"}));
     EXPECT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_EQ(parseCsv(csv.out), rows(4, 0, 1)) << csv.out;
     const auto records = readCsv(csv.out);
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[0], (std::vector<std::string>{"address", "status", "total", "quarry", "aa"}));
-    EXPECT_EQ(records[1], (std::vector<std::string>{server.url("/a.htm"), "ok", "4", "2", "2"}));
+    EXPECT_EQ(records[2], (std::vector<std::string>{server.url("/a.htm"), "ok", "4", "2", "2"}));
 
     const Outcome json = runCli(search({"--format=json"}));
     EXPECT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(parseJson(json.out), rows(4, 0, 1)) << json.out;
+    QJsonObject summary;
+    EXPECT_EQ(parseJson(json.out, &summary), rows(4, 0, 1)) << json.out;
     EXPECT_NE(json.out.find("\"keywords\": {\"quarry\": 1, \"aa\": 0}"), std::string::npos)
         << json.out;
+    EXPECT_EQ(summary.value("pages").toInt(), 4) << json.out;
+    EXPECT_EQ(summary.value("searched").toInt(), 4) << json.out;
+    EXPECT_EQ(summary.value("with_hits").toInt(), 2) << json.out;
+    EXPECT_EQ(summary.value("not_searched").toInt(), 0) << json.out;
+
+    // The array of old, for scripts written against it.
+    const Outcome jsonRows = runCli(search({"--format=json-rows"}));
+    EXPECT_EQ(jsonRows.exitCode, 0) << jsonRows.err;
+    EXPECT_EQ(parseJson(jsonRows.out), rows(4, 0, 1)) << jsonRows.out;
 }
 
 TEST_F(Cli, CaseOptionCountsOnlyExactCase)
@@ -233,17 +267,36 @@ TEST_F(Cli, WithoutKeywordsThePagesAreListedWithoutHits)
 {
     const Outcome r = runCli({"--depth", "1", "--format", "csv", url("/index.htm")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "4 pages: 0 searched (0 with hits), 4 not searched: 4 not searched\n");
     // Nothing was searched for, so no page has a count.
     EXPECT_EQ(parseCsv(r.out), rows(-1, -1, -1));
     EXPECT_NE(r.out.find(",not searched,\r\n"), std::string::npos) << r.out;
 }
 
-TEST_F(Cli, OffATerminalOnlyTheFinalStatusGoesToStderr)
+TEST_F(Cli, OffATerminalOnlyTheSummaryGoesToStderr)
 {
     const Outcome r = runCli(search({"--format", "json"}));
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "3 pages analyzed. Ready.\n");
+    EXPECT_EQ(r.err, "4 pages: 4 searched (2 with hits)\n");
     EXPECT_EQ(runCli(search({"-q"})).err, "");
+
+    // A failed page and a page on another host are accounted for; exit 5 when asked.
+    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a> <a href=\"gone.htm\">G</a> "
+                                           "<a href=\"http://localhost:" +
+                                           std::to_string(server.port()) + "/x.htm\">X</a>"));
+    for (const bool fail : {false, true}) {
+        const Outcome partly =
+            runCli(search(fail ? QStringList{"--fail-on-unsearched"} : QStringList{}));
+        EXPECT_EQ(partly.exitCode, fail ? 5 : 0) << partly.err;
+        EXPECT_EQ(partly.err,
+                  "4 pages: 2 searched (1 with hits), 2 not searched: 1 404, 1 other host\n");
+        std::vector<std::string> statuses;
+        EXPECT_EQ(parseTable(partly.out, {"Address", "Hits", "quarry", "aa", "Status"}, &statuses),
+                  (Rows{{server.url("/index.htm"), 0},
+                        {server.url("/a.htm"), 4},
+                        {server.url("/gone.htm"), -1}}));
+        EXPECT_EQ(statuses, (std::vector<std::string>{"ok", "ok", "404"}));
+    }
 }
 
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
@@ -253,7 +306,7 @@ TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
     // Relative to where the command is started, not to its own working folder.
     const Outcome r = runCli(search({"--report", "out/report"}), {}, base.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1));
+    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa", "Status"}), rows(4, 0, 1));
 
     const QDir dir(base.filePath("out/report"));
     for (const char* name : {"results.htm", "pagelist.htm", "links.htm", "qlogo.gif"})
@@ -266,7 +319,9 @@ TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
 TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
-    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a> <a href=\"slow.htm\">S</a>"));
+    // slow.htm is asked for only once a.htm has been received and counted.
+    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a>"));
+    server.serve("/a.htm", Reply::html("quarry QUARRY <a href=\"slow.htm\">S</a>"));
     server.serveRaw("/slow.htm", head, head.size());
     const auto slowAsked = [this] {
         for (const auto& request : server.requests()) {
@@ -277,18 +332,106 @@ TEST_F(Cli, InterruptCancelsTheRunAndPrintsThePagesFoundSoFar)
     };
     bool interrupted = false;
     const Outcome r = runCli(
-        {"--depth", "2", "--format", "csv", url("/index.htm"), "quarry"}, [&](QProcess& process) {
+        {"--depth", "3", "--format", "csv", url("/index.htm"), "quarry"}, [&](QProcess& process) {
             if (nqtest::PumpUntil(slowAsked, std::chrono::seconds(20)))
                 interrupted = ::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0;
         });
     ASSERT_TRUE(interrupted) << "slow.htm was never requested";
     EXPECT_EQ(r.exitCode, 130) << r.err;
-    // Never searched: no count at all, not 0.
+    // What the crawl counted keeps its count; never received: no count at all, not 0.
     const auto records = readCsv(r.out);
     EXPECT_EQ(records, (std::vector<std::vector<std::string>>{
                            {"address", "status", "total", "quarry"},
-                           {server.url("/a.htm"), "not searched", "", ""},
+                           {server.url("/index.htm"), "ok", "0", "0"},
+                           {server.url("/a.htm"), "ok", "2", "2"},
                            {server.url("/slow.htm"), "not searched", "", ""}}));
+    EXPECT_NE(r.err.find("3 pages: 2 searched (1 with hits), 1 not searched: 1 not searched\n"),
+              std::string::npos)
+        << r.err;
+}
+
+// A site for the ways of searching: markup splits a phrase, attributes and
+// comments hold words no reader sees, and one page cannot be fetched.
+class CliSearch : public ::testing::Test
+{
+protected:
+    CliSearch()
+    {
+        server.serve("/index.htm", Reply::html("<a href=\"s1.htm\">1</a> <a href=\"s2.htm\">2</a>"
+                                               " <a href=\"gone.htm\">3</a>"));
+        server.serve("/s1.htm", Reply::html("<title>Stone</title><p>Granite <b>quarry</b> at "
+                                            "the art centre</p><img alt=\"marble quarry\">"));
+        server.serve("/s2.htm", Reply::html("granite quarry, starting party; <!-- marble -->"));
+        server.serveRaw("/gone.htm", "");
+    }
+    QStringList search(QStringList args) const
+    {
+        return QStringList{"--depth", "1", "-f", "csv", url("/index.htm")} + args;
+    }
+    QString url(const char* path) const { return QString::fromStdString(server.url(path)); }
+
+    LoopbackServer server;
+};
+
+TEST_F(CliSearch, EachSearchOptionCountsItsWay)
+{
+    const std::string start = server.url("/index.htm"), s1 = server.url("/s1.htm"),
+                      s2 = server.url("/s2.htm"), gone = server.url("/gone.htm");
+    const struct
+    {
+        QStringList args;
+        Rows rows;
+    } cases[] = {
+        {{"\"granite quarry\""}, {{start, 0}, {s1, 0}, {s2, 1}, {gone, -1}}},
+        {{"--text", "\"granite quarry\""}, {{start, 0}, {s1, 1}, {s2, 1}, {gone, -1}}},
+        {{"-e", "granite quarry", "--keyword=marble"}, {{start, 0}, {s1, 1}, {s2, 2}, {gone, -1}}},
+        {{"art"}, {{start, 0}, {s1, 1}, {s2, 2}, {gone, -1}}},
+        {{"-w", "art"}, {{start, 0}, {s1, 1}, {s2, 0}, {gone, -1}}},
+        {{"-E", "gr[a-z]+ite", "q.*y"},
+         {{start, 0}, {s1, 2}, {s2, 2}, {gone, -1}}}, // . stops at no tag
+        {{"--text", "granite", "marble"}, {{start, 0}, {s1, 1}, {s2, 1}, {gone, -1}}},
+        {{"--text", "--all", "granite", "marble"}, {{start, 0}, {s1, 0}, {s2, 0}, {gone, -1}}},
+        {{"--all", "granite", "marble"}, {{start, 0}, {s1, 2}, {s2, 2}, {gone, -1}}},
+        {{"-l", "-w", "art"}, {{s1, 1}}},
+        {{"-L", "-w", "art"}, {{start, 0}, {s2, 0}, {gone, -1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = runCli(search(c.args));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(parseCsv(r.out), c.rows) << r.out;
+        // -l leaves out the page that could not be searched; the summary counts it.
+        if (c.args.front() == "-l") {
+            EXPECT_NE(r.err.find("1 not searched"), std::string::npos) << r.err;
+        }
+    }
+    const std::size_t requests = server.requestCount();
+    const Outcome bad = runCli(search({"-E", "gran(ite"}));
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(
+        bad.err,
+        "netquarry-cli: invalid pattern \"gran(ite\": missing closing parenthesis at offset 8\n");
+    EXPECT_EQ(server.requestCount(), requests) << "the bad pattern fetched nothing";
+}
+
+TEST_F(CliSearch, SnippetsShowWhereTheHitsAre)
+{
+    const QStringList args = {"--text", "--snippets=1", "granite", "party"};
+    const Outcome json = runCli(search(QStringList{"-f", "json"} + args));
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"snippets\": {\"granite\": [\"granite quarry, starting party;\"], "
+                            "\"party\": [\"granite quarry, starting party;\"]}"),
+              std::string::npos)
+        << json.out;
+    const auto records = readCsv(runCli(search(args)).out);
+    ASSERT_EQ(records.size(), 5U); // the start page first
+    EXPECT_EQ(records[0].back(), "snippets");
+    EXPECT_EQ(records[2].back(), "granite: Stone Granite quarry at the art centre");
+    const Outcome table =
+        runCli(search({"-f", "table", "--snippets", "--text", "granite", "party"}));
+    EXPECT_NE(table.out.find("\n    granite: Stone Granite quarry at the art centre\n"),
+              std::string::npos)
+        << table.out;
 }
 
 TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
@@ -309,6 +452,7 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"--case=yes", address}, "'--case' doesn't allow an argument"},
         {{}, "missing ADDRESS"},
         {{"--case", "--depth"}, "'--depth' requires an argument"},
+        {{"--snippets=0", address}, "invalid snippet count '0'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -364,7 +508,7 @@ TEST(CliArguments, FailedStartsSayWhyAndExitAsWgetDoes)
     }
 }
 
-TEST_F(Cli, AReportThatCannotBeWrittenExitsThree)
+TEST_F(Cli, AReportFolderThatCannotBeWrittenIsRefusedBeforeTheCrawl)
 {
     const QTemporaryDir base;
     ASSERT_TRUE(base.isValid());
@@ -372,8 +516,10 @@ TEST_F(Cli, AReportThatCannotBeWrittenExitsThree)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     const Outcome r = runCli(search({"-o", base.filePath("file/report")}));
     EXPECT_EQ(r.exitCode, 3) << r.err;
-    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa"}), rows(4, 0, 1))
-        << "the results are printed all the same";
+    EXPECT_EQ(r.err, "netquarry-cli: cannot write into " +
+                         base.filePath("file/report").toStdString() + ": Not a directory\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(server.requestCount(), 0u) << "nothing is fetched";
 }
 
 TEST(CliSites, SiteServedAsTodaysServersServeIt)
@@ -475,7 +621,7 @@ TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
 
     const Outcome trusted = runCli(QStringList{"--cacert", dir.filePath("ca.pem")} + args);
     EXPECT_EQ(trusted.exitCode, 0) << trusted.err;
-    EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/b.htm", 2}, {site + "/index.htm", 1}}))
+    EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/index.htm", 1}, {site + "/b.htm", 2}}))
         << trusted.out;
 
     const Outcome untrusted = runCli(args);

@@ -111,13 +111,14 @@ public:
             out += enabled.at(b) ? '1' : '0';
         return out;
     }
-    // One result row as the grid shows it: name and hits.
+    // One result row as the grid shows it: name and hits, empty for a page
+    // not searched.
     std::pair<String, String> row(Integer r) const
     {
         const auto it = entries.find(r);
         if (it == entries.end())
             return {};
-        return {it->second.Name, std::to_string(it->second.Hits)};
+        return {it->second.Name, hitsCell(it->second)};
     }
     // Result rows 1.. as "name=hits" lines.
     std::vector<std::string> grid() const
@@ -125,9 +126,15 @@ public:
         std::vector<std::string> out;
         for (const auto& [row, entry] : entries) {
             if (row > 0)
-                out.push_back(entry.Name + "=" + std::to_string(entry.Hits));
+                out.push_back(entry.Name + "=" + hitsCell(entry));
         }
         return out;
+    }
+    static std::string hitsCell(const TPageEntry& entry)
+    {
+        return entry.State == TPageState::Searched || entry.State == TPageState::Failed
+                   ? std::to_string(entry.Hits)
+                   : std::string();
     }
 };
 

@@ -112,26 +112,27 @@ TEST_F(Run, WholeRunListsPagesHitsAndStatus)
     EXPECT_TRUE(view.progressShown);
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
 
-    EXPECT_EQ(run.Data().PageList,
-              (std::vector<String>{url("/a.htm"), url("/b.htm"), url("/broken.htm")}));
+    // The start page is the first row, searched like every other page.
+    EXPECT_EQ(run.Data().PageList, (std::vector<String>{url("/index.htm"), url("/a.htm"),
+                                                        url("/b.htm"), url("/broken.htm")}));
     EXPECT_EQ(run.Data().LinkList,
               (std::vector<String>{url("/logo.gif"), "http://other.test/file.zip"}));
-    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
-                                                     "Invalid URL=0"}));
-    EXPECT_EQ(view.currentRow, 3);
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/index.htm") + "=0", url("/a.htm") + "=4",
+                                                     url("/b.htm") + "=0", "Invalid URL=0"}));
+    EXPECT_EQ(view.currentRow, 4);
     EXPECT_TRUE(statusSeen(" Searching for: quarry aa"));
     EXPECT_TRUE(statusSeen(" 1 pages analyzed. Working..."));
-    EXPECT_TRUE(statusSeen(" 2 pages analyzed. Working..."));
-    // The last page failed: the count of the last analysed page stays.
-    EXPECT_EQ(view.status, " 2 pages analyzed. Ready.");
+    EXPECT_TRUE(statusSeen(" 3 pages analyzed. Working..."));
+    // The last page failed: the status says a page was not searched.
+    EXPECT_EQ(view.status, " 3 pages analyzed, 1 not searched. Ready.");
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
     EXPECT_EQ(view.buttons(), "1101");
     EXPECT_FALSE(view.progressShown);
     EXPECT_GT(view.flips, 0);
     EXPECT_EQ(view.history, std::vector<String>{url("/index.htm")});
-    EXPECT_EQ(view.entries[1].KeywordHits, (std::vector<Integer>{2, 2}));
-    EXPECT_EQ(view.entries[3].State, TPageState::Failed);
-    EXPECT_EQ(view.entries[3].Address, url("/broken.htm"));
+    EXPECT_EQ(view.entries[2].KeywordHits, (std::vector<Integer>{2, 2}));
+    EXPECT_EQ(view.entries[4].State, TPageState::Failed);
+    EXPECT_EQ(view.entries[4].Address, url("/broken.htm"));
     EXPECT_TRUE(messages.messages().empty());
 }
 
@@ -156,8 +157,8 @@ TEST_F(Run, KeywordRules)
         view.caseSensitive = row.caseSensitive;
         scanToTheEnd();
         EXPECT_EQ(run.Data().KeywordList.size(), row.keywordCount);
-        EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
-        EXPECT_EQ(view.row(2).second, "0");
+        EXPECT_EQ(view.row(2), (std::pair<String, String>{url("/a.htm"), row.hitsOfA}));
+        EXPECT_EQ(view.row(3).second, "0");
     }
     EXPECT_EQ(view.history.size(), 1U) << "the same address is kept once";
 }
@@ -166,10 +167,12 @@ TEST_F(Run, EmptyKeywordsEndAfterTheCrawl)
 {
     view.keywords = "";
     scanToTheEnd();
-    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=0", url("/b.htm") + "=0",
-                                                     url("/broken.htm") + "=0"}));
-    EXPECT_EQ(view.status, " 3 pages found. Ready.");
-    EXPECT_TRUE(statusSeen(" 2 of 3 pages analyzed. Working..."));
+    // Nothing was searched for: no page has a count.
+    EXPECT_EQ(view.grid(),
+              (std::vector<std::string>{url("/index.htm") + "=", url("/a.htm") + "=",
+                                        url("/b.htm") + "=", url("/broken.htm") + "="}));
+    EXPECT_EQ(view.status, " 4 pages found. Ready.");
+    EXPECT_TRUE(statusSeen(" 2 of 4 pages analyzed. Working..."));
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
     EXPECT_EQ(view.buttons(), "1101");
     EXPECT_EQ(server.requestCount(), 1U) << "no page is downloaded again";
@@ -186,11 +189,16 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     ASSERT_TRUE(PumpUntil([this] { return server.requestCount() >= 2 && view.flips >= 2; }));
     ASSERT_TRUE(run.Running());
 
+    ASSERT_TRUE(PumpUntil([this] {
+        const TRuziZidu* crawler = run.Crawler();
+        return crawler != nullptr && crawler->DoneCount() >= 2;
+    }));
     run.Cancel();
-    EXPECT_EQ(view.status, " 2 pages found. Request aborted by user. Ready.");
+    // What the crawl counted stays; only the page never received has no count.
+    EXPECT_EQ(view.status, " 3 pages found, 1 not searched. Request aborted by user. Ready.");
     EXPECT_TRUE(statusSeen(" Search cancelled."));
-    EXPECT_EQ(view.grid(),
-              (std::vector<std::string>{url("/a.htm") + "=0", url("/slow.htm") + "=0"}));
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/start.htm") + "=0", url("/a.htm") + "=4",
+                                                     url("/slow.htm") + "="}));
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 4, 2}));
     EXPECT_EQ(view.buttons(), "1101");
     EXPECT_FALSE(view.progressShown);
@@ -205,7 +213,7 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
     EXPECT_EQ(second->DepthSearchLevel(), 3);
-    EXPECT_EQ(view.row(1), (std::pair<String, String>{url("/a.htm"), "4"}));
+    EXPECT_EQ(view.row(2), (std::pair<String, String>{url("/a.htm"), "4"}));
     EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 2}));
 }
 
@@ -217,8 +225,11 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
                                            "<a href='b.htm'>b</a>"));
     view.address = url("/start.htm");
     run.Start(view.Settings());
-    ASSERT_TRUE(PumpUntil(
-        [this] { return run.State() == TSearchRun::Fetching && view.entries.size() == 1; }));
+    // b.htm, behind the stalled page, is searched but not yet shown.
+    ASSERT_TRUE(PumpUntil([this] {
+        return run.State() == TSearchRun::Fetching && view.entries.size() == 2 &&
+               run.Data().PageTable[3].State == TPageState::Searched;
+    }));
     ASSERT_TRUE(PumpUntil([this] {
         const auto requests = server.requests();
         return std::any_of(requests.begin(), requests.end(),
@@ -227,9 +238,9 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
 
     run.Cancel();
     EXPECT_EQ(view.grid(),
-              (std::vector<std::string>{url("/a.htm") + "=4", url("/slowpage.htm") + "=0",
-                                        url("/b.htm") + "=0"}));
-    EXPECT_EQ(view.status, " 3 pages found. Request aborted by user. Ready.");
+              (std::vector<std::string>{url("/start.htm") + "=0", url("/a.htm") + "=4",
+                                        url("/slowpage.htm") + "=", url("/b.htm") + "=0"}));
+    EXPECT_EQ(view.status, " 4 pages found, 1 not searched. Request aborted by user. Ready.");
 
     // The cancelled download is still blocked; the next run does not wait
     // for it (it may be over before a pump returns).
@@ -239,8 +250,8 @@ TEST_F(Run, CancelWhileFetchingThenScanAgain)
         PumpUntil([this] { return run.State() == TSearchRun::Fetching || !run.Running(); }));
     server.releaseStalls();
     ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }));
-    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/a.htm") + "=4", url("/b.htm") + "=0",
-                                                     "Invalid URL=0"}));
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/index.htm") + "=0", url("/a.htm") + "=4",
+                                                     url("/b.htm") + "=0", "Invalid URL=0"}));
 }
 
 TEST_F(Run, RunsThatFindNothingEnd)
@@ -254,17 +265,18 @@ TEST_F(Run, RunsThatFindNothingEnd)
     EXPECT_EQ(view.status, " 0 pages found. Ready.");
     EXPECT_EQ(view.buttons(), "1101");
 
-    // A start page without links.
-    server.serve("/empty.htm", Reply::html("no links at all"));
+    // A one-page site is one page, searched: its word is found.
+    server.serve("/empty.htm", Reply::html("no links at all, one quarry"));
     view.address = url("/empty.htm");
     scanToTheEnd();
-    EXPECT_EQ(view.status, " 0 pages found. Ready.");
+    EXPECT_EQ(view.status, " 1 pages analyzed. Ready.");
+    EXPECT_EQ(view.grid(), std::vector<std::string>{url("/empty.htm") + "=1"});
 
-    // Links, but none to a page of the site.
+    // Links, but none to another page of the site.
     server.serve("/pics.htm", Reply::html("<img src='one.gif'>"));
     view.address = url("/pics.htm");
     scanToTheEnd();
-    EXPECT_EQ(view.status, " 0 pages found. Ready.");
+    EXPECT_EQ(view.status, " 1 pages analyzed. Ready.");
     EXPECT_EQ(run.Data().LinkList, std::vector<String>{url("/one.gif")});
     EXPECT_EQ(view.buttons(), "1101");
 }
@@ -307,7 +319,7 @@ TEST_F(Run, SoundsThatCannotPlayStopNothing)
 {
     view.soundsFail = true;
     scanToTheEnd();
-    EXPECT_EQ(view.status, " 2 pages analyzed. Ready.");
+    EXPECT_EQ(view.status, " 3 pages analyzed, 1 not searched. Ready.");
     EXPECT_EQ(view.sounds.size(), 2U);
     EXPECT_TRUE(messages.messages().empty());
 }
@@ -321,9 +333,9 @@ TEST_F(Run, GrowsBeyondTheFixedTable)
     view.address = url("/many.htm");
     view.keywords = "";
     scanToTheEnd();
-    EXPECT_EQ(view.status, " 1100 pages found. Ready.");
-    EXPECT_EQ(view.entries.size(), 1100U);
-    EXPECT_EQ(view.row(1100).first, url("/p1099.htm"));
+    EXPECT_EQ(view.status, " 1101 pages found. Ready.");
+    EXPECT_EQ(view.entries.size(), 1101U);
+    EXPECT_EQ(view.row(1101).first, url("/p1099.htm"));
 }
 
 TEST_F(Run, ReportOfASmallRun)
@@ -404,8 +416,8 @@ TEST_F(Run, AScanStartedAsTheLastRunEndsGetsAFreshCrawler)
     run.Start(view.Settings());
     ASSERT_TRUE(PumpUntil([this] { return view.outcomes.size() == 2 && !run.Running(); }));
     EXPECT_EQ(view.outcomes[1].kind, TRunOutcome::Completed);
-    EXPECT_EQ(view.status, " 3 pages found. Ready.");
-    EXPECT_EQ(view.grid().size(), 3U);
+    EXPECT_EQ(view.status, " 4 pages found. Ready.");
+    EXPECT_EQ(view.grid().size(), 4U);
 }
 
 TEST_F(Run, SiteServedAsTodaysServersServeIt)
@@ -420,7 +432,7 @@ TEST_F(Run, SiteServedAsTodaysServersServeIt)
     for (const auto& [page, hits] : nqtest::ModernSitePages(site))
         expected.push_back(page + "=" + std::to_string(hits));
     EXPECT_EQ(view.grid(), expected);
-    EXPECT_EQ(view.status, " 6 pages analyzed. Ready.");
+    EXPECT_EQ(view.status, " 7 pages analyzed. Ready.");
     EXPECT_TRUE(messages.messages().empty());
 }
 
@@ -454,4 +466,35 @@ TEST_F(Run, AStartThatFailsSaysWhy)
         EXPECT_EQ(view.sounds, (std::vector<Integer>{3, 4}));
         EXPECT_EQ(view.buttons(), "1101");
     }
+}
+
+TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
+{
+    const auto page = [](TPageState state, const char* why, Integer hits) {
+        TPageEntry entry;
+        entry.Address = entry.Name = "http://h/p";
+        entry.State = state;
+        const String word = why;
+        if (word == "timeout")
+            entry.Failure.kind = TransferError::Kind::Timeout;
+        else if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0])))
+            entry.Failure = {TransferError::Kind::HttpStatus, std::stoi(word), ""};
+        entry.Rule = word;
+        entry.Hits = hits;
+        return entry;
+    };
+    std::vector<TPageEntry> rows(1180, page(TPageState::Searched, "", 0));
+    std::fill_n(rows.begin(), 312, page(TPageState::Searched, "", 3));
+    rows.insert(rows.end(), 12, page(TPageState::Skipped, "robots", 0));
+    rows.insert(rows.end(), 2, page(TPageState::Failed, "404", 0));
+    rows.insert(rows.end(), 3, page(TPageState::Failed, "timeout", 0));
+    rows.insert(rows.end(), 5, page(TPageState::Skipped, "excluded", 0));
+    rows.push_back(TPageEntry{}); // the end of the used part
+    rows.push_back(page(TPageState::Failed, "beyond the end", 0));
+    EXPECT_EQ(
+        TRunAccount::Of(rows, 2).SummaryLine(),
+        "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 5 excluded, "
+        "3 timeout, 2 404, 2 other host");
+    EXPECT_EQ(TRunAccount::Of({page(TPageState::Searched, "", 1)}, 0).SummaryLine(),
+              "1 pages: 1 searched (1 with hits)");
 }

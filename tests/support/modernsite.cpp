@@ -50,12 +50,11 @@ std::string ModernSiteStart(const LoopbackServer& server)
 
 std::vector<std::pair<std::string, int>> ModernSitePages(const LoopbackServer& server)
 {
-    return {{canonical(server, "/docs"), 2},
-            {canonical(server, "/list.php?page=1"), 1},
-            {canonical(server, "/list.php?page=2"), 4},
-            {canonical(server, "/about.htm"), 2},
-            {canonical(server, "/Git_(software).htm"), 1},
-            {canonical(server, "/docs/intro.htm"), 3}};
+    return {
+        {canonical(server, "/home.php"), 1},        {canonical(server, "/docs"), 2},
+        {canonical(server, "/list.php?page=1"), 1}, {canonical(server, "/list.php?page=2"), 4},
+        {canonical(server, "/about.htm"), 2},       {canonical(server, "/Git_(software).htm"), 1},
+        {canonical(server, "/docs/intro.htm"), 3}};
 }
 
 } // namespace nqtest

@@ -1,0 +1,32 @@
+// The account of a run: how many pages were searched, and why the others were not.
+
+#pragma once
+
+#include "reportwriter.h"
+
+#include <utility>
+#include <vector>
+
+// A page that was not searched, counted under its reason: a reply status
+// ("404"), a transfer failure ("timeout"), a rule that kept it out
+// ("robots", "excluded") or the end of the run ("not searched").
+struct TRunAccount
+{
+    Integer Pages = 0; // rows plus the pages left on other hosts
+    Integer Searched = 0;
+    Integer WithHits = 0;
+    Integer NotSearched = 0;
+    // Most frequent first; ties in the order of the reasons' names.
+    std::vector<std::pair<String, Integer>> Reasons;
+
+    // rows: the used part of the page table; otherHost: pages found on other
+    // hosts and left unfetched.
+    static TRunAccount Of(const std::vector<TPageEntry>& rows, Integer otherHost);
+
+    // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404"
+    String SummaryLine() const;
+};
+
+// A row's status as the command shows it: "ok", a failure or a rule's word,
+// or "not searched".
+String PageStatus(const TPageEntry& entry);
