@@ -1,11 +1,15 @@
 // The whole search as a user runs it: netquarry-cli as a child process
-// against its rival, wget2 mirroring the site followed by grep counting the
-// keywords in the mirror, on the same generated site, in alternating rounds.
-// Prints a small table; a disagreement in pages or hits is printed loudly
-// and makes the exit code 2. "--quick" makes one round of the short cases;
+// against its rival, wget2 mirroring the site into tmpfs followed by grep
+// counting the keywords in the mirror, on the same generated site served by
+// nginx, in alternating rounds. The round-trip rows use the bench's own
+// server, which can hold its replies back. Prints a small table; a
+// disagreement in pages or hits is printed loudly and makes the exit code 2.
+// "--quick" makes one round of the short rows, "--full" adds the long ones;
+// NQ_BENCH_CLI names another netquarry-cli to time (an older build);
 // "--cli-args=--text -w" searches with more of the command's options.
 
 #include "childprocess.h"
+#include "nginxserver.h"
 #include "sitegenerator.h"
 #include "siteserver.h"
 
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +39,12 @@ int g_mismatches = 0;
 // ("--cli-args=--text -w"); they count other hits than grep, so hits are
 // then not compared.
 std::vector<std::string> g_cliArgs;
+
+const char* cli()
+{
+    const char* other = std::getenv("NQ_BENCH_CLI");
+    return other && *other ? other : NQ_CLI;
+}
 
 // Non-overlapping occurrences, ignoring ASCII letter case.
 long long countHits(const std::string& text, const std::string& keyword)
@@ -116,7 +127,9 @@ struct Outcome
     long long hits = -1;
     std::size_t connections = 0;
     std::size_t requests = 0;
-    std::string trouble; // why the figures cannot be trusted, if they cannot
+    double inFlight = 0;           // mean requests in flight at the server, when it can tell
+    std::set<std::string> pageSet; // paths of the pages found
+    std::string trouble;           // why the figures cannot be trusted, if they cannot
 };
 
 // Reads the command's CSV by its header, whether the hits stand in a "hits"
@@ -151,6 +164,10 @@ void readRows(const std::string& csv, Outcome* outcome)
         if (row.size() <= std::max(*address, *hits))
             continue;
         ++outcome->pages;
+        const std::string& url = row[*address];
+        const auto hostEnd =
+            url.find('/', url.find("://") == std::string::npos ? 0 : url.find("://") + 3);
+        outcome->pageSet.insert(hostEnd == std::string::npos ? "/" : url.substr(hostEnd));
         invalid += row[*address] == "Invalid URL" ? 1 : 0;
         outcome->hits += std::atoll(row[*hits].c_str());
     }
@@ -163,10 +180,11 @@ class Bench
 public:
     explicit Bench(fs::path work, bool rivalThere) : m_work(std::move(work)), m_rival(rivalThere) {}
 
-    Outcome netquarry(const SiteServer& server, const std::string& start, int depth,
-                      bool withKeywords, seconds limit)
+    template <class Server>
+    Outcome netquarry(Server& server, const std::string& start, int depth, bool withKeywords,
+                      seconds limit)
     {
-        std::vector<std::string> argv = {NQ_CLI,     "--depth", std::to_string(depth),
+        std::vector<std::string> argv = {cli(),      "--depth", std::to_string(depth),
                                          "--format", "csv",     server.url(start)};
         if (withKeywords) {
             argv.insert(argv.end() - 1, g_cliArgs.begin(), g_cliArgs.end());
@@ -175,10 +193,12 @@ public:
         Outcome outcome;
         const auto connections = server.connectionCount();
         const auto requests = server.requestCount();
+        resetFlight(server);
         const ChildResult child = RunChild(argv, (m_work / "netquarry.csv").string(), limit);
         take(child, &outcome);
         outcome.connections = server.connectionCount() - connections;
         outcome.requests = server.requestCount() - requests;
+        outcome.inFlight = flight(server);
         if (!child.started)
             outcome.trouble = "netquarry-cli did not start";
         else if (child.timedOut)
@@ -199,7 +219,7 @@ public:
 
     // wget2 mirrors the site into a fresh folder; grep then counts each
     // keyword's occurrences over every file of the mirror.
-    Outcome wget2AndGrep(const SiteServer& server, seconds limit)
+    template <class Server> Outcome wget2AndGrep(Server& server, int depth, seconds limit)
     {
         Outcome outcome;
         if (!m_rival)
@@ -208,12 +228,14 @@ public:
         fs::remove_all(mirror);
         const auto connections = server.connectionCount();
         const auto requests = server.requestCount();
+        resetFlight(server);
         const ChildResult fetch =
-            RunChild({"wget2", "-r", "-l", std::to_string(kDepth), "--max-threads=5", "-q", "-P",
+            RunChild({"wget2", "-r", "-l", std::to_string(depth), "--max-threads=5", "-q", "-P",
                       mirror.string(), server.url("/index.htm")},
                      (m_work / "wget2.out").string(), limit);
         outcome.connections = server.connectionCount() - connections;
         outcome.requests = server.requestCount() - requests;
+        outcome.inFlight = flight(server);
         std::string script;
         for (const auto& keyword : kKeywords)
             script += "grep -r -o -i -F -e '" + keyword + "' '" + mirror.string() + "' | wc -l;";
@@ -233,8 +255,14 @@ public:
         outcome.pages = 0;
         std::error_code error;
         for (fs::recursive_directory_iterator it(mirror, error), end; !error && it != end;
-             it.increment(error))
-            outcome.pages += it->is_regular_file() && it->path().extension() == ".htm" ? 1 : 0;
+             it.increment(error)) {
+            if (!it->is_regular_file() || it->path().extension() != ".htm")
+                continue;
+            ++outcome.pages;
+            // mirror/HOST:PORT/path
+            const fs::path relative = it->path().lexically_relative(mirror);
+            outcome.pageSet.insert("/" + relative.lexically_relative(*relative.begin()).string());
+        }
         outcome.hits = 0;
         std::size_t from = 0;
         for (std::size_t end; (end = grep.output.find('\n', from)) != std::string::npos;
@@ -246,7 +274,8 @@ public:
 
     // The rival of listing one page's links: fetch the page, pick its link
     // values and count the distinct ones.
-    Outcome wget2ListLinks(const SiteServer& server, const std::string& start, seconds limit)
+    template <class Server>
+    Outcome wget2ListLinks(const Server& server, const std::string& start, seconds limit)
     {
         Outcome outcome;
         if (!m_rival)
@@ -266,6 +295,18 @@ public:
     bool rival() const { return m_rival; }
 
 private:
+    template <class Server> static void resetFlight(Server& server)
+    {
+        if constexpr (requires { server.resetInFlight(); })
+            server.resetInFlight();
+    }
+    template <class Server> static double flight(const Server& server)
+    {
+        if constexpr (requires { server.meanInFlight(); })
+            return server.meanInFlight();
+        return 0;
+    }
+
     static void take(const ChildResult& child, Outcome* outcome)
     {
         outcome->ran = child.started;
@@ -283,7 +324,11 @@ class ScratchFolder
 public:
     ScratchFolder()
     {
-        std::string pattern = (fs::temp_directory_path() / "run_bench.XXXXXX").string();
+        // On tmpfs where there is one, so that the disk's state does not
+        // swing the rival's mirror.
+        const fs::path base =
+            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        std::string pattern = (base / "run_bench.XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
     }
@@ -327,14 +372,15 @@ void loud(const std::string& what)
 }
 
 // Both rivals on one server, alternating, round after round; one table row.
-std::vector<Outcome> compare(Bench& bench, const char* label, const SiteServer& server,
+template <class Server>
+std::vector<Outcome> compare(Bench& bench, const char* label, Server& server,
                              const nqtest::GeneratedSite& site, long long siteHits, int rounds,
-                             seconds limit)
+                             seconds limit, int depth = kDepth)
 {
     std::vector<Outcome> ours, theirs;
     for (int round = 0; round < rounds; ++round) {
-        ours.push_back(bench.netquarry(server, "/index.htm", kDepth, true, limit));
-        theirs.push_back(bench.wget2AndGrep(server, limit));
+        ours.push_back(bench.netquarry(server, "/index.htm", depth, true, limit));
+        theirs.push_back(bench.wget2AndGrep(server, depth, limit));
     }
     std::vector<double> ourTimes, theirTimes;
     for (const auto& o : ours)
@@ -350,8 +396,15 @@ std::vector<Outcome> compare(Bench& bench, const char* label, const SiteServer& 
     else
         std::printf("%-24s %8.2f s %11s %7s   %6s / %-6s %8s / %-8s\n", label, mine, "-", "-",
                     count(ours[0].pages).c_str(), "-", count(ours[0].hits).c_str(), "-");
-    std::printf("%-24s connections/requests: netquarry %zu/%zu, wget2 %zu/%zu\n", "",
-                ours[0].connections, ours[0].requests, theirs[0].connections, theirs[0].requests);
+    const bool agree = !bench.rival() || ours[0].pageSet == theirs[0].pageSet;
+    std::printf("%-24s connections/requests: netquarry %zu/%zu, wget2 %zu/%zu; page sets %s\n", "",
+                ours[0].connections, ours[0].requests, theirs[0].connections, theirs[0].requests,
+                bench.rival() ? (agree ? "agree" : "DIFFER") : "-");
+    if (ours[0].inFlight > 0)
+        std::printf("%-24s requests in flight at the server: netquarry %.2f, wget2 %.2f\n", "",
+                    ours[0].inFlight, theirs[0].inFlight);
+    if (!agree)
+        loud(std::string(label) + ": the page sets differ");
     for (int round = 0; round < rounds; ++round) {
         const Outcome& o = ours[static_cast<std::size_t>(round)];
         const Outcome& t = theirs[static_cast<std::size_t>(round)];
@@ -397,10 +450,13 @@ long long hitsOf(const nqtest::GeneratedSite& site)
 int main(int argc, char** argv)
 {
     bool quick = false;
+    bool full = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
             quick = true;
+        } else if (arg == "--full") {
+            full = true;
         } else if (arg.rfind("--cli-args=", 0) == 0) {
             std::string rest = arg.substr(11) + " ";
             for (std::size_t space; (space = rest.find(' ')) != std::string::npos;
@@ -409,7 +465,8 @@ int main(int argc, char** argv)
                     g_cliArgs.push_back(rest.substr(0, space));
             }
         } else {
-            std::fprintf(stderr, "usage: run_bench [--quick] [--cli-args=\"OPTION...\"]\n");
+            std::fprintf(stderr,
+                         "usage: run_bench [--quick | --full] [--cli-args=\"OPTION...\"]\n");
             return 1;
         }
     }
@@ -427,9 +484,8 @@ int main(int argc, char** argv)
     std::string extra;
     for (const auto& a : g_cliArgs)
         extra += " " + a;
-    std::printf(
-        "netquarry-cli --depth %d%s  vs  wget2 -r -l %d --max-threads=5 -q + grep -o | wc -l\n",
-        kDepth, extra.c_str(), kDepth);
+    std::printf("%s --depth %d%s  vs  wget2 -r -l %d --max-threads=5 -q + grep -o | wc -l\n", cli(),
+                kDepth, extra.c_str(), kDepth);
     std::printf("site: %zu pages, %zu links, %lld hits of \"quarry granite\"; %s\n",
                 site.pages.size(), site.linkCount, siteHits,
                 elsewhere == 0 ? "links only to itself" : "LINKS TO OTHER HOSTS");
@@ -438,48 +494,68 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!bench.rival())
-        std::printf("wget2 is missing: Netquarry alone, no ratio\n");
-    std::printf("medians of %d alternating round%s\n\n", rounds, rounds == 1 ? "" : "s");
+        std::printf("wget2 is missing (apt-get install wget2): Netquarry alone, no ratio\n");
+    std::printf("scratch and mirror in %s; medians of %d alternating round%s\n\n",
+                work.path().c_str(), rounds, rounds == 1 ? "" : "s");
     std::printf("%-24s %10s %11s %7s   %15s %19s\n", "", "netquarry", "wget2+grep", "ratio",
                 "pages nq/wget2", "hits nq/grep");
 
+    // The loopback rows against nginx, as a real site is served.
     std::vector<Outcome> loopback;
+    int serverNumber = 0;
+    const auto withNginx = [&](const nqtest::GeneratedSite& served, const auto& run) {
+        const NginxServer nginx(work.path() / ("nginx" + std::to_string(++serverNumber)),
+                                pagesOf(served));
+        if (!nginx.running()) {
+            loud("no nginx for the loopback rows: " + nginx.why());
+            return;
+        }
+        run(nginx);
+    };
     {
-        const SiteServer server(pagesOf(site));
-        loopback = compare(bench, "loopback", server, site, siteHits, rounds, seconds(300));
+        nqtest::GeneratedSite one;
+        nqtest::SitePage page;
+        page.path = "/index.htm";
+        // Its one link, to itself, lists it as a page.
+        page.body =
+            "<html><body><p>quarry of <a href=\"index.htm\">granite</a></p></body></html>\n";
+        one.pages.push_back(page);
+        withNginx(one, [&](const NginxServer& nginx) {
+            compare(bench, "one page, depth 1", nginx, one, hitsOf(one), rounds * 3, seconds(60),
+                    1);
+        });
+    }
+    withNginx(site, [&](const NginxServer& nginx) {
+        loopback = compare(bench, "2,000 pages", nginx, site, siteHits, rounds, seconds(300));
+    });
+    if (full) {
+        const auto big = nqtest::GenerateSite(shapeOf({1, 10, 100, 1000, 18889}));
+        withNginx(big, [&](const NginxServer& nginx) {
+            compare(bench, "20,000 pages", nginx, big, hitsOf(big), rounds, seconds(1200));
+        });
     }
     if (!quick) {
-        const SiteServer server(pagesOf(site),
-                                {std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
-        compare(bench, "distant host (20 ms RTT)", server, site, siteHits, rounds, seconds(600));
+        SiteServer server(pagesOf(site),
+                          {std::chrono::milliseconds(20), std::chrono::milliseconds(20)});
+        compare(bench, "2,000 pages, 20 ms RTT", server, site, siteHits, rounds, seconds(600));
+    }
+    if (full) {
+        const auto small = nqtest::GenerateSite(shapeOf({1, 7, 49, 243}));
+        SiteServer server(pagesOf(small),
+                          {std::chrono::milliseconds(100), std::chrono::milliseconds(100)});
+        compare(bench, "300 pages, 100 ms RTT", server, small, hitsOf(small), rounds, seconds(600));
     }
 
-    std::printf("\n%-24s %10s %14s %8s\n", "netquarry alone", "time", "peak memory", "pages");
-    std::vector<double> times;
-    long peak = 0;
-    for (const auto& o : loopback) {
-        times.push_back(o.seconds);
-        peak = std::max(peak, o.peakKiB);
-    }
-    std::printf("%-24s %8.2f s %10.1f MiB %8s\n", "2,000 pages, depth 5", median(times), mib(peak),
-                count(loopback[0].pages).c_str());
-    if (!quick) {
-        const auto big = nqtest::GenerateSite(shapeOf({1, 10, 100, 1000, 18889}));
-        if (pagesLinkingElsewhere(big) != 0) {
-            loud("the large site links to other hosts: not run");
-        } else {
-            const SiteServer server(pagesOf(big));
-            const Outcome o = bench.netquarry(server, "/index.htm", kDepth, true, seconds(1200));
-            std::printf("%-24s %8.2f s %10.1f MiB %8s\n", "20,000 pages, depth 5", o.seconds,
-                        mib(o.peakKiB), count(o.pages).c_str());
-            if (!o.trouble.empty())
-                loud(o.trouble);
-            if (o.pages != static_cast<long long>(big.pages.size()) ||
-                (g_cliArgs.empty() && o.hits != hitsOf(big)))
-                loud("netquarry found " + count(o.pages) + " pages and " + count(o.hits) +
-                     " hits; the site has " + std::to_string(big.pages.size()) + " and " +
-                     std::to_string(hitsOf(big)));
+    if (!loopback.empty()) {
+        std::printf("\n%-24s %10s %14s %8s\n", "netquarry alone", "time", "peak memory", "pages");
+        std::vector<double> times;
+        long peak = 0;
+        for (const auto& o : loopback) {
+            times.push_back(o.seconds);
+            peak = std::max(peak, o.peakKiB);
         }
+        std::printf("%-24s %8.2f s %10.1f MiB %8s\n", "2,000 pages, depth 5", median(times),
+                    mib(peak), count(loopback[0].pages).c_str());
     }
 
     // One page of distinct links to pages of the same host, listed without

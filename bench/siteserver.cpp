@@ -94,6 +94,23 @@ SiteServer::~SiteServer()
         connection.thread.join();
 }
 
+double SiteServer::meanInFlight() const
+{
+    const std::lock_guard lock(m_flightMutex);
+    const auto span = m_lastReply - m_firstArrival;
+    if (!m_anyRequest || span.count() <= 0)
+        return 0;
+    return std::chrono::duration<double>(m_busy).count() /
+           std::chrono::duration<double>(span).count();
+}
+
+void SiteServer::resetInFlight()
+{
+    const std::lock_guard lock(m_flightMutex);
+    m_busy = {};
+    m_anyRequest = false;
+}
+
 std::string SiteServer::url(std::string_view path) const
 {
     return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
@@ -216,6 +233,7 @@ void SiteServer::serve(int socket)
                                    ? !startsWithNoCase(connectionHeader, "close")
                                    : startsWithNoCase(connectionHeader, "keep-alive");
         ++m_requestCount;
+        const auto arrived = std::chrono::steady_clock::now();
 
         const auto page = m_pages.find(target);
         const bool found = page != m_pages.end();
@@ -226,7 +244,18 @@ void SiteServer::serve(int socket)
         reply += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
         if (!pause(m_latency.perRequest))
             return;
-        if (!sendAll(socket, reply) || (method != "HEAD" && !sendAll(socket, body)) || !keepAlive)
+        const bool sent = sendAll(socket, reply) && (method == "HEAD" || sendAll(socket, body));
+        {
+            const auto replied = std::chrono::steady_clock::now();
+            const std::lock_guard lock(m_flightMutex);
+            m_busy += replied - arrived;
+            if (!m_anyRequest || arrived < m_firstArrival)
+                m_firstArrival = arrived;
+            if (!m_anyRequest || replied > m_lastReply)
+                m_lastReply = replied;
+            m_anyRequest = true;
+        }
+        if (!sent || !keepAlive)
             return;
     }
 }

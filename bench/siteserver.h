@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,6 +38,11 @@ public:
     std::string url(std::string_view path) const;
     std::size_t connectionCount() const { return m_connectionCount; }
     std::size_t requestCount() const { return m_requestCount; }
+    // Requests held from their arrival to their reply's last byte, on
+    // average over the span from the first arrival to the last reply since
+    // the last reset: the client's requests in flight as the server saw them.
+    double meanInFlight() const;
+    void resetInFlight();
 
 private:
     struct Connection
@@ -59,6 +65,11 @@ private:
     std::uint16_t m_port = 0;
     std::atomic<std::size_t> m_connectionCount{0};
     std::atomic<std::size_t> m_requestCount{0};
+    mutable std::mutex m_flightMutex;
+    std::chrono::steady_clock::duration m_busy{};
+    std::chrono::steady_clock::time_point m_firstArrival{};
+    std::chrono::steady_clock::time_point m_lastReply{};
+    bool m_anyRequest = false;
 
     // Touched only by the accept thread, and by the destructor once it has ended.
     std::list<Connection> m_connections;

@@ -161,6 +161,13 @@ const OptionRow kOptions[] = {
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"parallel", 0, "N", "transfers at once, 1 to 32 (default 5); more only for a site you own",
+     [](const String& value, Options& options) {
+         const auto count = wholeNumber(value);
+         if (!count || *count < 1 || *count > 32)
+             badArguments("invalid parallel '" + value + "': give a number from 1 to 32");
+         options.settings.parallel = *count;
+     }},
     {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {

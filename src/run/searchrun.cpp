@@ -168,6 +168,7 @@ void TSearchRun::ScanAction()
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
+    crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -190,6 +191,16 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
     crawler->OnPageReceived = [this](TObject* sender, const String&, const String& url,
                                      const String&, const String& body) {
         guarded([&] { CrawlerPageReceived(sender, url, body); });
+    };
+    // Counted on the crawler's scanning thread, beside the link scan; the
+    // counter keeps no state, so a copy serves there.
+    crawler->AnalysePage = nullptr;
+    if (!m_counter.NothingToFind())
+        crawler->AnalysePage = [counter = m_counter](const String& body) {
+            return std::any(counter.Count(body));
+        };
+    crawler->OnPageAnalysed = [this](TObject* sender, const String& url, const std::any& analysis) {
+        guarded([&] { CrawlerPageAnalysed(sender, url, analysis); });
     };
     crawler->OnUpdatedStats = [this](TObject* sender, Integer inQueue, Integer downloading,
                                      Integer toAnalyze, Integer done, Integer retries,
@@ -335,16 +346,24 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     m_data.PageList.front() = FinalUrl;
 }
 
-void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& Body)
+void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& /*Body*/)
 {
     if (sender != m_crawler || m_data.Cancelled || m_state != Crawling)
         return;
     if (Url == m_outcome.Address)
         m_startReceived = true;
-    // With nothing to search for, counting would be wasted.
-    if (m_counter.NothingToFind())
+}
+
+void TSearchRun::CrawlerPageAnalysed(TObject* sender, const String& Url, const std::any& Analysis)
+{
+    if (sender != m_crawler || m_data.Cancelled || m_state != Crawling)
         return;
-    m_crawlCounts[Url] = m_counter.Count(Body);
+    const auto* counts = std::any_cast<TKeywordCounts>(&Analysis);
+    if (!counts)
+        return;
+    // The start page's row may have moved to where its redirect led meanwhile.
+    const bool start = Url == m_outcome.Address && !m_data.PageList.empty();
+    m_crawlCounts[start ? m_data.PageList.front() : Url] = *counts;
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,

@@ -13,8 +13,10 @@
 #include "textbuffer.h"
 
 #include <QObject>
+
 #include <QPointer>
 #include <QString>
+#include <any>
 
 #include <memory>
 #include <unordered_map>
@@ -49,8 +51,8 @@ public:
     TSearchRun(IRunView& view, TMemo& textBuffer, QObject* owner = nullptr);
     ~TSearchRun() override;
 
-    // None lets an exception through: an error is shown and the action ends.
-    // Start runs with settings; the address it crawls, with "http://" added
+    // Start and Cancel let no exception through: an error is shown and the
+    // action ends. Start runs with settings; the address it crawls, with "http://" added
     // when it had no scheme, goes back to the view's address box.
     void Start(const SearchSettings& settings);
     void Cancel();
@@ -61,12 +63,6 @@ public:
     // window that is closing.
     void StopTransfers();
 
-signals:
-    // The run is over, however it ended (Outcome() says how); the view has
-    // had its RunFinished.
-    void Finished();
-
-public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
@@ -94,6 +90,11 @@ public:
     // The crawler of the current or last run, for a look at its state.
     const TRuziZidu* Crawler() const { return m_crawler.data(); }
 
+signals:
+    // The run is over, however it ended (Outcome() says how); the view has
+    // had its RunFinished.
+    void Finished();
+
 private:
     void ScanAction();
     void CancelAction();
@@ -103,6 +104,7 @@ private:
                           const String& HostName, bool& FollowIfHtmlLink);
     void CrawlerStartMoved(TObject* sender, const String& FinalUrl);
     void CrawlerPageReceived(TObject* sender, const String& Url, const String& Body);
+    void CrawlerPageAnalysed(TObject* sender, const String& Url, const std::any& Analysis);
     void CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
                              Integer ToAnalyze, Integer Done, Integer Retries, Integer Errors);
     void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);

@@ -50,4 +50,7 @@ struct SearchSettings
     bool allKeywords = false;
     // Hits shown per keyword with what surrounds them; 0 shows none.
     int snippets = 0;
+    // Transfers of the crawl at once; more than 5 only for a site the user
+    // owns, which can take the load.
+    Integer parallel = 5;
 };

@@ -449,6 +449,8 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"-z", address}, "invalid option -- 'z'"},
         {{"--format", "xml", address}, "invalid format 'xml'"},
         {{"--timeout", "0", address}, "invalid timeout '0'"},
+        {{"--parallel=0", address}, "invalid parallel '0'"},
+        {{"--parallel", "33", address}, "invalid parallel '33'"},
         {{"--case=yes", address}, "'--case' doesn't allow an argument"},
         {{}, "missing ADDRESS"},
         {{"--case", "--depth"}, "'--depth' requires an argument"},
