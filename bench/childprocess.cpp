@@ -110,6 +110,10 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.peakKiB = peak;
+    const auto secondsOf = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    result.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(outputFile, std::ios::binary);
     std::ostringstream text;

@@ -13,6 +13,9 @@ struct ChildResult
     bool timedOut = false;
     double seconds = 0;
     long peakKiB = 0; // the child's own peak since its exec (VmHWM, sampled every 10 ms)
+    // User and system CPU time of the child: steadier than the wall clock
+    // on a machine busy with other work.
+    double cpuSeconds = 0;
     std::string output;
 };
 

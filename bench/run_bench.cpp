@@ -122,6 +122,7 @@ struct Outcome
 {
     bool ran = false;
     double seconds = 0;
+    double cpuSeconds = 0;
     long peakKiB = 0;
     long long pages = -1;
     long long hits = -1;
@@ -311,6 +312,7 @@ private:
     {
         outcome->ran = child.started;
         outcome->seconds = child.seconds;
+        outcome->cpuSeconds = child.cpuSeconds;
         outcome->peakKiB = child.peakKiB;
     }
 
@@ -547,15 +549,17 @@ int main(int argc, char** argv)
     }
 
     if (!loopback.empty()) {
-        std::printf("\n%-24s %10s %14s %8s\n", "netquarry alone", "time", "peak memory", "pages");
-        std::vector<double> times;
+        std::printf("\n%-24s %10s %14s %8s %10s\n", "netquarry alone", "time", "peak memory",
+                    "pages", "CPU time");
+        std::vector<double> times, cpuTimes;
         long peak = 0;
         for (const auto& o : loopback) {
             times.push_back(o.seconds);
+            cpuTimes.push_back(o.cpuSeconds);
             peak = std::max(peak, o.peakKiB);
         }
-        std::printf("%-24s %8.2f s %10.1f MiB %8s\n", "2,000 pages, depth 5", median(times),
-                    mib(peak), count(loopback[0].pages).c_str());
+        std::printf("%-24s %8.2f s %10.1f MiB %8s %8.2f s\n", "2,000 pages, depth 5", median(times),
+                    mib(peak), count(loopback[0].pages).c_str(), median(cpuTimes));
     }
 
     // One page of distinct links to pages of the same host, listed without

@@ -108,7 +108,7 @@ bool isAsciiAlnum(unsigned char c)
 // common punctuation and symbols. Others stay as written. Sorted by name.
 struct NamedReference
 {
-    const char* name;
+    std::string_view name;
     char32_t cp;
 };
 constexpr NamedReference kNamedReferences[] = {
@@ -196,16 +196,37 @@ char32_t decodeReference(std::string_view text, std::size_t* length)
 }
 
 // Tags that break a line or a cell: they read as a blank between words.
+// By length first: this runs for every tag of every page.
 bool isBlockTag(std::string_view name)
 {
-    static constexpr std::string_view kBlocks[] = {
-        "address", "article", "aside", "blockquote", "br",       "caption",    "dd",     "details",
-        "dialog",  "div",     "dl",    "dt",         "fieldset", "figcaption", "figure", "footer",
-        "form",    "h1",      "h2",    "h3",         "h4",       "h5",         "h6",     "header",
-        "hr",      "li",      "main",  "nav",        "ol",       "option",     "p",      "pre",
-        "section", "summary", "table", "tbody",      "td",       "tfoot",      "th",     "thead",
-        "title",   "tr",      "ul"};
-    return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
+    switch (name.size()) {
+    case 1:
+        return name == "p";
+    case 2:
+        return name == "br" || name == "dd" || name == "dl" || name == "dt" || name == "h1" ||
+               name == "h2" || name == "h3" || name == "h4" || name == "h5" || name == "h6" ||
+               name == "hr" || name == "li" || name == "ol" || name == "td" || name == "th" ||
+               name == "tr" || name == "ul";
+    case 3:
+        return name == "div" || name == "nav" || name == "pre";
+    case 4:
+        return name == "form" || name == "main";
+    case 5:
+        return name == "aside" || name == "table" || name == "tbody" || name == "tfoot" ||
+               name == "thead" || name == "title";
+    case 6:
+        return name == "dialog" || name == "figure" || name == "footer" || name == "header" ||
+               name == "option";
+    case 7:
+        return name == "address" || name == "article" || name == "caption" || name == "details" ||
+               name == "section" || name == "summary";
+    case 8:
+        return name == "fieldset";
+    case 10:
+        return name == "blockquote" || name == "figcaption";
+    default:
+        return false;
+    }
 }
 
 // Elements whose contents no reader sees.
@@ -344,7 +365,7 @@ String VisibleText(std::string_view s)
         const auto c = static_cast<unsigned char>(s[i]);
         if (c == '<') {
             const unsigned char next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
-            if (s.compare(i, 4, "<!--") == 0) {
+            if (next == '!' && s.compare(i + 2, 2, "--") == 0) {
                 const auto close = s.find("-->", i + 4);
                 i = close == std::string_view::npos ? s.size() : close + 3;
             } else if (next == '!' || next == '?') {
@@ -355,10 +376,18 @@ String VisibleText(std::string_view s)
                         isAsciiLetter(static_cast<unsigned char>(s[i + 2])))) {
                 const bool closing = next == '/';
                 std::size_t end = i + (closing ? 2 : 1);
-                String name;
-                while (end < s.size() && isAsciiAlnum(static_cast<unsigned char>(s[end])) &&
-                       name.size() < 16)
-                    name += static_cast<char>(static_cast<unsigned char>(s[end++]) | 0x20);
+                // Lower case; no tag that matters here is longer.
+                char lower[12];
+                std::size_t length = 0;
+                while (end < s.size() && isAsciiAlnum(static_cast<unsigned char>(s[end]))) {
+                    if (length < sizeof lower)
+                        lower[length] =
+                            static_cast<char>(static_cast<unsigned char>(s[end]) | 0x20);
+                    ++length;
+                    ++end;
+                }
+                const std::string_view name =
+                    length <= sizeof lower ? std::string_view(lower, length) : std::string_view();
                 i = tagEnd(s, end);
                 if (isBlockTag(name))
                     out.blank();

@@ -363,6 +363,8 @@ protected:
                                             "the art centre</p><img alt=\"marble quarry\">"));
         server.serve("/s2.htm", Reply::html("granite quarry, starting party; <!-- marble -->"));
         server.serveRaw("/gone.htm", "");
+        server.serve("/runaway.htm",
+                     Reply::html("<a href=\"s2.htm\">2</a> " + std::string(40, 'a') + "!"));
     }
     QStringList search(QStringList args) const
     {
@@ -412,6 +414,16 @@ TEST_F(CliSearch, EachSearchOptionCountsItsWay)
         bad.err,
         "netquarry-cli: invalid pattern \"gran(ite\": missing closing parenthesis at offset 8\n");
     EXPECT_EQ(server.requestCount(), requests) << "the bad pattern fetched nothing";
+
+    // A pattern that backtracks without end gives up on its page; the run goes on.
+    const Outcome runaway =
+        runCli({"--depth", "1", "-f", "csv", url("/runaway.htm"), "-E", "(a+)+$"});
+    EXPECT_EQ(runaway.exitCode, 0) << runaway.err;
+    const auto records = readCsv(runaway.out);
+    ASSERT_EQ(records.size(), 3U) << runaway.out;
+    EXPECT_EQ(records[1],
+              (std::vector<std::string>{server.url("/runaway.htm"), "pattern-limit", "", ""}));
+    EXPECT_EQ(records[2], (std::vector<std::string>{s2, "ok", "0", "0"}));
 }
 
 TEST_F(CliSearch, SnippetsShowWhereTheHitsAre)
