@@ -1,7 +1,6 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "curlhandles.h"
-#include "internetaccess.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "runaccount.h"
