@@ -5,21 +5,28 @@
 #include "aboutbox.h"
 #include "artwork.h"
 #include "colors.h"
+#include "filedialogs.h"
 #include "hoverbutton.h"
 #include "linklabel.h"
 #include "messagebox.h"
 #include "progresspopup.h"
+#include "resultrows.h"
 #include "runaccount.h"
+#include "shell.h"
 #include "soundplayer.h"
 #include "textdecode.h"
 #include "textwindow.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,12 +34,16 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -75,9 +86,11 @@ QProgressBar* verticalBar(QWidget* parent, int x, int maximum)
     return bar;
 }
 
-// The window's outer size as designed, and its grid's height at that size.
+// The window's outer size as designed, and its grid's size at that size.
 constexpr QSize kDesignSize(519, 589);
+constexpr int kGridWidth = 495;
 constexpr int kGridHeight = 276;
+constexpr int kAddressColumnWidth = 423;
 // The heading and a few rows stay in sight however small the window gets.
 constexpr int kMinGridHeight = 80;
 
@@ -101,6 +114,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("Netquarry"));
     setWindowIcon(artwork::ApplicationIcon());
     buildControls();
+    buildHelpMenu(); // the last menu, after any that buildControls makes
+    buildGridActions();
     FormCreate();
 }
 
@@ -131,6 +146,8 @@ void TForm1::buildControls()
     // The editable combo box keeps the focus itself and hands keys to its
     // line edit directly, past any filter there: Enter is seen on the combo.
     ComboBox1->installEventFilter(this);
+    // Completion from the history drops down; it never adds to what is typed.
+    ComboBox1->completer()->setCompletionMode(QCompleter::PopupCompletion);
     PassOverBtn1 =
         hoverButton(Panel3, "Scan/Search site", artwork::ScanGlyph(), clYellow, 42, 33, 135, 32);
     PassOverBtn5 = hoverButton(Panel3, "Paste adress and scan", artwork::PasteGlyph(), clYellow,
@@ -179,11 +196,15 @@ void TForm1::buildControls()
     client->installEventFilter(this); // the grid follows the window's height
     StringGrid1->verticalHeader()->hide();
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    StringGrid1->setColumnWidth(0, 423);
+    StringGrid1->setColumnWidth(0, kAddressColumnWidth);
     StringGrid1->setColumnWidth(1, 50);
     StringGrid1->verticalHeader()->setDefaultSectionSize(18);
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    StringGrid1->installEventFilter(this); // Enter opens, Ctrl+C copies rows
+    connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, [this] { OpenPage(); });
+    connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::SortGrid);
     StringGrid1->setStyleSheet(QStringLiteral(
         "QTableWidget { background: #008080; color: #FFFF00; gridline-color: #006060; "
         "selection-background-color: #0080FF; selection-color: #FFFFFF; }"));
@@ -218,6 +239,7 @@ void TForm1::buildControls()
     // Short enough to stay clear of the logo beside it.
     AppDlg1->Copyright = "(c) 2026 Netquarry";
 
+    buildFileMenu();
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Menu"));
     AboutNetquarry1 = menu->addAction(QStringLiteral("About Netquarry"));
     Exit1 = menu->addAction(QStringLiteral("Exit"));
@@ -236,12 +258,67 @@ void TForm1::buildControls()
     RegularExpressions1 = checkItem("Regular expressions");
     AllKeywords1 = checkItem("All keywords must occur");
 
+    // Keys of the whole window that no menu shows: the Menu keeps its items.
+    CancelKey = new QAction(this);
+    CancelKey->setShortcut(Qt::Key_Escape);
+    addAction(CancelKey);
+    connect(CancelKey, &QAction::triggered, this, [this] {
+        if (m_run->Running())
+            PassOverBtn3Click();
+    });
+    QuitKey = new QAction(this);
+    QuitKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addAction(QuitKey);
+    connect(QuitKey, &QAction::triggered, this, &TForm1::Exit1Click);
+
     m_run = new TSearchRun(*this, m_textBuffer, this);
     connect(PassOverBtn1, &QPushButton::clicked, this, &TForm1::PassOverBtn1Click);
     connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
     connect(PassOverBtn3, &QPushButton::clicked, this, &TForm1::PassOverBtn3Click);
     connect(PassOverBtn2, &QPushButton::clicked, this, &TForm1::PassOverBtn2Click);
     connect(PassOverBtn4, &QPushButton::clicked, this, &TForm1::PassOverBtn4Click);
+}
+
+void TForm1::buildFileMenu()
+{
+    FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    SaveReportAs1 = FileMenu->addAction(QStringLiteral("Save Report As..."));
+    SaveReportAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    ExportCsv1 = FileMenu->addAction(QStringLiteral("Export Results as CSV..."));
+    ExportCsv1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(SaveReportAs1, &QAction::triggered, this, &TForm1::SaveReportAsClick);
+    connect(ExportCsv1, &QAction::triggered, this, &TForm1::ExportCsvClick);
+}
+
+void TForm1::buildHelpMenu()
+{
+    HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    UserGuide1 = HelpMenu->addAction(QStringLiteral("User Guide"));
+    UserGuide1->setShortcut(QKeySequence(Qt::Key_F1));
+    Shortcuts1 = HelpMenu->addAction(QStringLiteral("Keyboard Shortcuts"));
+    connect(UserGuide1, &QAction::triggered, this, &TForm1::UserGuideClick);
+    connect(Shortcuts1, &QAction::triggered, this, &TForm1::ShortcutsClick);
+}
+
+void TForm1::buildGridActions()
+{
+    OpenPage1 = new QAction(QStringLiteral("Open Page"), StringGrid1);
+    CopyAddress1 = new QAction(QStringLiteral("Copy Address"), StringGrid1);
+    CopyRow1 = new QAction(QStringLiteral("Copy Row"), StringGrid1);
+    CopyRow1->setShortcut(QKeySequence::Copy);
+    CopyRow1->setShortcutContext(Qt::WidgetShortcut);
+    SortByPageOrder1 = new QAction(QStringLiteral("Sort by Page Order"), StringGrid1);
+    auto* separator = new QAction(StringGrid1);
+    separator->setSeparator(true);
+    StringGrid1->addActions({OpenPage1, CopyAddress1, CopyRow1, separator, SortByPageOrder1});
+    StringGrid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(OpenPage1, &QAction::triggered, this, &TForm1::OpenPage);
+    connect(CopyAddress1, &QAction::triggered, this, &TForm1::CopyAddress);
+    connect(CopyRow1, &QAction::triggered, this, &TForm1::CopyRows);
+    connect(SortByPageOrder1, &QAction::triggered, this, [this] {
+        m_sortColumn = -1;
+        showAllRows();
+    });
 }
 
 void TForm1::AttachWindows(TForm2* form2, TProgress* progress)
@@ -252,16 +329,29 @@ void TForm1::AttachWindows(TForm2* form2, TProgress* progress)
 
 void TForm1::FormCreate()
 {
+    QStringList failed;
+    QString reason;
     for (const auto& [resource, fileName] : kResources) {
         QFile source(QString::fromLatin1(resource));
         QFile target(QString::fromLatin1(fileName));
         const bool written = source.open(QIODevice::ReadOnly) &&
                              target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                              target.write(source.readAll()) == source.size() && target.flush();
-        // The rest of start-up goes on: the window works without them.
-        if (!written)
-            ShowMessageBox(String("Cannot create file ") + fileName, TMsgKind::Error);
+        if (!written) {
+            failed << target.fileName();
+            if (reason.isEmpty())
+                reason = target.errorString();
+        }
     }
+    // One message for all of them, and the rest of start-up goes on: the
+    // window works without them.
+    if (!failed.isEmpty())
+        ShowMessageBox(ToUtf8((failed.size() == 1 ? QStringLiteral("Cannot create file ")
+                                                  : QStringLiteral("Cannot create files ")) +
+                              failed.join(QStringLiteral(", ")) + QStringLiteral(" in ") +
+                              QDir::toNativeSeparators(QDir::currentPath()) + QStringLiteral(": ") +
+                              reason),
+                       TMsgKind::Error);
     StringGrid1->setHorizontalHeaderLabels(
         {QStringLiteral("  Pagename"), QStringLiteral("  Hits")});
     StringGrid1->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -271,12 +361,25 @@ void TForm1::FormCreate()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
-    // The grid is anchored left, top and bottom: it grows and shrinks with
-    // the window's height, everything else stays where the design put it.
+    // The grid takes what the window gains, its address column all of the
+    // width; everything else stays where the design put it.
     if (watched == centralWidget() && event->type() == QEvent::Resize) {
         const int height = kGridHeight + this->height() - kDesignSize.height();
-        StringGrid1->resize(StringGrid1->width(), std::max(height, kMinGridHeight));
+        const int wider = std::max(width() - kDesignSize.width(), 0);
+        StringGrid1->resize(kGridWidth + wider, std::max(height, kMinGridHeight));
+        StringGrid1->setColumnWidth(0, kAddressColumnWidth + wider);
         return false;
+    }
+    if (watched == StringGrid1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            OpenPage();
+            return true;
+        }
+        if (key->matches(QKeySequence::Copy)) {
+            CopyRows();
+            return true;
+        }
     }
     // ComboBox1KeyDown, and the same for the keyword box: Enter scans,
     // except while a run is going on.
@@ -419,6 +522,8 @@ void TForm1::setButtons(bool scan, bool cancel, bool report)
     PassOverBtn5->setEnabled(scan);
     PassOverBtn3->setEnabled(cancel);
     PassOverBtn2->setEnabled(report);
+    SaveReportAs1->setEnabled(report);
+    ExportCsv1->setEnabled(report);
 }
 
 void TForm1::PhaseChanged(Phase phase)
@@ -449,6 +554,11 @@ void TForm1::StatusChanged(const String& text)
 
 void TForm1::ResultsCleared()
 {
+    m_rows.clear();
+    m_order.clear();
+    m_sortColumn = -1;
+    m_resortPending = false;
+    StringGrid1->horizontalHeader()->setSortIndicatorShown(false);
     StringGrid1->clearContents();
     StringGrid1->setRowCount(254);
 }
@@ -470,23 +580,213 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
 {
     if (row < 1)
         return;
+    const auto index = static_cast<std::size_t>(row - 1);
+    if (m_rows.size() <= index)
+        m_rows.resize(index + 1);
+    GridRow& shown = m_rows[index];
+    shown.name = DecodeWebText(entry.Name);
+    shown.hits = entry.Hits;
+    shown.address = DecodeWebText(entry.Address.empty() ? entry.Name : entry.Address);
+    // A page not searched has no count, which is not a count of 0.
+    shown.counted = entry.State == TPageState::Searched || entry.State == TPageState::Failed;
+    shown.tip = entry.State == TPageState::Searched
+                    ? QString()
+                    : DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
+    if (m_sortColumn >= 0) {
+        // Rows come one after another: sort once they are all in.
+        if (!std::exchange(m_resortPending, true))
+            QTimer::singleShot(0, this, [this] {
+                if (m_resortPending)
+                    showAllRows();
+            });
+        return;
+    }
     if (StringGrid1->rowCount() < row)
         StringGrid1->setRowCount(row);
-    auto* name = new QTableWidgetItem(DecodeWebText(entry.Name));
-    // A page not searched has no count, which is not a count of 0.
-    auto* hits = new QTableWidgetItem(entry.State == TPageState::Searched ||
-                                              entry.State == TPageState::Failed
-                                          ? QString::number(entry.Hits)
-                                          : QString());
-    if (entry.State != TPageState::Searched) {
-        const QString tip = DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
-        name->setToolTip(tip);
-        hits->setToolTip(tip);
-    }
-    StringGrid1->setItem(row - 1, 0, name);
-    StringGrid1->setItem(row - 1, 1, hits);
+    showRow(row - 1, shown);
     StringGrid1->setCurrentCell(row - 1, 0);
     StringGrid1->scrollToItem(StringGrid1->item(row - 1, 0));
+}
+
+void TForm1::showRow(int gridRow, const GridRow& row)
+{
+    auto* name = new QTableWidgetItem(row.name);
+    name->setData(Qt::UserRole, static_cast<int>(&row - m_rows.data()));
+    auto* hits = new QTableWidgetItem;
+    if (row.counted)
+        hits->setData(Qt::DisplayRole, row.hits);
+    name->setToolTip(row.tip);
+    hits->setToolTip(row.tip);
+    StringGrid1->setItem(gridRow, 0, name);
+    StringGrid1->setItem(gridRow, 1, hits);
+}
+
+void TForm1::showAllRows()
+{
+    m_resortPending = false;
+    m_order.resize(m_rows.size());
+    std::iota(m_order.begin(), m_order.end(), 0);
+    const auto rowAt = [this](int i) -> const GridRow& {
+        return m_rows[static_cast<std::size_t>(i)];
+    };
+    if (m_sortColumn == 1)
+        std::stable_sort(m_order.begin(), m_order.end(),
+                         [&](int a, int b) { return rowAt(a).hits > rowAt(b).hits; });
+    else if (m_sortColumn == 0)
+        std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+            return rowAt(a).name.compare(rowAt(b).name, Qt::CaseInsensitive) < 0;
+        });
+    StringGrid1->clearContents();
+    StringGrid1->setRowCount(std::max(254, static_cast<int>(m_rows.size())));
+    for (std::size_t i = 0; i < m_order.size(); ++i)
+        showRow(static_cast<int>(i), rowAt(m_order[i]));
+    QHeaderView* header = StringGrid1->horizontalHeader();
+    header->setSortIndicatorShown(m_sortColumn >= 0);
+    if (m_sortColumn >= 0)
+        header->setSortIndicator(m_sortColumn,
+                                 m_sortColumn == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TForm1::SortGrid(int column)
+{
+    m_sortColumn = column == m_sortColumn ? -1 : column;
+    showAllRows();
+}
+
+std::vector<int> TForm1::selectedRows() const
+{
+    std::vector<int> gridRows;
+    for (const QModelIndex& index : StringGrid1->selectionModel()->selectedRows())
+        gridRows.push_back(index.row());
+    if (gridRows.empty() && StringGrid1->currentRow() >= 0)
+        gridRows.push_back(StringGrid1->currentRow());
+    std::sort(gridRows.begin(), gridRows.end());
+    std::vector<int> rows;
+    for (const int gridRow : gridRows) {
+        if (const QTableWidgetItem* item = StringGrid1->item(gridRow, 0))
+            rows.push_back(item->data(Qt::UserRole).toInt());
+    }
+    return rows;
+}
+
+void TForm1::OpenPage()
+{
+    const QTableWidgetItem* item = StringGrid1->item(StringGrid1->currentRow(), 0);
+    if (!item)
+        return;
+    const GridRow& row = m_rows[static_cast<std::size_t>(item->data(Qt::UserRole).toInt())];
+    openInBrowser(row.address, QStringLiteral("the page"));
+}
+
+void TForm1::CopyAddress()
+{
+    QStringList lines;
+    for (const int row : selectedRows())
+        lines << m_rows[static_cast<std::size_t>(row)].address;
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+void TForm1::CopyRows()
+{
+    QString text;
+    for (const int row : selectedRows()) {
+        const GridRow& shown = m_rows[static_cast<std::size_t>(row)];
+        text += shown.address + QLatin1Char('\t') + QString::number(shown.hits) + QLatin1Char('\n');
+    }
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+bool TForm1::openInBrowser(const QString& path, const QString& what)
+{
+    if (Shell().Open(ToUtf8(path)))
+        return true;
+    StatusChanged(ToUtf8(QStringLiteral(" Could not start a browser for ") + what +
+                         QStringLiteral(": ") + path));
+    ShowMessageBox(ToUtf8(QStringLiteral("Could not start a browser for ") + what +
+                          QStringLiteral(". Open ") + path + QStringLiteral(" by hand.")),
+                   TMsgKind::Warning);
+    return false;
+}
+
+void TForm1::SaveReportAsClick()
+{
+    const QString folder =
+        FileDialogs().ChooseFolder(this, QStringLiteral("Save Report As"), QDir::currentPath());
+    if (folder.isEmpty())
+        return;
+    const TReportResult report = m_run->SaveReport(folder);
+    if (!report.Written)
+        ShowMessageBox(report.Failure, TMsgKind::Error);
+    else
+        StatusChanged(ToUtf8(QStringLiteral(" Report saved in ") +
+                             QDir::toNativeSeparators(folder) + QLatin1Char('.')));
+}
+
+void TForm1::ExportCsvClick()
+{
+    const QString path = FileDialogs().ChooseSaveFile(
+        this, QStringLiteral("Export Results as CSV"),
+        QDir::current().absoluteFilePath(QStringLiteral("results.csv")),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        CsvColumns columns;
+        columns.snippets = m_run->Settings().snippets > 0;
+        WriteResultsCsv(m_run->Rows(), m_run->Data().KeywordList, columns,
+                        [&file](std::string_view text) {
+                            file.write(text.data(), static_cast<qint64>(text.size()));
+                        });
+        if (file.commit()) {
+            StatusChanged(ToUtf8(QStringLiteral(" Results exported to ") +
+                                 QDir::toNativeSeparators(path) + QLatin1Char('.')));
+            return;
+        }
+    }
+    ShowMessageBox(ToUtf8(QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path) +
+                          QStringLiteral(": ") + file.errorString()),
+                   TMsgKind::Error);
+}
+
+void TForm1::UserGuideClick()
+{
+    // The README's user part, as a page the browser shows.
+    QFile readme(QStringLiteral(":/README.md"));
+    QString text =
+        readme.open(QIODevice::ReadOnly) ? QString::fromUtf8(readme.readAll()) : QString();
+    text.truncate(text.indexOf(QStringLiteral("\n## Installing")));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    lines.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("![")); });
+    QTextDocument guide;
+    guide.setMarkdown(lines.join(QLatin1Char('\n')));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QSaveFile page(folder + QStringLiteral("/user-guide.html"));
+    if (!QDir().mkpath(folder) || !page.open(QIODevice::WriteOnly) ||
+        page.write(guide.toHtml().toUtf8()) < 0 || !page.commit()) {
+        ShowMessageBox(ToUtf8(QStringLiteral("Cannot create file ") + page.fileName() +
+                              QStringLiteral(": ") + page.errorString()),
+                       TMsgKind::Error);
+        return;
+    }
+    openInBrowser(page.fileName(), QStringLiteral("the user guide"));
+}
+
+void TForm1::ShortcutsClick()
+{
+    ShowMessageBox("Keyboard shortcuts\n\n"
+                   "Enter in the address or keyword box: Scan/Search site\n"
+                   "Esc: Cancel a running scan\n"
+                   "Ctrl+Shift+S: Save Report As...\n"
+                   "Ctrl+E: Export Results as CSV...\n"
+                   "Enter or double-click in the grid: open the page in the browser\n"
+                   "Ctrl+C in the grid: copy the selected rows (address, hits)\n"
+                   "Click on a column heading: sort by it; click again for page order\n"
+                   "F1: User Guide\n"
+                   "Ctrl+Q: Exit",
+                   TMsgKind::Information);
 }
 
 void TForm1::PlaySound(Integer index)
@@ -496,5 +796,12 @@ void TForm1::PlaySound(Integer index)
 
 void TForm1::OpenResultsPage()
 {
-    URLLabel1->Click();
+    if (!URLLabel1->Click()) {
+        const QString path =
+            QDir::toNativeSeparators(QDir::current().absoluteFilePath(URLLabel1->text()));
+        StatusChanged(ToUtf8(QStringLiteral(" Could not start a browser for the report: ") + path));
+        ShowMessageBox(ToUtf8(QStringLiteral("Could not start a browser for the report. Open ") +
+                              path + QStringLiteral(" by hand.")),
+                       TMsgKind::Warning);
+    }
 }

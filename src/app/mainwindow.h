@@ -14,6 +14,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QTableWidget;
 class QTimer;
@@ -82,6 +83,20 @@ public:
     QAction* RegularExpressions1 = nullptr;
     QAction* AllKeywords1 = nullptr;
 
+    // Beyond the design: the File and Help menus, the keys, the grid's menu.
+    QMenu* FileMenu = nullptr;
+    QAction* SaveReportAs1 = nullptr;
+    QAction* ExportCsv1 = nullptr;
+    QMenu* HelpMenu = nullptr;
+    QAction* UserGuide1 = nullptr;
+    QAction* Shortcuts1 = nullptr;
+    QAction* CancelKey = nullptr; // Esc
+    QAction* QuitKey = nullptr;   // Ctrl+Q
+    QAction* OpenPage1 = nullptr;
+    QAction* CopyAddress1 = nullptr;
+    QAction* CopyRow1 = nullptr;
+    QAction* SortByPageOrder1 = nullptr;
+
     // Handlers.
     void FormCreate();
     void PassOverBtn1Click();
@@ -92,6 +107,19 @@ public:
     void Timer2Timer();
     void AboutNetquarry1Click();
     void Exit1Click();
+    void SaveReportAsClick();
+    void ExportCsvClick();
+    void UserGuideClick();
+    void ShortcutsClick();
+
+    // The grid: sorted by a column (hits descending, addresses ascending), or
+    // in page order with -1; a second click on the same column restores it.
+    void SortGrid(int column);
+    int SortColumn() const { return m_sortColumn; }
+    void OpenPage();
+    void CopyAddress();
+    // The selected rows as "address TAB hits" lines.
+    void CopyRows();
 
     // What the controls ask of a run.
     SearchSettings Settings() const;
@@ -117,7 +145,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct GridRow
+    {
+        QString name; // as shown: the address, or "Invalid URL"
+        Integer hits = 0;
+        QString address;
+        bool counted = false; // has a count to show; a page not searched has none
+        QString tip;          // a page not searched: its address and status
+    };
+
     void buildControls();
+    void buildFileMenu();
+    void buildHelpMenu();
+    void buildGridActions();
+    void showRow(int gridRow, const GridRow& row);
+    void showAllRows();
+    std::vector<int> selectedRows() const;
+    bool openInBrowser(const QString& path, const QString& what);
     void FormClose();
     void PlaySoundGuarded(Integer index);
 
@@ -128,4 +172,8 @@ private:
     TSearchRun* m_run = nullptr;
     TForm2* m_form2 = nullptr;
     TProgress* m_progress = nullptr;
+    std::vector<GridRow> m_rows; // in page order
+    std::vector<int> m_order;    // grid row -> index in m_rows, while sorted
+    int m_sortColumn = -1;
+    bool m_resortPending = false;
 };

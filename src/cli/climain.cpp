@@ -3,6 +3,7 @@
 #include "curlhandles.h"
 #include "messagebox.h"
 #include "reportwriter.h"
+#include "resultrows.h"
 #include "runaccount.h"
 #include "searchrun.h"
 #include "terminalview.h"
@@ -19,12 +20,14 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <span>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -288,16 +291,6 @@ Options parseArguments(const QStringList& args)
     return options;
 }
 
-String csvField(const String& text)
-{
-    if (text.find_first_of(",\"\r\n") == String::npos)
-        return text;
-    String out = "\"";
-    for (char c : text)
-        out += c == '"' ? String("\"\"") : String(1, c);
-    return out + "\"";
-}
-
 String jsonString(const String& text)
 {
     String out = "\"";
@@ -317,16 +310,6 @@ String jsonString(const String& text)
     return out + "\"";
 }
 
-bool counted(const TPageEntry& entry)
-{
-    return entry.State == TPageState::Searched;
-}
-
-String statusOf(const TPageEntry& entry)
-{
-    return PageStatus(entry);
-}
-
 // Whether a page is printed under -l or -L. A page that could not be
 // searched lacks nothing anybody knows of: -L lists it with its status.
 bool listedUnder(Options::Listing listing, const TPageEntry& entry)
@@ -343,17 +326,6 @@ bool listedUnder(Options::Listing listing, const TPageEntry& entry)
     return true;
 }
 
-// The page's snippets, each as "keyword: text", in keyword order.
-std::vector<String> snippetsOf(const TPageEntry& entry, const std::vector<String>& keywords)
-{
-    std::vector<String> out;
-    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
-        for (const String& snippet : entry.Snippets[k])
-            out.push_back(keywords[k] + ": " + snippet);
-    }
-    return out;
-}
-
 String joined(const std::vector<String>& items, const char* separator)
 {
     String out;
@@ -362,45 +334,17 @@ String joined(const std::vector<String>& items, const char* separator)
     return out;
 }
 
-// The n-th keyword's count, or "" when the page has none.
-String keywordCell(const TPageEntry& entry, std::size_t k)
-{
-    if (!counted(entry) || k >= entry.KeywordHits.size())
-        return String();
-    return std::to_string(entry.KeywordHits[k]);
-}
-
-// The keywords that get a column of their own: empty ones count nothing.
-std::vector<std::size_t> keywordColumns(const std::vector<String>& keywords)
-{
-    std::vector<std::size_t> columns;
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        if (!keywords[k].empty())
-            columns.push_back(k);
-    }
-    return columns;
-}
-
 void printCsv(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
               const Options& options)
 {
-    const auto columns = keywordColumns(keywords);
-    const bool snippets = options.settings.snippets > 0;
-    std::printf("address,status,total");
-    for (const std::size_t k : columns)
-        std::printf(",%s", csvField(keywords[k]).c_str());
-    std::printf("%s\r\n", snippets ? ",snippets" : "");
-    for (const TPageEntry& entry : rows) {
-        if (!listedUnder(options.listing, entry))
-            continue;
-        std::printf("%s,%s,%s", csvField(entry.Address).c_str(), csvField(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "");
-        for (const std::size_t k : columns)
-            std::printf(",%s", keywordCell(entry, k).c_str());
-        if (snippets)
-            std::printf(",%s", csvField(joined(snippetsOf(entry, keywords), " | ")).c_str());
-        std::printf("\r\n");
-    }
+    CsvColumns csv;
+    csv.snippets = options.settings.snippets > 0;
+    csv.listed = [&options](const TPageEntry& entry) {
+        return listedUnder(options.listing, entry);
+    };
+    WriteResultsCsv(rows, keywords, csv, [](std::string_view text) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    });
 }
 
 void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
@@ -414,12 +358,12 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
         String counts;
         String snippets;
         std::vector<String> seen;
-        for (const std::size_t k : keywordColumns(keywords)) {
+        for (const std::size_t k : KeywordColumns(keywords)) {
             // A keyword typed twice counts twice in the total, once here.
             if (std::find(seen.begin(), seen.end(), keywords[k]) != seen.end())
                 continue;
             seen.push_back(keywords[k]);
-            const String cell = keywordCell(entry, k);
+            const String cell = KeywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
             if (k < entry.Snippets.size()) {
@@ -434,9 +378,9 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
         std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
                     first ? "" : ",", indent, jsonString(entry.Address).c_str(),
-                    jsonString(statusOf(entry)).c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "null", counts.c_str(),
-                    snippetPart.c_str());
+                    jsonString(PageStatus(entry)).c_str(),
+                    PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null",
+                    counts.c_str(), snippetPart.c_str());
         first = false;
     }
     std::printf("%s%s]", first ? "" : "\n", first ? "" : indent);
@@ -462,7 +406,7 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
 void printTable(std::span<const TPageEntry> rows, const std::vector<String>& keywords,
                 const Options& options)
 {
-    const auto all = keywordColumns(keywords);
+    const auto all = KeywordColumns(keywords);
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
@@ -475,15 +419,15 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
         if (!listedUnder(options.listing, entry))
             continue;
         std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
-                    counted(entry) ? std::to_string(entry.Hits).c_str() : "-");
+                    PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
-            const String cell = keywordCell(entry, k);
+            const String cell = KeywordCell(entry, k);
             std::printf("  %6s", cell.empty() ? "-" : cell.c_str());
         }
-        std::printf("  %s\n", statusOf(entry).c_str());
-        const auto snippets = snippetsOf(entry, keywords);
+        std::printf("  %s\n", PageStatus(entry).c_str());
+        const String snippets = SnippetLine(entry, keywords);
         if (!snippets.empty())
-            std::printf("    %s\n", joined(snippets, " | ").c_str());
+            std::printf("    %s\n", snippets.c_str());
     }
 }
 
@@ -523,11 +467,30 @@ String reportFolderProblem(const QString& folder)
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_signal = 0;
 
+// What a byte on the signal pipe asks for.
+constexpr char kStopByte = 1;
+constexpr char kResizeByte = 2;
+
 void onSignal(int signal)
 {
     g_signal = signal;
-    const char byte = 1;
+    const char byte = kStopByte;
     [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
+}
+
+void onResize(int)
+{
+    const char byte = kResizeByte;
+    [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
+}
+
+// The width of the terminal on standard error, 0 when unknown.
+int terminalColumns()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 0;
 }
 
 int exitCodeOf(const TRunOutcome& outcome)
@@ -596,6 +559,9 @@ int main(int argc, char* argv[])
     int exitCode = kSuccess;
     {
         TTerminalView view(options.settings, stderr, progress);
+        view.Colour =
+            TTerminalView::ColourWanted(terminal, std::getenv("TERM"), std::getenv("NO_COLOR"));
+        view.SetColumns(terminalColumns());
         TMemo textBuffer;
         TSearchRun run(view, textBuffer);
         view.PagesFound = [&run] { return static_cast<Integer>(run.Data().PageList.size()); };
@@ -606,11 +572,14 @@ int main(int argc, char* argv[])
         QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
             char byte = 0;
             [[maybe_unused]] const auto got = read(g_signalPipe[0], &byte, 1);
-            if (run.Running())
+            if (byte == kResizeByte)
+                view.SetColumns(terminalColumns());
+            else if (run.Running())
                 run.Cancel();
         });
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, onSignal);
+        std::signal(SIGWINCH, onResize);
 
         QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
         QTimer::singleShot(0, &app, [&] {
@@ -620,7 +589,7 @@ int main(int argc, char* argv[])
                 QCoreApplication::quit();
         });
         QCoreApplication::exec();
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH})
             std::signal(signal, SIG_DFL);
         view.FinishProgress();
 
@@ -653,8 +622,7 @@ int main(int argc, char* argv[])
         }
         if (listed) {
             const TRunData& data = run.Data();
-            const auto pages = std::min(data.PageList.size(), data.PageTable.size());
-            const std::span<const TPageEntry> rows(data.PageTable.data(), pages);
+            const std::span<const TPageEntry> rows = run.Rows();
             // Under -l the pages that could not be searched are not listed;
             // the summary counts them.
             printRows(rows, data.KeywordList, options, account);

@@ -211,10 +211,10 @@ void writeItem(ReportFile& f, const String& address, const String& text)
     f.Block(kItem, {{"address", address}, {"text", text}});
 }
 
-void writeResults(const TRunData& data, const String& address, const String& keywords,
-                  const String& depth)
+void writeResults(const String& folder, const TRunData& data, const String& address,
+                  const String& keywords, const String& depth)
 {
-    ReportFile f("results.htm");
+    ReportFile f((folder + "results.htm").c_str());
     f.Block(kHead);
     f.Block(kResultsTitle);
     if (data.Cancelled)
@@ -255,10 +255,10 @@ void writeResults(const TRunData& data, const String& address, const String& key
 
 // "pagelist.htm" and "links.htm": a heading, a count and a list of
 // addresses (already escaped).
-void writeList(const char* fileName, const String& address, const String& count,
+void writeList(const String& fileName, const String& address, const String& count,
                const std::vector<String>& items)
 {
-    ReportFile f(fileName);
+    ReportFile f(fileName.c_str());
     f.Block(kHead);
     f.Block(kListHeading, {{"address", address}});
     f.Block(kCount, {{"count", count}});
@@ -329,19 +329,28 @@ String TReportWriter::EscapeHtml(const String& text)
 
 void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
 {
+    WriteReportFiles(data, view, String());
+    view.OpenResultsPage();
+}
+
+void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
+                                     const String& folder)
+{
+    const String prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     const String address = EscapeHtml(view.AddressText());
     const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
-    writeResults(data, address, keywords, depth);
+    writeResults(prefix, data, address, keywords, depth);
     std::vector<String> pages;
     for (const TPageEntry& entry : data.PageTable) {
         if (!entry.Name.empty())
             pages.push_back(EscapeHtml(entry.Name));
     }
-    writeList("pagelist.htm", address, std::to_string(data.PageCount) + " Pages found:", pages);
+    writeList(prefix + "pagelist.htm", address,
+              std::to_string(data.PageCount) + " Pages found:", pages);
     std::vector<String> links;
     for (const String& link : data.LinkList)
         links.push_back(EscapeHtml(link));
-    writeList("links.htm", address, std::to_string(data.LinkCount) + " Links found:", links);
-    view.OpenResultsPage();
+    writeList(prefix + "links.htm", address,
+              std::to_string(data.LinkCount) + " Links found:", links);
 }

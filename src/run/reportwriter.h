@@ -65,6 +65,9 @@ public:
     // write or close throws EInOutError; files written before stay complete
     // and the results page is not opened.
     static void WriteReport(const TRunData& data, IRunView& view);
+    // The same three files into folder (the working folder when empty),
+    // without opening anything.
+    static void WriteReportFiles(const TRunData& data, const IRunView& view, const String& folder);
 
     // Writes the logo the report pages show, "qlogo.gif", into folder.
     static bool WriteLogo(const QString& folder);

@@ -16,7 +16,7 @@ struct TRunOutcome
     {
         Completed,   // every page dealt with, or nothing to search for
         Cancelled,   // stopped by the user
-        Refused,     // the address cannot be used; the crawler has said why
+        Refused,     // the address cannot be used; the run or the crawler has said why
         Unreachable, // the start page could not be fetched
         ErrorStatus, // the start page answered with an error status
     };

@@ -19,6 +19,7 @@
 #include <any>
 
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     // Writes the report into the working folder; a file that cannot be
     // written ends it and comes back as the result, not as a message.
     [[nodiscard]] TReportResult WriteReport();
+    // The same report and its logo into folder, opening nothing.
+    [[nodiscard]] TReportResult SaveReport(const QString& folder);
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
@@ -66,6 +69,8 @@ public:
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
     const TRunOutcome& Outcome() const { return m_outcome; }
+    // The result rows in page order: one per page found.
+    std::span<const TPageEntry> Rows() const;
 
     // The keyword list of settings (the keyword text's, then those given
     // exactly) and how it is searched for. Its Error() tells why a run with
@@ -112,6 +117,7 @@ private:
     void CrawlFinished();
     void FinishRun();
     void FailStart();
+    void refuseScheme(const String& address);
 
     void bindCrawler(TRuziZidu* crawler);
     void addPage(const String& address);

@@ -31,6 +31,16 @@ public:
     const TRunOutcome& Outcome() const { return m_outcome; }
     // Pages found so far, for the progress line.
     std::function<Integer()> PagesFound;
+    // The phase word in colour; for a terminal that shows colours, when the
+    // user has not asked for none.
+    bool Colour = false;
+    // Whether a terminal of that TERM on a tty shows colours, NO_COLOR being
+    // noColour (unset: nullptr).
+    static bool ColourWanted(bool tty, const char* term, const char* noColour);
+
+    // The terminal's width in columns, 0 when unknown; the redrawn line is
+    // fitted to it, and redrawn at once when it changes.
+    void SetColumns(int columns);
 
     String AddressText() const override { return m_settings.address; }
     String KeywordText() const override { return m_settings.keywords; }
@@ -39,6 +49,7 @@ public:
 
     void PhaseChanged(Phase phase) override;
     void StatusChanged(const String& text) override { m_status = text; }
+    void PageFound(const String& address) override;
     void CrawlProgress(const CrawlFigures& figures) override;
     void RowFilled(Integer row, const TPageEntry& entry) override;
     void RunFinished(const TRunOutcome& outcome) override { m_outcome = outcome; }
@@ -48,7 +59,10 @@ public:
 
 private:
     void showProgress(bool force);
-    String progressLine() const;
+    // The figures of the phase, in words or, compact, in a few.
+    String progressLine(bool compact) const;
+    // The line as shown: the figures and the address, within the width.
+    String fittedLine() const;
 
     SearchSettings m_settings;
     std::FILE* m_err;
@@ -57,6 +71,8 @@ private:
     CrawlFigures m_figures;
     Integer m_searched = 0;
     Integer m_toSearch = 0;
+    String m_address; // the page the run is at
+    int m_columns = 0;
     bool m_progressShown = false;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point m_lastShown{};

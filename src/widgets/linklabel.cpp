@@ -24,11 +24,11 @@ String TURLLabel::Copyright() const
     return kNetquarryCredit;
 }
 
-void TURLLabel::Click()
+bool TURLLabel::Click()
 {
     Fire(OnClick, this);
     const String value = ToUtf8(text());
-    Shell().Open(MailLabel ? "mailto:" + value : value);
+    return Shell().Open(MailLabel ? "mailto:" + value : value);
 }
 
 void TURLLabel::mouseReleaseEvent(QMouseEvent* event)

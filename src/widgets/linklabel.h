@@ -24,7 +24,8 @@ public:
     TEvent<> OnClick;
 
     // The click operation: also callable by the program, on a hidden label.
-    void Click();
+    // False when the shell could not start a program for it.
+    bool Click();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -12,14 +12,14 @@ namespace {
 class DesktopShell final : public IShell
 {
 public:
-    void Open(const String& text) override
+    bool Open(const String& text) override
     {
         const QString value = DecodeWebText(text);
         const bool address = value.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) ||
                              value.contains(QLatin1String("://"));
         const QUrl url = address ? QUrl(value, QUrl::TolerantMode)
                                  : QUrl::fromLocalFile(QDir::current().absoluteFilePath(value));
-        QDesktopServices::openUrl(url);
+        return QDesktopServices::openUrl(url);
     }
 };
 

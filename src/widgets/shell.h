@@ -8,13 +8,13 @@
 
 // Our shell layer: opens a web address or a "mailto:" address with the
 // user's default program, and a file name (relative to the working folder)
-// with the program registered for its type. Returns at once; failures are
-// not reported.
+// with the program registered for its type. Returns at once, false when no
+// program could be started for it.
 class IShell
 {
 public:
     virtual ~IShell() = default;
-    virtual void Open(const String& text) = 0;
+    virtual bool Open(const String& text) = 0;
 };
 
 IShell& Shell();

@@ -1,4 +1,5 @@
 #include "eventpump.h"
+#include "filedialogs.h"
 #include "hoverbutton.h"
 #include "linklabel.h"
 #include "loopbackserver.h"
@@ -7,17 +8,21 @@
 #include "messagecapture.h"
 #include "progresspopup.h"
 #include "shell.h"
+#include "startfolder.h"
 #include "textwindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -28,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 using nqtest::LoopbackServer;
@@ -68,11 +74,33 @@ private:
 class RecordingShell final : public IShell
 {
 public:
-    explicit RecordingShell(std::vector<String>* opened) : m_opened(opened) {}
-    void Open(const String& text) override { m_opened->push_back(text); }
+    RecordingShell(std::vector<String>* opened, const bool* starts)
+        : m_opened(opened), m_starts(starts)
+    {}
+    bool Open(const String& text) override
+    {
+        m_opened->push_back(text);
+        return *m_starts;
+    }
 
 private:
     std::vector<String>* m_opened;
+    const bool* m_starts;
+};
+
+// Answers every file dialog with the path a test sets, as if the user chose it.
+class AnsweringDialogs final : public IFileDialogs
+{
+public:
+    explicit AnsweringDialogs(const QString* answer) : m_answer(answer) {}
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return *m_answer; }
+    QString ChooseSaveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return *m_answer;
+    }
+
+private:
+    const QString* m_answer;
 };
 
 struct WaveFormat
@@ -116,7 +144,8 @@ class MainWindow : public ::testing::Test
 protected:
     MainWindow()
         : m_previousMedia(SetMediaControl(std::make_unique<RecordingMedia>(&sounds))),
-          m_previousShell(SetShell(std::make_unique<RecordingShell>(&opened)))
+          m_previousShell(SetShell(std::make_unique<RecordingShell>(&opened, &browserStarts))),
+          m_previousDialogs(SetFileDialogs(std::make_unique<AnsweringDialogs>(&chosenPath)))
     {
         m_previousDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
@@ -128,6 +157,7 @@ protected:
         EXPECT_TRUE(nqtest::WaitForWorkers());
         SetMediaControl(std::move(m_previousMedia));
         SetShell(std::move(m_previousShell));
+        SetFileDialogs(std::move(m_previousDialogs));
         QDir::setCurrent(m_previousDir);
     }
 
@@ -166,8 +196,11 @@ protected:
     QString m_previousDir;
     std::vector<String> sounds;
     std::vector<String> opened;
+    bool browserStarts = true;
+    QString chosenPath;
     std::unique_ptr<IMediaControl> m_previousMedia;
     std::unique_ptr<IShell> m_previousShell;
+    std::unique_ptr<IFileDialogs> m_previousDialogs;
     LoopbackServer server;
     MessageCapture messages;
     std::unique_ptr<TForm1> window;
@@ -224,9 +257,12 @@ TEST_F(MainWindow, StartUpWritesItsFilesByteForByte)
 TEST_F(MainWindow, StartUpGoesOnWhenAFileCannotBeWritten)
 {
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("2.wav")));
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("3.wav")));
     TForm1& form = open();
-    ASSERT_EQ(messages.texts().size(), 1U);
-    EXPECT_EQ(messages.texts()[0], "Cannot create file 2.wav");
+    EXPECT_EQ(messages.texts(),
+              std::vector<String>{"Cannot create files 2.wav, 3.wav in " +
+                                  QDir::currentPath().toStdString() + ": Is a directory"})
+        << "one message for all of them";
     EXPECT_TRUE(QFile::exists(QStringLiteral("4.wav"))) << "the later files are still written";
     EXPECT_EQ(form.StringGrid1->horizontalHeaderItem(1)->text(), QStringLiteral("  Hits"));
 }
@@ -250,7 +286,20 @@ TEST_F(MainWindow, LaidOutAsDesigned)
     EXPECT_FALSE(form.URLLabel1->isVisibleTo(&form));
     EXPECT_FALSE(form.Edit2->isVisibleTo(&form));
 
-    // Resizing: the grid is anchored left, top and bottom, the rest stays.
+    // The design's Menu keeps its two items between the File and Help menus.
+    QStringList menus;
+    for (const QAction* action : form.menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("&File"), QStringLiteral("&Menu"),
+                                  QStringLiteral("&Search"), QStringLiteral("&Help")}));
+    EXPECT_EQ(form.menuBar()->actions()[1]->menu()->actions(),
+              (QList<QAction*>{form.AboutNetquarry1, form.Exit1}));
+    EXPECT_EQ(form.FileMenu->actions(), (QList<QAction*>{form.SaveReportAs1, form.ExportCsv1}));
+    EXPECT_EQ(form.SaveReportAs1->text(), QStringLiteral("Save Report As..."));
+    EXPECT_EQ(form.ExportCsv1->text(), QStringLiteral("Export Results as CSV..."));
+
+    // Resizing: the grid takes the window's width and height, its address
+    // column all of the width; the rest stays.
     form.show();
     QWidget* status = form.statusBar();
     const auto gapBelowGrid = [&] {
@@ -262,10 +311,12 @@ TEST_F(MainWindow, LaidOutAsDesigned)
     for (const QSize size : {QSize(519 + 120, 589 + 150), QSize(519, 589 + 40), QSize(519, 589)}) {
         SCOPED_TRACE(size.height());
         form.resize(size);
-        const QRect grown(7, 240, 495, 276 + size.height() - 589);
+        const QRect grown(7, 240, 495 + size.width() - 519, 276 + size.height() - 589);
         EXPECT_TRUE(PumpUntil([&] { return form.StringGrid1->geometry() == grown; },
                               std::chrono::seconds(3)))
-            << form.StringGrid1->height();
+            << form.StringGrid1->width() << "x" << form.StringGrid1->height();
+        EXPECT_EQ(form.StringGrid1->columnWidth(0), 423 + size.width() - 519);
+        EXPECT_EQ(form.StringGrid1->columnWidth(1), 50);
         EXPECT_EQ(gapBelowGrid(), gap);
         EXPECT_EQ(form.PassOverBtn4->parentWidget()->geometry(), QRect(8, 192, 400, 45));
     }
@@ -361,6 +412,38 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     ASSERT_EQ(messages.texts(), std::vector<String>{"Cannot create file links.htm"});
     EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
     EXPECT_EQ(opened.size(), 1U);
+    ASSERT_TRUE(QDir().rmdir(QStringLiteral("links.htm")));
+
+    // Without a browser the user learns where the report is.
+    browserStarts = false;
+    form.PassOverBtn2->click();
+    const std::string report = QDir::current().absoluteFilePath("results.htm").toStdString();
+    EXPECT_EQ(form.StatusPanel0->text().toStdString(),
+              " Could not start a browser for the report: " + report);
+    EXPECT_EQ(messages.texts().back(),
+              "Could not start a browser for the report. Open " + report + " by hand.");
+
+    // The File menu: the report into a folder of the user's choice, without
+    // opening it, and the results as the command's CSV.
+    const QTemporaryDir elsewhere;
+    chosenPath = elsewhere.path();
+    opened.clear();
+    form.SaveReportAs1->trigger();
+    for (const char* name : {"results.htm", "pagelist.htm", "links.htm", "qlogo.gif"})
+        EXPECT_EQ(readFile(elsewhere.filePath(QString::fromLatin1(name))),
+                  readFile(QString::fromLatin1(name)))
+            << name;
+    EXPECT_TRUE(opened.empty());
+    chosenPath = elsewhere.filePath(QStringLiteral("hits.csv"));
+    form.ExportCsv1->trigger();
+    EXPECT_EQ(readFile(chosenPath).toStdString(),
+              "address,status,total,quarry\r\n" + server.url("/index.htm") + ",ok,0,0\r\n" +
+                  server.url("/a.htm") + ",ok,2,2\r\n" + server.url("/b.htm") + ",ok,0,0\r\n" +
+                  server.url("/gone.htm") + ",404,,\r\n");
+    chosenPath.clear(); // the user cancels the dialog
+    form.ExportCsv1->trigger();
+    EXPECT_EQ(messages.texts().size(), 2U) << "a cancelled dialog says nothing";
+
     // The case box and the depth box reach the next run.
     form.CheckBox1->setChecked(true);
     form.ComboBox2->setCurrentIndex(0);
@@ -407,6 +490,183 @@ TEST_F(MainWindow, TheClockTicks)
     EXPECT_TRUE(first.startsWith(QStringLiteral("   "))) << first.toStdString();
     EXPECT_TRUE(PumpUntil([&] { return form.StatusPanel1->text() != first; },
                           std::chrono::milliseconds(2500)));
+}
+
+TEST_F(MainWindow, KeysActOnTheFocusedWindow)
+{
+    const QTemporaryDir cache;
+    const QByteArray previousCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    server.serveRaw("/slow.htm", head, head.size());
+    TForm1& form = open();
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/slow.htm")));
+    activate();
+    const auto cancelled = [&] {
+        return !form.Run().Running() && form.StatusPanel0->text().endsWith(
+                                            QStringLiteral("Request aborted by user. Ready."));
+    };
+    const auto guideOpened = [&] {
+        return opened.size() == 1 &&
+               QString::fromStdString(opened[0]).endsWith("user-guide.html") &&
+               readFile(QString::fromStdString(opened[0])).contains("Where the files go");
+    };
+    const struct
+    {
+        const char* name;
+        bool running;
+        QWidget* focus;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::function<bool()> done;
+    } keys[] = {
+        {"Esc in the address box cancels a scan", true, form.ComboBox1, Qt::Key_Escape,
+         Qt::NoModifier, cancelled},
+        {"Esc in the grid cancels a scan", true, form.StringGrid1, Qt::Key_Escape, Qt::NoModifier,
+         cancelled},
+        {"Esc without a scan does nothing", false, form.Edit1, Qt::Key_Escape, Qt::NoModifier,
+         [&] { return sounds.empty() && form.PassOverBtn1->isEnabled(); }},
+        {"F1 opens the user guide in the browser", false, form.Edit1, Qt::Key_F1, Qt::NoModifier,
+         guideOpened},
+        {"Ctrl+Q quits as Exit does", false, form.ComboBox1, Qt::Key_Q, Qt::ControlModifier,
+         [&] { return !form.isVisible() && sounds == std::vector<String>{"1.wav"}; }},
+    };
+    std::size_t requests = 0;
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.name);
+        if (key.running) {
+            form.PassOverBtn1->click();
+            ASSERT_TRUE(PumpUntil([&] { return server.requestCount() > requests; }));
+            requests = server.requestCount();
+        }
+        sounds.clear();
+        opened.clear();
+        activate();
+        key.focus->setFocus();
+        pressKeyInFocus(key.key, key.modifiers);
+        EXPECT_TRUE(PumpUntil(key.done, std::chrono::seconds(3)));
+    }
+    qputenv("XDG_CACHE_HOME", previousCache);
+}
+
+TEST_F(MainWindow, GridSortsOpensAndCopiesRows)
+{
+    TForm1& form = open();
+    activate();
+    const String a = "http://127.0.0.1/a.htm", b = "http://127.0.0.1/b.htm",
+                 c = "http://127.0.0.1/c.htm", d = "http://127.0.0.1/d.htm";
+    // status: the failed page's reply status, 0 for a page searched.
+    const auto page = [](const String& address, Integer hits, int status) {
+        TPageEntry entry;
+        entry.Name = status == 0 ? address : "Invalid URL";
+        entry.Address = address;
+        entry.Hits = hits;
+        entry.State = status == 0 ? TPageState::Searched : TPageState::Failed;
+        if (status != 0)
+            entry.Failure = {TransferError::Kind::HttpStatus, status, String()};
+        return entry;
+    };
+    const TPageEntry pages[] = {page(a, 2, 0), page(b, 0, 0), page(c, 0, 404), page(d, 5, 0)};
+    for (Integer row = 1; row <= 4; ++row)
+        form.RowFilled(row, pages[row - 1]);
+    EXPECT_EQ(form.StringGrid1->item(2, 0)->toolTip().toStdString(), c + " (404)");
+
+    const auto shown = [&] {
+        std::vector<std::string> rows;
+        for (int row = 1; row <= 4; ++row)
+            rows.push_back(cell(row, 0).toStdString() + "=" + cell(row, 1).toStdString());
+        return rows;
+    };
+    QHeaderView* header = form.StringGrid1->horizontalHeader();
+    const auto clickHeading = [&](int column) {
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, Qt::NoModifier,
+            QPoint(header->sectionViewportPosition(column) + 10, header->height() / 2));
+    };
+    const std::vector<std::string> pageOrder{a + "=2", b + "=0", "Invalid URL=0", d + "=5"};
+    const std::vector<std::string> byHits{d + "=5", a + "=2", b + "=0", "Invalid URL=0"};
+    clickHeading(1);
+    EXPECT_EQ(shown(), byHits);
+    clickHeading(1);
+    EXPECT_EQ(shown(), pageOrder) << "a second click restores the page order";
+    clickHeading(0);
+    EXPECT_EQ(shown(), (std::vector<std::string>{a + "=2", b + "=0", d + "=5", "Invalid URL=0"}));
+    form.SortByPageOrder1->trigger();
+    EXPECT_EQ(shown(), pageOrder);
+
+    // Rows picked with Ctrl in the sorted grid are copied as the user sees
+    // them picked, with a failed page's own address.
+    clickHeading(1);
+    QWidget* cells = form.StringGrid1->viewport();
+    const auto rowCentre = [&](int row) {
+        return form.StringGrid1->visualRect(form.StringGrid1->model()->index(row, 0)).center();
+    };
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::NoModifier, rowCentre(0));
+    QTest::mouseClick(cells, Qt::LeftButton, Qt::ControlModifier, rowCentre(3));
+    ASSERT_EQ(QApplication::focusWidget(), form.StringGrid1);
+    pressKeyInFocus(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), d + "\t5\n" + c + "\t0\n");
+    form.CopyAddress1->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), d + "\n" + c);
+
+    pressKeyInFocus(Qt::Key_Return);
+    EXPECT_EQ(opened, std::vector<String>{c}) << "Enter opens the current row's page";
+    // As a user's double click arrives: a press, then the double click.
+    QTest::mousePress(cells, Qt::LeftButton, Qt::NoModifier, rowCentre(1));
+    QTest::mouseRelease(cells, Qt::LeftButton, Qt::NoModifier, rowCentre(1));
+    QTest::mouseDClick(cells, Qt::LeftButton, Qt::NoModifier, rowCentre(1));
+    EXPECT_EQ(opened, (std::vector<String>{c, a}));
+    browserStarts = false;
+    form.OpenPage1->trigger();
+    EXPECT_EQ(form.StatusPanel0->text().toStdString(),
+              " Could not start a browser for the page: " + a);
+
+    // Rows of a run come in while the grid is sorted: they join the order.
+    form.RowFilled(5, page("http://127.0.0.1/e.htm", 3, 0));
+    EXPECT_TRUE(PumpUntil([&] { return cell(2, 1) == QStringLiteral("3"); }));
+}
+
+TEST_F(MainWindow, AddressBoxCompletesByDropDownOnly)
+{
+    TForm1& form = open();
+    form.AppendHistory("http://127.0.0.1/index.htmgranite marble");
+    activate();
+    form.ComboBox1->setEditText(QString());
+    form.ComboBox1->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("http://127.0.0.1/index.htm"));
+    EXPECT_EQ(form.ComboBox1->currentText().toStdString(), "http://127.0.0.1/index.htm");
+    EXPECT_TRUE(PumpUntil([&] { return form.ComboBox1->completer()->popup()->isVisible(); }))
+        << "the earlier entry is offered below";
+}
+
+TEST(StartFolder, FromTheDesktopEntryTheProgramWorksAmongTheDocuments)
+{
+    QFile entry(QStringLiteral(NQ_SOURCE_DIR "/resources/netquarry.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("\nExec=netquarry --documents-folder\n"));
+
+    const QTemporaryDir home;
+    const QString started = QDir::currentPath();
+    const QByteArray previousHome = qgetenv("HOME");
+    const QByteArray previousConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(EnterDocumentsWorkFolder(), QString());
+    EXPECT_EQ(QDir::currentPath(), home.path() + QStringLiteral("/Documents/Netquarry"));
+
+    // A folder that cannot be made leaves the program where it was.
+    QDir::setCurrent(started);
+    const QTemporaryDir blocked;
+    QFile(blocked.filePath(QStringLiteral("Documents"))).open(QIODevice::WriteOnly);
+    qputenv("HOME", blocked.path().toUtf8());
+    EXPECT_EQ(EnterDocumentsWorkFolder(), QStringLiteral("Cannot create the folder ") +
+                                              blocked.path() +
+                                              QStringLiteral("/Documents/Netquarry"));
+    EXPECT_EQ(QDir::currentPath(), started);
+
+    qputenv("HOME", previousHome);
+    if (!previousConfig.isEmpty())
+        qputenv("XDG_CONFIG_HOME", previousConfig);
 }
 
 TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)

@@ -508,6 +508,7 @@ TEST(CliArguments, FailedStartsSayWhyAndExitAsWgetDoes)
         std::string says;
     } cases[] = {
         {"http://", 1, "netquarry-cli: Invalid Url : http://\n"},
+        {"htp://host/", 1, "netquarry-cli: unsupported scheme \"htp\" in htp://host/\n"},
         {refused, 4, "netquarry-cli: " + refused + ": Connection refused\n"},
         {server.url("/gone.htm"), 8,
          "netquarry-cli: " + server.url("/gone.htm") + ": the server answered 404\n"},

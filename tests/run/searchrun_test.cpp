@@ -293,6 +293,7 @@ TEST_F(Run, CancelBeforeAnyScan)
 TEST_F(Run, AddressPrefixAndSiteRoot)
 {
     const std::string hostPort = "127.0.0.1:" + std::to_string(server.port());
+    // root empty: refused, naming the scheme, before any lookup.
     const struct
     {
         std::string typed, shown, root;
@@ -304,13 +305,26 @@ TEST_F(Run, AddressPrefixAndSiteRoot)
         // "http://" in the middle: no prefix, and the root counts from the
         // eighth character.
         {"x?u=http://" + hostPort + "/", "x?u=http://" + hostPort + "/", "x?u=http:"},
+        {"htp://" + hostPort + "/", "htp://" + hostPort + "/", ""},
+        {"FTP://" + hostPort + "/a", "FTP://" + hostPort + "/a", ""},
+        {"file:///etc/passwd", "file:///etc/passwd", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed);
         view.address = row.typed;
+        const std::size_t shown = messages.texts().size();
         run.Start(view.Settings());
         EXPECT_EQ(view.address, row.shown);
-        EXPECT_EQ(run.SiteRoot(), row.root);
+        if (!row.root.empty()) {
+            EXPECT_EQ(run.SiteRoot(), row.root);
+        } else {
+            const std::string scheme = row.typed.substr(0, row.typed.find(':'));
+            const auto texts = messages.texts();
+            ASSERT_EQ(texts.size(), shown + 1);
+            EXPECT_EQ(texts.back(), "unsupported scheme \"" + scheme + "\" in " + row.typed);
+            EXPECT_FALSE(run.Running());
+            EXPECT_EQ(run.Outcome().kind, TRunOutcome::Refused);
+        }
         if (run.Running())
             run.Cancel();
     }

@@ -1,15 +1,15 @@
 #include "aboutbox.h"
 #include "aboutwindow.h"
 #include "colors.h"
-#include "logoframes.h"
 #include "compoundform.h"
 #include "compoundpanel.h"
 #include "credits.h"
 #include "eventpump.h"
 #include "hoverbutton.h"
-#include "shell.h"
 #include "linklabel.h"
+#include "logoframes.h"
 #include "logopanel.h"
+#include "shell.h"
 
 #include <QApplication>
 #include <QDate>
@@ -337,7 +337,11 @@ class RecordingShell final : public IShell
 {
 public:
     explicit RecordingShell(Log& log) : m_log(log) {}
-    void Open(const String& text) override { m_log.push_back(text); }
+    bool Open(const String& text) override
+    {
+        m_log.push_back(text);
+        return true;
+    }
 
 private:
     Log& m_log;

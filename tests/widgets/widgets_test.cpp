@@ -1,10 +1,10 @@
 #include "credits.h"
-#include "textwindow.h"
+#include "linklabel.h"
 #include "mediacontrol.h"
 #include "progresspopup.h"
 #include "shell.h"
-#include "linklabel.h"
 #include "soundplayer.h"
+#include "textwindow.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -53,7 +53,11 @@ struct FakeMedia final : IMediaControl
 struct FakeShell final : IShell
 {
     explicit FakeShell(Log& l) : log(l) {}
-    void Open(const String& text) override { log.push_back("shell " + text); }
+    bool Open(const String& text) override
+    {
+        log.push_back("shell " + text);
+        return true;
+    }
     Log& log;
 };
 
