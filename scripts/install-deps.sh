@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-multimedia-dev
+    libsqlite3-dev libzstd-dev
     libcurl4-openssl-dev ca-certificates openssl
     libgtest-dev libgmock-dev
     clang-format

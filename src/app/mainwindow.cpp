@@ -7,6 +7,7 @@
 #include "colors.h"
 #include "filedialogs.h"
 #include "hoverbutton.h"
+#include "ioerror.h"
 #include "linklabel.h"
 #include "messagebox.h"
 #include "progresspopup.h"
@@ -14,6 +15,7 @@
 #include "runaccount.h"
 #include "shell.h"
 #include "soundplayer.h"
+#include "stagedfile.h"
 #include "textdecode.h"
 #include "textwindow.h"
 
@@ -43,6 +45,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 namespace {
@@ -333,14 +336,26 @@ void TForm1::FormCreate()
     QString reason;
     for (const auto& [resource, fileName] : kResources) {
         QFile source(QString::fromLatin1(resource));
-        QFile target(QString::fromLatin1(fileName));
-        const bool written = source.open(QIODevice::ReadOnly) &&
-                             target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                             target.write(source.readAll()) == source.size() && target.flush();
-        if (!written) {
-            failed << target.fileName();
+        bool written = source.open(QIODevice::ReadOnly);
+        // Staged and renamed into place: a link planted under one of these
+        // names is replaced, not written through.
+        try {
+            if (written) {
+                const QByteArray bytes = source.readAll();
+                StagedFile staged(fileName);
+                staged.Write(
+                    std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+                staged.Commit();
+            }
+        } catch (const EInOutError& e) {
+            written = false;
             if (reason.isEmpty())
-                reason = target.errorString();
+                reason = QString::fromLocal8Bit(std::strerror(e.ErrorCode));
+        }
+        if (!written) {
+            failed << QString::fromLatin1(fileName);
+            if (reason.isEmpty())
+                reason = source.errorString();
         }
     }
     // One message for all of them, and the rest of start-up goes on: the

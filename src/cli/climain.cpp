@@ -1,11 +1,15 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
+#include "crawlfile.h"
+#include "crawlwriter.h"
 #include "curlhandles.h"
+#include "ioerror.h"
 #include "messagebox.h"
 #include "reportwriter.h"
 #include "resultrows.h"
 #include "runaccount.h"
 #include "searchrun.h"
+#include "stagedfile.h"
 #include "terminalview.h"
 #include "textdecode.h"
 
@@ -30,6 +34,8 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -45,7 +51,24 @@ enum ExitCode
     kNetworkFailure = 4,
     kUnsearched = 5,
     kServerError = 8,
+    // Standard output was a pipe that its reader closed: the code of a
+    // program that SIGPIPE ended, as "cat" and "grep" end there.
+    kClosedPipe = 128 + SIGPIPE,
 };
+
+// Whether everything printed reached standard output. stdio keeps a failed
+// write's mark, so one check after the last line covers every line. A
+// reader that went away is no error worth a word; anything else is named.
+int outputStatus()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return kSuccess;
+    const int error = errno != 0 ? errno : EIO;
+    if (error == EPIPE)
+        return kClosedPipe;
+    std::fprintf(stderr, "%s: standard output: %s\n", kProgram, std::strerror(error));
+    return kFileError;
+}
 
 struct Options
 {
@@ -62,6 +85,9 @@ struct Options
         Matching,
         NotMatching,
     } listing = Listing::All;
+    String saveFile;    // keep the crawl here
+    String fromFile;    // search this saved crawl instead of the web
+    String compareFile; // print only what differs from this saved crawl
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -163,6 +189,24 @@ const OptionRow kOptions[] = {
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"save", 0, "FILE", "keep the crawl in FILE, a new file, to search it again later",
+     [](const String& value, Options& options) {
+         if (value.empty())
+             badArguments("option '--save' needs a file");
+         options.saveFile = value;
+     }},
+    {"from", 0, "FILE", "search the crawl saved in FILE, without network; no ADDRESS",
+     [](const String& value, Options& options) {
+         if (value.empty())
+             badArguments("option '--from' needs a file");
+         options.fromFile = value;
+     }},
+    {"compare", 0, "OLDFILE", "print only pages whose hits differ from the crawl in OLDFILE",
+     [](const String& value, Options& options) {
+         if (value.empty())
+             badArguments("option '--compare' needs a file");
+         options.compareFile = value;
+     }},
     {"parallel", 0, "N", "transfers at once, 1 to 32 (default 5); more only for a site you own",
      [](const String& value, Options& options) {
          const auto count = wholeNumber(value);
@@ -174,7 +218,7 @@ const OptionRow kOptions[] = {
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {
          std::printf("%s %s\n", kProgram, NQ_VERSION);
-         std::exit(kSuccess);
+         std::exit(outputStatus());
      }},
 };
 
@@ -215,9 +259,10 @@ void showUsage()
     usage += "\n"
              "Exit status: 0 success, 1 generic error, 2 bad arguments, 3 file error,\n"
              "4 the start address could not be reached, 5 pages were not searched (with\n"
-             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted.\n";
+             "--fail-on-unsearched), 8 it answered with an error status, 130 interrupted,\n"
+             "141 standard output closed by its reader.\n";
     std::fputs(usage.c_str(), stdout);
-    std::exit(kSuccess);
+    std::exit(outputStatus());
 }
 
 // Takes one option, by its long name, with its value when it has one.
@@ -283,11 +328,17 @@ Options parseArguments(const QStringList& args)
             }
         }
     }
-    if (operands.empty())
+    // A saved crawl has its address: every operand is a keyword.
+    const bool fromFile = !options.fromFile.empty();
+    if (fromFile && !options.saveFile.empty())
+        badArguments("--from searches a saved crawl; it cannot --save one");
+    if (operands.empty() && !fromFile)
         badArguments("missing ADDRESS");
-    options.settings.address = operands.front();
-    for (std::size_t k = 1; k < operands.size(); ++k)
-        options.settings.keywords += (k > 1 ? " " : "") + operands[k];
+    if (!fromFile)
+        options.settings.address = operands.front();
+    const std::size_t first = fromFile ? 0 : 1;
+    for (std::size_t k = first; k < operands.size(); ++k)
+        options.settings.keywords += (k > first ? " " : "") + operands[k];
     return options;
 }
 
@@ -455,13 +506,111 @@ String reportFolderProblem(const QString& folder)
     std::filesystem::create_directories(std::filesystem::path(path), error);
     if (error)
         return error.message();
-    const String probe = path + "/.netquarry-write-test";
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
+    // A name of its own, removed again: runs that start together into one
+    // folder must not trip over each other's probe.
+    try {
+        const StagedFile probe(path + "/.netquarry-write-test");
+    } catch (const EInOutError& e) {
+        return std::strerror(e.ErrorCode);
+    }
     return String();
+}
+
+// A page whose hits differ between an old crawl and this one; a page
+// missing on one side, or that failed there, has none.
+struct Change
+{
+    String address;
+    std::optional<Integer> before;
+    std::optional<Integer> after;
+    const char* word = "";
+};
+
+std::vector<Change> changesBetween(std::span<const TPageEntry> before,
+                                   std::span<const TPageEntry> after)
+{
+    std::unordered_map<String, std::optional<Integer>> old;
+    for (const TPageEntry& entry : before)
+        old.emplace(entry.Address, PageCounted(entry) ? std::optional(entry.Hits) : std::nullopt);
+    std::vector<Change> changes;
+    const auto add = [&changes](const String& address, std::optional<Integer> was,
+                                std::optional<Integer> now) {
+        if (was.value_or(0) == now.value_or(0))
+            return;
+        const char* word = !was ? "new" : !now ? "gone" : *now > *was ? "more" : "fewer";
+        changes.push_back({address, was, now, word});
+    };
+    std::unordered_set<String> seen;
+    for (const TPageEntry& entry : after) {
+        const auto found = old.find(entry.Address);
+        add(entry.Address, found == old.end() ? std::nullopt : found->second,
+            PageCounted(entry) ? std::optional(entry.Hits) : std::nullopt);
+        seen.insert(entry.Address);
+    }
+    for (const TPageEntry& entry : before) {
+        if (!seen.contains(entry.Address))
+            add(entry.Address, old[entry.Address], std::nullopt);
+    }
+    return changes;
+}
+
+String hitsCell(std::optional<Integer> hits, const char* none)
+{
+    return hits ? std::to_string(*hits) : String(none);
+}
+
+void printChanges(const std::vector<Change>& changes, const String& format)
+{
+    if (format == "csv") {
+        std::printf("address,old,new,change\r\n");
+        for (const Change& change : changes)
+            std::printf("%s,%s,%s,%s\r\n", CsvField(change.address).c_str(),
+                        hitsCell(change.before, "").c_str(), hitsCell(change.after, "").c_str(),
+                        change.word);
+    } else if (format == "json") {
+        std::printf("[");
+        for (std::size_t i = 0; i < changes.size(); ++i)
+            std::printf("%s\n  {\"address\": %s, \"old\": %s, \"new\": %s, \"change\": \"%s\"}",
+                        i ? "," : "", jsonString(changes[i].address).c_str(),
+                        hitsCell(changes[i].before, "null").c_str(),
+                        hitsCell(changes[i].after, "null").c_str(), changes[i].word);
+        std::printf("%s]\n", changes.empty() ? "" : "\n");
+    } else {
+        std::size_t width = 7;
+        for (const Change& change : changes)
+            width = std::max(width, change.address.size());
+        std::printf("%-*s  %6s  %6s  %s\n", static_cast<int>(width), "Address", "Old", "New",
+                    "Change");
+        for (const Change& change : changes)
+            std::printf("%-*s  %6s  %6s  %s\n", static_cast<int>(width), change.address.c_str(),
+                        hitsCell(change.before, "-").c_str(), hitsCell(change.after, "-").c_str(),
+                        change.word);
+    }
+    std::fflush(stdout);
+}
+
+// The old side of a comparison is searched without a word on the terminal.
+class SilentView : public IRunView
+{
+public:
+    String AddressText() const override { return String(); }
+    String KeywordText() const override { return String(); }
+    String DepthText() const override { return String(); }
+    void SetAddressText(const String&) override {}
+    void StatusChanged(const String&) override {}
+    void RowFilled(Integer, const TPageEntry&) override {}
+};
+
+// Opens a crawl file or says why not; exits with the file error code.
+std::unique_ptr<CrawlFile> openCrawl(const String& path, CrawlFile::Mode mode)
+{
+    StoreError error;
+    auto file = CrawlFile::Open(path, mode, &error);
+    if (!file) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
+        std::exit(kFileError);
+    }
+    return file;
 }
 
 int g_signalPipe[2] = {-1, -1};
@@ -513,6 +662,8 @@ int exitCodeOf(const TRunOutcome& outcome)
 
 int main(int argc, char* argv[])
 {
+    // A closed pipe shows as EPIPE on the write, where it is told apart.
+    std::signal(SIGPIPE, SIG_IGN);
     const CurlGlobal curl;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
@@ -551,6 +702,21 @@ int main(int argc, char* argv[])
         return kFileError;
     }
 
+    // Files are named as the user gave them, before the working folder moves.
+    const auto absolute = [](const String& path) {
+        return path.empty() ? path : ToUtf8(QFileInfo(DecodeWebText(path)).absoluteFilePath());
+    };
+    std::unique_ptr<CrawlFile> saved;
+    if (!options.fromFile.empty())
+        saved = openCrawl(absolute(options.fromFile), CrawlFile::Mode::Read);
+    std::unique_ptr<CrawlFile> older;
+    if (!options.compareFile.empty())
+        older = openCrawl(absolute(options.compareFile), CrawlFile::Mode::Read);
+    std::unique_ptr<CrawlWriter> writer;
+    if (!options.saveFile.empty())
+        writer = std::make_unique<CrawlWriter>(
+            openCrawl(absolute(options.saveFile), CrawlFile::Mode::Create));
+
     const bool terminal = isatty(STDERR_FILENO) != 0;
     TTerminalView::Progress progress = TTerminalView::Progress::None;
     if (!options.quiet && (terminal || options.progress))
@@ -582,8 +748,23 @@ int main(int argc, char* argv[])
         std::signal(SIGWINCH, onResize);
 
         QObject::connect(&run, &TSearchRun::Finished, &app, &QCoreApplication::quit);
+        // A file that cannot be written stops the run: what it holds stays.
+        bool storeFailed = false;
+        if (writer) {
+            run.SaveTo(writer.get());
+            QObject::connect(
+                writer.get(), &CrawlWriter::Failed, &app, [&](const StoreError& error) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
+                    storeFailed = true;
+                    if (run.Running())
+                        run.Cancel();
+                });
+        }
         QTimer::singleShot(0, &app, [&] {
-            run.Start(options.settings);
+            if (saved)
+                run.SearchSaved(options.settings, *saved);
+            else
+                run.Start(options.settings);
             // A start that failed at once has no end to announce.
             if (!run.Running())
                 QCoreApplication::quit();
@@ -592,6 +773,16 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH})
             std::signal(signal, SIG_DFL);
         view.FinishProgress();
+        if (writer) {
+            const StoreError error = writer->Finish();
+            if (error && !storeFailed)
+                std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
+            storeFailed = storeFailed || error;
+        }
+        if (saved && saved->Error()) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, saved->Error().Message().c_str());
+            storeFailed = true;
+        }
 
         const TRunOutcome& outcome = run.Outcome();
         const bool listed =
@@ -606,13 +797,19 @@ int main(int argc, char* argv[])
         const TRunAccount account = run.Account();
 
         if (listed && !reportDir.isEmpty()) {
-            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir) ||
-                !TReportWriter::WriteLogo(reportDir)) {
+            if (!QDir().mkpath(reportDir) || !QDir::setCurrent(reportDir)) {
                 std::fprintf(stderr, "%s: cannot write into %s\n", kProgram,
                              ToUtf8(reportDir).c_str());
                 exitCode = kFileError;
             } else {
-                const TReportResult report = run.WriteReport();
+                TReportResult report = run.WriteReport();
+                // The pages show the logo; it is the same for every run.
+                try {
+                    if (report.Written)
+                        TReportWriter::WriteLogo(reportDir);
+                } catch (const EInOutError& e) {
+                    report = {false, e.what()};
+                }
                 if (!report.Written) {
                     std::fprintf(stderr, "%s: %s\n", kProgram, report.Failure.c_str());
                     exitCode = kFileError;
@@ -623,17 +820,33 @@ int main(int argc, char* argv[])
         if (listed) {
             const TRunData& data = run.Data();
             const std::span<const TPageEntry> rows = run.Rows();
-            // Under -l the pages that could not be searched are not listed;
-            // the summary counts them.
-            printRows(rows, data.KeywordList, options, account);
-            if (!options.quiet)
-                std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
+            if (older) {
+                SilentView silent;
+                TMemo oldBuffer;
+                TSearchRun oldRun(silent, oldBuffer);
+                oldRun.SearchSaved(run.Settings(), *older);
+                if (older->Error()) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, older->Error().Message().c_str());
+                    storeFailed = true;
+                }
+                printChanges(changesBetween(oldRun.Rows(), rows), options.format);
+            } else {
+                // Under -l the pages that could not be searched are not listed;
+                // the summary counts them.
+                printRows(rows, data.KeywordList, options, account);
+                if (!options.quiet)
+                    std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
+            }
         }
+        if (storeFailed && exitCode == kSuccess)
+            exitCode = kFileError;
 
         if (exitCode == kSuccess)
             exitCode = exitCodeOf(outcome);
         if (exitCode == kSuccess && listed && options.failOnUnsearched && account.NotSearched > 0)
             exitCode = kUnsearched;
+        if (const int output = outputStatus(); output != kSuccess)
+            exitCode = output;
         if (g_signal != 0)
             exitCode = 128 + g_signal;
     }

@@ -3,6 +3,7 @@
 #include "ioerror.h"
 
 #include <cerrno>
+#include <cstring>
 
 EInOutError EInOutError::FromErrno(int error)
 {
@@ -14,4 +15,9 @@ EInOutError EInOutError::FromErrno(int error)
 EInOutError EInOutError::CannotCreate(const String& fileName, int error)
 {
     return EInOutError("Cannot create file " + fileName, error);
+}
+
+EInOutError EInOutError::CannotWrite(const String& path, int error)
+{
+    return EInOutError("cannot write " + path + ": " + std::strerror(error), error);
 }

@@ -20,6 +20,8 @@ public:
     static EInOutError FromErrno(int error);
     // "Cannot create file %s".
     static EInOutError CannotCreate(const String& fileName, int error);
+    // "cannot write PATH: " and the system's text for the error.
+    static EInOutError CannotWrite(const String& path, int error);
 
     const int ErrorCode;
 };

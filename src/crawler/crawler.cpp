@@ -28,6 +28,13 @@ bool tickPassed(std::uint32_t now, std::uint32_t deadline)
     return static_cast<std::int32_t>(now - deadline) > 0;
 }
 
+// Only the web's own schemes are fetched; links of any other are listed.
+bool fetchable(const String& scheme)
+{
+    const String lower = AsciiLower(scheme);
+    return lower == "http" || lower == "https";
+}
+
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -132,7 +139,7 @@ bool TRuziZidu::Start(const String& Address)
     m_scanned.clear();
     m_pagesPending = 0;
     if (!m_scanner)
-        m_scanner = std::make_unique<TPageScanner>();
+        m_scanner = std::make_unique<TPageScanner>(this, "pagesScanned");
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
@@ -326,7 +333,12 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             break;
         const String url = Fetcher->CrackUrl.Url();
         if (Fetcher->StatusCode() == 200) {
-            ++m_doneCount;
+            // A page handed to the scanner is done once its results are in.
+            bool handedOver = false;
+            const ScopeExit countDone([this, &alive, &handedOver] {
+                if (alive && !handedOver)
+                    ++m_doneCount;
+            });
             Fire(OnPageReceived, this, Fetcher->CrackUrl.HostName.Text(), url, Fetcher->Head(),
                  Fetcher->Body());
             if (!alive)
@@ -341,6 +353,7 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                 }
                 // Its links are relative to where it came from.
                 scanPage(*Fetcher, moved ? final : url);
+                handedOver = true;
             }
         } else {
             ++m_errorCount;
@@ -390,6 +403,9 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
 {
     // Deepest first: a page being scanned may still queue deeper links.
     if (LeavesFirst && m_pagesPending > 0)
+        return;
+    // While the scanner lags, more bodies would only wait for it in memory.
+    if (m_pagesPending >= 2 * m_concurrentDownloads)
         return;
     // An entry that does not decompose is dropped unseen; the next one is
     // taken instead, so a bad link costs no tick.
@@ -502,14 +518,20 @@ void TRuziZidu::scanPage(const TKsHttpGet& Page, const String& Base)
     job->Body = Page.Body();
     job->Level = Page.Level;
     ++m_pagesPending;
-    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage, this,
-                    [this, cancel = m_scanCancel](std::shared_ptr<TPageJob> done) {
-                        // A page of a crawl before this one is no longer counted.
-                        if (cancel != m_scanCancel)
-                            return;
-                        m_scanned.push_back(std::move(done));
-                        requestTick();
-                    });
+    job->Crawl = m_scanCancel;
+    m_scanner->Post(std::move(job), m_scanCancel, AnalysePage);
+}
+
+void TRuziZidu::pagesScanned()
+{
+    if (!m_scanner)
+        return;
+    for (std::shared_ptr<TPageJob>& page : m_scanner->TakeDone()) {
+        // A page of a crawl before this one is no longer counted.
+        if (page->Crawl == m_scanCancel)
+            m_scanned.push_back(std::move(page));
+    }
+    requestTick();
 }
 
 bool TRuziZidu::fileScannedPages()
@@ -520,13 +542,20 @@ bool TRuziZidu::fileScannedPages()
         m_scanned.pop_front();
         --m_pagesPending;
         // No links are filed while winding down.
-        if (m_aborting)
+        if (m_aborting) {
+            ++m_doneCount;
             continue;
-        if (page->Analysis.has_value()) {
-            Fire(OnPageAnalysed, this, page->Url, page->Analysis);
-            if (!alive)
-                return false;
         }
+        {
+            const ScopeExit countDone([this, &alive] {
+                if (alive)
+                    ++m_doneCount;
+            });
+            if (page->Analysis.has_value())
+                Fire(OnPageAnalysed, this, page->Url, page->Analysis);
+        }
+        if (!alive)
+            return false;
         const Integer anchorBase = m_anchorCount;
         m_anchorCount += page->Scan.Anchors;
         for (const TFoundLink& link : page->Scan.Links) {
@@ -555,7 +584,7 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
         m_knownHosts.Insert(index, host);
-        if (SeekRobotsTxt) {
+        if (SeekRobotsTxt && fetchable(Link.Scheme)) {
             const bool defaultPort = (Link.Scheme == "http" && Link.Port == 80) ||
                                      (Link.Scheme == "https" && Link.Port == 443);
             const String robots = Link.Scheme + "://" + host +
@@ -580,7 +609,8 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
         else if (!writeToFile.empty())
             writeResultLine(writeToFile);
     }
-    if (follow && Link.Type == "htm" && Page.Level < m_depthSearchLevel && !m_aborting)
+    if (follow && fetchable(Link.Scheme) && Link.Type == "htm" && Page.Level < m_depthSearchLevel &&
+        !m_aborting)
         m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
 }
 

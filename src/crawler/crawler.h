@@ -112,6 +112,10 @@ public:
     // itself always completes.
     void TimerTick();
 
+private slots:
+    // The scanner has finished pages: they wait to be filed at the next tick.
+    void pagesScanned();
+
 private:
     void SetWorking(bool Value);
     // After the start page's redirect: takes its final scheme, host and port

@@ -458,6 +458,10 @@ String LinkType(const String& Address)
         scheme = AsciiLower(text.substr(0, sep));
         text = text.substr(sep + 3);
     }
+    // Secure addresses are typed like plain ones, by their extension. Any
+    // other scheme is the type, however long: it is never fetched as a page.
+    if (scheme != "http" && scheme != "https")
+        return scheme;
     const auto amp = text.find('&');
     if (amp != String::npos && amp > 0)
         text.erase(amp);
@@ -465,22 +469,17 @@ String LinkType(const String& Address)
     if (question != String::npos && question > 0)
         text.erase(question);
 
-    // Secure addresses are typed like plain ones, by their extension.
-    if (scheme != "http" && scheme != "https") {
-        type = scheme;
-    } else {
-        const Integer s = LastCharPos('/', text);
-        const Integer d = LastCharPos('.', text);
-        const auto length = static_cast<Integer>(text.size());
-        if (d == 0 || s == 0 || d < s) {
+    const Integer s = LastCharPos('/', text);
+    const Integer d = LastCharPos('.', text);
+    const auto length = static_cast<Integer>(text.size());
+    if (d == 0 || s == 0 || d < s) {
+        type = "htm";
+    } else if (d < length) {
+        type = text.substr(static_cast<std::size_t>(d));
+        if (isServerPageExtension(type))
             type = "htm";
-        } else if (d < length) {
-            type = text.substr(static_cast<std::size_t>(d));
-            if (isServerPageExtension(type))
-                type = "htm";
-        } else {
-            type = GuessType(text);
-        }
+    } else {
+        type = GuessType(text);
     }
     // "unknown" is the verdict that drops a link, not a long extension.
     if (type.size() > 4 && type != "unknown")

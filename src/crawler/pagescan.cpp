@@ -34,35 +34,65 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
     return page;
 }
 
-TPageScanner::TPageScanner() : m_context(std::make_unique<QObject>())
+TPageScanner::TPageScanner(QObject* receiver, const char* slot) : m_receiver(receiver), m_slot(slot)
 {
-    m_thread.setObjectName("page scanner");
-    m_context->moveToThread(&m_thread);
-    m_thread.start();
+    m_thread = std::thread([this] { run(); });
 }
 
 TPageScanner::~TPageScanner()
 {
-    m_thread.quit();
-    m_thread.wait();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_todo.clear();
+    }
+    m_wake.notify_one();
+    m_thread.join();
 }
 
 void TPageScanner::Post(std::shared_ptr<TPageJob> job,
-                        std::shared_ptr<const std::atomic<bool>> cancelled, TAnalysis analysis,
-                        QObject* receiver, TDone done)
+                        std::shared_ptr<const std::atomic<bool>> cancelled, TAnalysis analysis)
 {
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [job = std::move(job), cancelled = std::move(cancelled), analysis = std::move(analysis),
-         receiver, done = std::move(done)] {
-            if (!cancelled->load(std::memory_order_relaxed)) {
-                job->Scan = ScanPageLinks(job->Body, job->Base, cancelled.get());
-                if (analysis && !cancelled->load(std::memory_order_relaxed))
-                    job->Analysis = analysis(job->Body);
-            }
-            job->Body = String(); // the scan's copy is not needed any more
-            QMetaObject::invokeMethod(
-                receiver, [job, done] { done(job); }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_todo.push_back({std::move(job), std::move(cancelled), std::move(analysis)});
+    }
+    m_wake.notify_one();
+}
+
+std::vector<std::shared_ptr<TPageJob>> TPageScanner::TakeDone()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_done, {});
+}
+
+void TPageScanner::run()
+{
+    for (;;) {
+        Task task;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_todo.empty(); });
+            if (m_stopping)
+                return;
+            task = std::move(m_todo.front());
+            m_todo.pop_front();
+        }
+        TPageJob& job = *task.job;
+        if (!task.cancelled->load(std::memory_order_relaxed)) {
+            job.Scan = ScanPageLinks(job.Body, job.Base, task.cancelled.get());
+            if (task.analysis && !task.cancelled->load(std::memory_order_relaxed))
+                job.Analysis = task.analysis(job.Body);
+        }
+        job.Body = String(); // the scan's copy is not needed any more
+        bool first = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            first = m_done.empty();
+            m_done.push_back(std::move(task.job));
+        }
+        // One announcement for all the jobs the receiver has not taken yet.
+        if (first)
+            QMetaObject::invokeMethod(m_receiver, m_slot, Qt::QueuedConnection);
+    }
 }

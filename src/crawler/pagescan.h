@@ -6,12 +6,15 @@
 #include "urlcomponents.h"
 
 #include <QObject>
-#include <QThread>
 
 #include <any>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // One link of a page, resolved, typed and decomposed.
@@ -51,29 +54,49 @@ struct TPageJob
     Integer Level = 1;
     TScannedPage Scan;
     std::any Analysis;
+    // Which crawl the page belongs to, for its owner to tell.
+    std::shared_ptr<const void> Crawl;
 };
 
-// One thread that runs page jobs in the order given and hands each back, by
-// a queued call, to the thread of the receiver. Destroying it waits for the
-// job under way; the ones still queued are dropped.
+// One thread that runs page jobs in the order given. A finished job waits
+// in the scanner until the receiver takes it: the scanner announces it by a
+// queued call of the receiver's named slot, which then calls TakeDone.
+// Destroying the scanner waits for the job under way; the ones still queued
+// are dropped.
 class TPageScanner
 {
 public:
-    using TDone = std::function<void(std::shared_ptr<TPageJob>)>;
     using TAnalysis = std::function<std::any(const String& Body)>;
 
-    TPageScanner();
+    // slot: the name of a slot or invokable method of receiver, without
+    // arguments; receiver must outlive the scanner.
+    TPageScanner(QObject* receiver, const char* slot);
     ~TPageScanner();
     TPageScanner(const TPageScanner&) = delete;
     TPageScanner& operator=(const TPageScanner&) = delete;
 
-    // Scans the job's page (and runs analysis on its body, when given) on the
-    // scanner's thread, then calls done on receiver's thread. receiver must
-    // outlive this scanner or the call is dropped with it.
+    // Scans the job's page (and runs analysis on its body, when given) on
+    // the scanner's thread; a set cancelled skips the work.
     void Post(std::shared_ptr<TPageJob> job, std::shared_ptr<const std::atomic<bool>> cancelled,
-              TAnalysis analysis, QObject* receiver, TDone done);
+              TAnalysis analysis);
+    // The jobs finished since the last call, in their order.
+    std::vector<std::shared_ptr<TPageJob>> TakeDone();
 
 private:
-    QThread m_thread;
-    std::unique_ptr<QObject> m_context; // lives on m_thread
+    struct Task
+    {
+        std::shared_ptr<TPageJob> job;
+        std::shared_ptr<const std::atomic<bool>> cancelled;
+        TAnalysis analysis;
+    };
+    void run();
+
+    QObject* const m_receiver;
+    const char* const m_slot;
+    std::mutex m_mutex; // guards the three below
+    std::condition_variable m_wake;
+    std::deque<Task> m_todo;
+    std::vector<std::shared_ptr<TPageJob>> m_done;
+    bool m_stopping = false;
+    std::thread m_thread;
 };

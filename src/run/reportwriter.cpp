@@ -5,18 +5,26 @@
 #include "ioerror.h"
 #include "runaccount.h"
 #include "runview.h"
+#include "stagedfile.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Resources of a static library are registered by name, outside any
 // namespace.
@@ -31,20 +39,12 @@ const char* const kSiteAddress = "https://netquarry.example.org/";
 const char* const kCredit = " - keyword search for whole web sites";
 const char* const kLogoText = "Netquarry";
 
-// One report file: every line ends in CR LF, and every create, write and
-// close is checked.
+// One report file: every line ends in CR LF. It is staged beside its target
+// and takes its place only when the whole report is written.
 class ReportFile
 {
 public:
-    explicit ReportFile(const char* name) : m_file(std::fopen(name, "wb"))
-    {
-        if (!m_file) {
-            const int error = errno;
-            if (error == EACCES || error == EPERM || error == EROFS)
-                throw EInOutError("File access denied", error);
-            throw EInOutError::CannotCreate(name, error);
-        }
-    }
+    ReportFile(const String& folder, const char* name) : m_file(folder + "/" + name) {}
 
     // Writes a fixed block of lines, each ending in CR LF, with every {name}
     // replaced by its text.
@@ -69,18 +69,67 @@ public:
                 out += text[i++];
             }
         }
-        if (std::fwrite(out.data(), 1, out.size(), m_file.get()) != out.size())
-            throw EInOutError::FromErrno(errno);
+        m_file.Write(out);
     }
 
-    void Close()
-    {
-        if (std::fclose(m_file.release()) != 0)
-            throw EInOutError::FromErrno(errno);
-    }
+    void Commit() { m_file.Commit(); }
 
 private:
-    CFile m_file;
+    StagedFile m_file;
+};
+
+// Holds the lock on the report folder, so that runs writing into one folder
+// take turns and the folder always holds one run's whole report. A lock
+// taken with flock needs no disk space and dies with its holder.
+class FolderLock
+{
+public:
+    explicit FolderLock(const String& folder) : m_path(folder + "/.netquarry.lock")
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        for (;;) {
+            m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (m_fd < 0)
+                throw EInOutError::CannotWrite(m_path, errno);
+            while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+                if (errno != EWOULDBLOCK && errno != EINTR)
+                    failWith(EInOutError::CannotWrite(m_path, errno));
+                if (std::chrono::steady_clock::now() >= deadline)
+                    failWith(EInOutError("cannot lock " + m_path +
+                                             ": another run is writing a report into " + folder,
+                                         EWOULDBLOCK));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            // The holder before removed the file as it let go: lock the new one.
+            struct stat held
+            {
+            }, named{};
+            if (::fstat(m_fd, &held) == 0 && ::lstat(m_path.c_str(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+                return;
+            ::close(std::exchange(m_fd, -1));
+        }
+    }
+    ~FolderLock()
+    {
+        ::unlink(m_path.c_str());
+        ::close(m_fd);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    // A run waits this long for another one's report before it gives up.
+    static constexpr std::chrono::seconds kLockWait{5};
+
+    [[noreturn]] void failWith(const EInOutError& error)
+    {
+        ::close(std::exchange(m_fd, -1));
+        throw error;
+    }
+
+    String m_path;
+    int m_fd = -1;
 };
 
 // The pages keep the line breaks, mid-tag too, of the pages this report has
@@ -211,10 +260,9 @@ void writeItem(ReportFile& f, const String& address, const String& text)
     f.Block(kItem, {{"address", address}, {"text", text}});
 }
 
-void writeResults(const String& folder, const TRunData& data, const String& address,
+void writeResults(ReportFile& f, const TRunData& data, const String& address,
                   const String& keywords, const String& depth)
 {
-    ReportFile f((folder + "results.htm").c_str());
     f.Block(kHead);
     f.Block(kResultsTitle);
     if (data.Cancelled)
@@ -250,15 +298,13 @@ void writeResults(const String& folder, const TRunData& data, const String& addr
     }
     f.Block(kResultsEnd);
     writeFooter(f);
-    f.Close();
 }
 
 // "pagelist.htm" and "links.htm": a heading, a count and a list of
 // addresses (already escaped).
-void writeList(const String& fileName, const String& address, const String& count,
+void writeList(ReportFile& f, const String& address, const String& count,
                const std::vector<String>& items)
 {
-    ReportFile f(fileName.c_str());
     f.Block(kHead);
     f.Block(kListHeading, {{"address", address}});
     f.Block(kCount, {{"count", count}});
@@ -266,18 +312,21 @@ void writeList(const String& fileName, const String& address, const String& coun
         writeItem(f, item, item);
     f.Block(kListEnd);
     writeFooter(f);
-    f.Close();
 }
 
 } // namespace
 
-bool TReportWriter::WriteLogo(const QString& folder)
+void TReportWriter::WriteLogo(const QString& folder)
 {
     initRunResources();
     QFile source(QStringLiteral(":/run/qlogo.gif"));
-    QFile target(folder + QStringLiteral("/qlogo.gif"));
-    return source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly) &&
-           target.write(source.readAll()) == source.size();
+    const String target = QFile::encodeName(folder).toStdString() + "/qlogo.gif";
+    if (!source.open(QIODevice::ReadOnly))
+        throw EInOutError::CannotWrite(target, ENOENT);
+    const QByteArray bytes = source.readAll();
+    StagedFile file(target);
+    file.Write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    file.Commit();
 }
 
 void TReportWriter::CountHitPages(TRunData& data)
@@ -336,21 +385,30 @@ void TReportWriter::WriteReport(const TRunData& data, IRunView& view)
 void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
                                      const String& folder)
 {
-    const String prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    String target = folder.empty() ? QFile::encodeName(QDir::currentPath()).toStdString() : folder;
+    while (target.size() > 1 && target.back() == '/')
+        target.pop_back();
+    const FolderLock lock(target);
     const String address = EscapeHtml(view.AddressText());
     const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
-    writeResults(prefix, data, address, keywords, depth);
+    // All three are staged before any takes its place: a failed write
+    // leaves the last report as it was.
+    ReportFile results(target, "results.htm");
+    writeResults(results, data, address, keywords, depth);
     std::vector<String> pages;
     for (const TPageEntry& entry : data.PageTable) {
         if (!entry.Name.empty())
             pages.push_back(EscapeHtml(entry.Name));
     }
-    writeList(prefix + "pagelist.htm", address,
-              std::to_string(data.PageCount) + " Pages found:", pages);
+    ReportFile pageList(target, "pagelist.htm");
+    writeList(pageList, address, std::to_string(data.PageCount) + " Pages found:", pages);
     std::vector<String> links;
     for (const String& link : data.LinkList)
         links.push_back(EscapeHtml(link));
-    writeList(prefix + "links.htm", address,
-              std::to_string(data.LinkCount) + " Links found:", links);
+    ReportFile linkList(target, "links.htm");
+    writeList(linkList, address, std::to_string(data.LinkCount) + " Links found:", links);
+    results.Commit();
+    pageList.Commit();
+    linkList.Commit();
 }

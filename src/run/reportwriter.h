@@ -60,17 +60,18 @@ class TReportWriter
 public:
     // HitPageCount := the number of table entries with hits.
     static void CountHitPages(TRunData& data);
-    // Writes the three files, each complete and closed before the next, then
-    // opens the results page through the view. The first failed create,
-    // write or close throws EInOutError; files written before stay complete
-    // and the results page is not opened.
+    // Writes the three files under the folder's lock, each complete before it
+    // replaces the one there, then opens the results page through the view.
+    // The first failure throws EInOutError naming the file and the reason;
+    // no file is left cut short and the results page is not opened.
     static void WriteReport(const TRunData& data, IRunView& view);
     // The same three files into folder (the working folder when empty),
     // without opening anything.
     static void WriteReportFiles(const TRunData& data, const IRunView& view, const String& folder);
 
-    // Writes the logo the report pages show, "qlogo.gif", into folder.
-    static bool WriteLogo(const QString& folder);
+    // Writes the logo the report pages show, "qlogo.gif", into folder;
+    // throws EInOutError when it cannot.
+    static void WriteLogo(const QString& folder);
 
     // Bytes (UTF-8, or Windows-1252 when not UTF-8) as escaped HTML text.
     static String EscapeHtml(const String& text);

@@ -18,6 +18,11 @@ String csvField(const String& text)
 
 } // namespace
 
+String CsvField(const String& text)
+{
+    return csvField(text);
+}
+
 bool PageCounted(const TPageEntry& entry)
 {
     return entry.State == TPageState::Searched;

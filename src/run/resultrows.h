@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+// One CSV field, quoted when it holds a comma, a quote or a line end.
+String CsvField(const String& text);
 // Whether the page's counts are in (not failed, not left out by a cancel).
 bool PageCounted(const TPageEntry& entry);
 // The n-th keyword's count, or "" when the page has none.

@@ -6,11 +6,13 @@
 #include "ioerror.h"
 #include "messagebox.h"
 #include "runaccount.h"
+#include "scopeexit.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
 #include "workerthread.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -116,8 +118,7 @@ TReportResult TSearchRun::SaveReport(const QString& folder)
     try {
         TReportWriter::CountHitPages(m_data);
         TReportWriter::WriteReportFiles(m_data, m_view, ToUtf8(folder));
-        if (!TReportWriter::WriteLogo(folder))
-            throw EInOutError::CannotCreate(ToUtf8(folder + QStringLiteral("/qlogo.gif")), 0);
+        TReportWriter::WriteLogo(folder);
         return {true, String()};
     } catch (const std::exception& e) {
         return {false, e.what()};
@@ -147,12 +148,23 @@ void TSearchRun::playSound(Integer index)
     }
 }
 
-void TSearchRun::ScanAction()
+void TSearchRun::SaveTo(CrawlWriter* writer)
+{
+    m_recorder = writer ? std::make_unique<TCrawlRecorder>(*writer) : nullptr;
+}
+
+TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
+{
+    return sender == m_crawler && !m_data.Cancelled && m_state == Crawling ? m_recorder.get()
+                                                                           : nullptr;
+}
+
+bool TSearchRun::beginRun()
 {
     // A keyword list that cannot be searched for starts nothing.
     if (!ParseKeywords()) {
         ShowMessageBox(m_counter.Error(), TMsgKind::Error);
-        return;
+        return false;
     }
     m_firstLinkPending = true;
     m_data.Cancelled = false;
@@ -165,7 +177,7 @@ void TSearchRun::ScanAction()
     const String scheme = AsciiLower(schemeOf(address));
     if (!scheme.empty() && scheme != "http" && scheme != "https") {
         refuseScheme(address);
-        return;
+        return false;
     }
     const bool https = startsWithHttps(address);
     if (!https && address.find("http://") == String::npos) {
@@ -190,7 +202,15 @@ void TSearchRun::ScanAction()
     m_fetchActive = true;
     m_state = Crawling;
     m_view.PhaseChanged(IRunView::Phase::Crawling);
+    return true;
+}
 
+void TSearchRun::ScanAction()
+{
+    if (!beginRun())
+        return;
+    if (m_recorder)
+        m_recorder->Started(m_settings, m_settings.address);
     TRuziZidu* crawler = m_crawler.data();
     // A crawler still winding down from the last run would refuse to start.
     if (!m_crawlerLive || !crawler || crawler->Working()) {
@@ -209,14 +229,14 @@ void TSearchRun::ScanAction()
     crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
-    if (!crawler->Start(address)) {
+    if (!crawler->Start(m_settings.address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
         FinishRun();
         return;
     }
     // The start page is a page of the site, whether or not a page links back to it.
-    addPage(address);
+    addPage(m_settings.address);
     bindCrawler(crawler);
     m_view.StatusChanged(" Analyzing site...");
 }
@@ -224,13 +244,22 @@ void TSearchRun::ScanAction()
 void TSearchRun::bindCrawler(TRuziZidu* crawler)
 {
     crawler->OnLinkFound = [this](TObject* sender, const String& url, const String& type,
-                                  const String&, const String& host, const String&, const String&,
-                                  const String&, String&, char, Integer, bool& follow) {
-        guarded([&] { CrawlerLinkFound(sender, url, type, host, follow); });
+                                  const String& from, const String& host, const String&,
+                                  const String&, const String&, String&, char, Integer,
+                                  bool& follow) {
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->Found(url, type, host, from);
+            CrawlerLinkFound(sender, url, type, host, follow);
+        });
     };
     crawler->OnPageReceived = [this](TObject* sender, const String&, const String& url,
-                                     const String&, const String& body) {
-        guarded([&] { CrawlerPageReceived(sender, url, body); });
+                                     const String& head, const String& body) {
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->Received(url, String(), head, body);
+            CrawlerPageReceived(sender, url, body);
+        });
     };
     // Counted on the crawler's scanning thread, beside the link scan; the
     // counter keeps no state, so a copy serves there.
@@ -254,7 +283,11 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
         guarded([&] { CrawlerFailed(sender, url, error); });
     };
     crawler->OnStartMoved = [this](TObject* sender, const String& finalUrl) {
-        guarded([&] { CrawlerStartMoved(sender, finalUrl); });
+        guarded([&] {
+            if (TCrawlRecorder* recorder = recorderFor(sender))
+                recorder->StartMoved(finalUrl);
+            CrawlerStartMoved(sender, finalUrl);
+        });
     };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
@@ -351,8 +384,10 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         if (TypeLink == "htm")
             m_otherHostPages.insert(key);
     }
-    // Scheme and host are case-blind on the web.
-    if (TypeLink == "htm" && key.find(AsciiLower(m_siteRoot)) != String::npos)
+    // Scheme and host are case-blind on the web. Only web addresses are
+    // fetched again; a scheme named like a page type stays a link.
+    const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
+    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos)
         addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);
@@ -478,9 +513,11 @@ void TSearchRun::CrawlFinished()
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
     m_view.StatusChanged(" Searching for: " + m_keywordLine);
     setPageNames();
-    // With nothing to search for, or nothing to search in, the run is over.
-    if (m_data.KeywordList.empty() ||
-        (m_data.KeywordList.size() == 1 && m_data.KeywordList[0].empty()) || pageName(0).empty()) {
+    // With nothing to search for, or nothing to search in, the run is over;
+    // a crawl being saved fetches its pages all the same.
+    const bool nothingToFind = m_data.KeywordList.empty() ||
+                               (m_data.KeywordList.size() == 1 && m_data.KeywordList[0].empty());
+    if ((nothingToFind && !m_recorder) || pageName(0).empty()) {
         FinishRun();
         return;
     }
@@ -491,6 +528,11 @@ void TSearchRun::CrawlFinished()
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         if (m_data.PageTable[static_cast<std::size_t>(i)].State != TPageState::NotSearched)
             m_ready[static_cast<std::size_t>(i)] = true;
+    }
+    if (m_saved) {
+        readSavedPages();
+        fillReadyRows();
+        return;
     }
     m_nextDownload = 0;
     makeFetchers();
@@ -573,6 +615,8 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
+    if (ok && m_recorder)
+        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(body));
@@ -585,6 +629,8 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (!ok) {
         entry.State = TPageState::Failed;
         entry.Failure = fetcher->Error();
+        if (m_recorder)
+            m_recorder->Failed(entry.Address, entry.Failure);
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -711,6 +757,7 @@ void TSearchRun::FinishRun()
 
 void TSearchRun::announceEnd()
 {
+    recordOutcome();
     m_view.RunFinished(m_outcome);
     emit Finished();
 }
@@ -718,4 +765,88 @@ void TSearchRun::announceEnd()
 bool WaitForStoppedTransfers(int milliseconds)
 {
     return TWorkerThread::WaitForAll(milliseconds);
+}
+
+void TSearchRun::recordOutcome()
+{
+    if (m_recorder && !m_saved)
+        m_recorder->Finished(std::to_string(m_outcome.kind) + "\t" +
+                             std::to_string(static_cast<int>(m_outcome.Failure.kind)) + "\t" +
+                             std::to_string(m_outcome.Failure.status) + "\t" +
+                             m_outcome.Failure.detail);
+}
+
+void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)
+{
+    guarded([&] {
+        const CrawlSettings crawl = saved.Settings();
+        m_settings = settings;
+        m_settings.address = crawl.Address;
+        m_settings.depthIndex = crawl.Depth - 1;
+        m_settings.spanHosts = crawl.SpanHosts;
+        m_saved = &saved;
+        const ScopeExit done([this] { m_saved = nullptr; });
+        if (!beginRun())
+            return;
+        m_fetchActive = false;
+        m_view.StatusChanged(
+            " Searching saved crawl of " + m_settings.address + " (" +
+            ToUtf8(QDateTime::fromSecsSinceEpoch(crawl.SavedAt).toString(Qt::ISODate)) + ")...");
+        replaySaved(saved);
+    });
+}
+
+void TSearchRun::replaySaved(CrawlFile& saved)
+{
+    // The crawl's events as it reported them, to the same handlers.
+    addPage(m_settings.address);
+    TRuziZidu* const crawler = m_crawler.data();
+    saved.ForEachFound([&](const FoundLink& found) {
+        bool follow = true;
+        if (found.kind == FoundLink::StartMoved)
+            CrawlerStartMoved(crawler, found.Address);
+        else
+            CrawlerLinkFound(crawler, found.Address, found.Type, found.Host, follow);
+    });
+    // A crawl whose start failed fails the same way.
+    const String outcome = saved.Value("outcome").value_or(String());
+    std::vector<String> fields;
+    for (std::size_t from = 0, tab = 0; tab != String::npos; from = tab + 1) {
+        tab = outcome.find('\t', from);
+        fields.push_back(outcome.substr(from, tab == String::npos ? tab : tab - from));
+    }
+    const int kind = fields.size() == 4 ? std::atoi(fields[0].c_str()) : -1;
+    if (kind == TRunOutcome::Unreachable || kind == TRunOutcome::ErrorStatus) {
+        m_startFailure = m_outcome;
+        m_startFailure.kind = static_cast<TRunOutcome::Kind>(kind);
+        m_startFailure.Failure.kind =
+            static_cast<TransferError::Kind>(std::atoi(fields[1].c_str()));
+        m_startFailure.Failure.status = std::atoi(fields[2].c_str());
+        m_startFailure.Failure.detail = fields[3];
+        FailStart();
+    } else if (m_firstLinkPending) {
+        FinishRun();
+    } else {
+        CrawlFinished();
+    }
+}
+
+void TSearchRun::readSavedPages()
+{
+    // Page by page: memory holds one body at a time.
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        if (m_ready[static_cast<std::size_t>(i)])
+            continue;
+        TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
+        const auto page = m_saved->Page(entry.Name);
+        if (page && page->HasBody && !page->Failure.failed()) {
+            takeCounts(entry, m_counter.Count(page->Body));
+        } else {
+            entry.State = TPageState::Failed;
+            // A page the saved crawl never came to was stopped before it.
+            entry.Failure =
+                page ? page->Failure : TransferError{TransferError::Kind::Cancelled, 0, String()};
+        }
+        m_ready[static_cast<std::size_t>(i)] = true;
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crawler.h"
+#include "crawlrecorder.h"
 #include "keywordcount.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
@@ -28,7 +29,8 @@
 struct TReportResult
 {
     bool Written = false;
-    String Failure; // when not written: why, as the user is told ("Cannot create file ...")
+    String
+        Failure; // when not written: why, as the user is told ("cannot write DIR/results.htm: ...")
 };
 
 // A scan-and-search run: from the scan to "Ready." Crawls the site, collects
@@ -65,6 +67,13 @@ public:
     // Stops the crawl and every download without ending the run, for a
     // window that is closing.
     void StopTransfers();
+    // From the next Start on, what the run fetches is kept in writer's
+    // file; null keeps nothing. The writer outlives the runs it keeps.
+    void SaveTo(CrawlWriter* writer);
+    // Searches a saved crawl instead of the web, with settings' keywords and
+    // search options: the rows, statuses and report a live search of the
+    // same pages gives, and no transfer. Over when it returns.
+    void SearchSaved(const SearchSettings& settings, CrawlFile& saved);
 
     TRunState State() const { return m_state; }
     bool Running() const { return m_state != Idle; }
@@ -102,6 +111,12 @@ signals:
 
 private:
     void ScanAction();
+    // False: the run could not start, and has said why.
+    bool beginRun();
+    void replaySaved(CrawlFile& saved);
+    void readSavedPages();
+    TCrawlRecorder* recorderFor(TObject* sender) const;
+    void recordOutcome();
     void CancelAction();
     void ResetRun();
     bool ParseKeywords();
@@ -151,6 +166,8 @@ private:
     bool m_crawlerLive = false; // m_crawler belongs to this run, not one winding down
     bool m_fetchActive = false;
     bool m_firstLinkPending = false; // the crawl has reported no link yet
+    std::unique_ptr<TCrawlRecorder> m_recorder;
+    CrawlFile* m_saved = nullptr; // the crawl being searched again, during SearchSaved
     QPointer<TRuziZidu> m_crawler;
     // The search phase's downloads, made anew for each run so that a stalled
     // download of an earlier run never holds up this one.

@@ -409,7 +409,9 @@ TEST_F(MainWindow, AWholeScanToReadyAndItsReport)
     ASSERT_TRUE(QFile::remove(QStringLiteral("links.htm")));
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("links.htm")));
     form.PassOverBtn2->click();
-    ASSERT_EQ(messages.texts(), std::vector<String>{"Cannot create file links.htm"});
+    ASSERT_EQ(messages.texts(),
+              std::vector<String>{"cannot write " + QDir::currentPath().toStdString() +
+                                  "/links.htm: Is a directory"});
     EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
     EXPECT_EQ(opened.size(), 1U);
     ASSERT_TRUE(QDir().rmdir(QStringLiteral("links.htm")));

@@ -370,6 +370,24 @@ TEST_F(Crawl, StayOnSiteAndRobots)
     EXPECT_EQ(links.size(), 1U) << "robots.txt is not reported as a link";
 }
 
+// Links of other schemes to the site's own host and port are listed and
+// never requested, neither in their scheme nor as http.
+TEST_F(Crawl, OnlyHttpAndHttpsAreFetched)
+{
+    const std::string hostPort = "127.0.0.1:" + std::to_string(server.port());
+    server.serve("/index.htm", Reply::html("<a href='gopher://" + hostPort +
+                                           "/1/menu.htm'>g</a>"
+                                           "<a href='telnet://" +
+                                           hostPort +
+                                           "/'>t</a>"
+                                           "<a href='ftp://" +
+                                           hostPort + "/page.htm'>f</a>"));
+    crawl("/index.htm");
+    EXPECT_EQ(server.requestCount(), 1U);
+    EXPECT_EQ(links.size(), 3U);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(Crawl, DeepestFirstWhenLeavesFirst)
 {
     server.serve("/index.htm", Reply::html("<a href='/a.htm'>a</a><a href='/b.htm'>b</a>"));

@@ -302,6 +302,9 @@ TEST(LinkTypeTest, ClassifiesBySchemeAndExtension)
         {"ftp://h/f.zip", "ftp"},
         {"FTP://h/f", "ftp"},
         {"news://h/group", "news"},
+        // Only http and https are fetched: a long scheme is no page either.
+        {"gopher://h/1/menu", "gopher"},
+        {"TELNET://h:23/", "telnet"},
         // A secure page's images, styles and scripts are no pages.
         {"https://h/a.gif", "gif"},
         {"https://h/s/site.css?v=2", "css"},

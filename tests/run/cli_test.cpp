@@ -15,12 +15,16 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -38,12 +42,12 @@ struct Outcome
     std::string out, err;
 };
 
-Outcome runCli(const QStringList& args, const std::function<void(QProcess&)>& during = {},
-               const QString& workDir = {})
+Outcome runProgram(const QString& program, const QStringList& args,
+                   const std::function<void(QProcess&)>& during = {}, const QString& workDir = {})
 {
     QProcess process;
     process.setWorkingDirectory(workDir);
-    process.start(QStringLiteral(NQ_CLI), args);
+    process.start(program, args);
     const bool started = process.waitForStarted(30000);
     if (started && during)
         during(process);
@@ -56,6 +60,12 @@ Outcome runCli(const QStringList& args, const std::function<void(QProcess&)>& du
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     return {process.exitCode(), process.readAllStandardOutput().toStdString(),
             process.readAllStandardError().toStdString()};
+}
+
+Outcome runCli(const QStringList& args, const std::function<void(QProcess&)>& during = {},
+               const QString& workDir = {})
+{
+    return runProgram(QStringLiteral(NQ_CLI), args, during, workDir);
 }
 
 int number(const std::string& text)
@@ -537,6 +547,186 @@ TEST_F(Cli, AReportFolderThatCannotBeWrittenIsRefusedBeforeTheCrawl)
     EXPECT_EQ(server.requestCount(), 0u) << "nothing is fetched";
 }
 
+namespace {
+
+const QStringList kReportFiles = {"links.htm", "pagelist.htm", "qlogo.gif", "results.htm"};
+
+// The report files of a folder by name, and nothing else may be there.
+std::map<QString, QByteArray> reportIn(const QString& folder)
+{
+    std::map<QString, QByteArray> files;
+    for (const QString& name :
+         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        files[name] = readAll(QDir(folder).filePath(name));
+    return files;
+}
+
+} // namespace
+
+TEST_F(Cli, ReportFilesPlantedAsLinksAreReplacedNotWrittenThrough)
+{
+    const QTemporaryDir report, outside;
+    ASSERT_TRUE(report.isValid() && outside.isValid());
+    for (const QString& name : kReportFiles) {
+        QFile victim(outside.filePath(name));
+        ASSERT_TRUE(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
+        ASSERT_TRUE(QFile::link(victim.fileName(), report.filePath(name)));
+    }
+    const Outcome r = runCli(search({"-o", report.path()}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const QString& name : kReportFiles) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(readAll(outside.filePath(name)).toStdString(), "precious");
+        EXPECT_FALSE(QFileInfo(report.filePath(name)).isSymLink());
+    }
+    const auto files = reportIn(report.path());
+    EXPECT_EQ(files.size(), 4u) << "no staged file or lock is left behind";
+    EXPECT_TRUE(files.at("pagelist.htm").contains(url("/b.htm").toUtf8()));
+}
+
+// Two runs end at the same moment and write big reports into one folder:
+// the folder then holds one run's whole report, never a mix. The link pages
+// differ in length, so a mix shows.
+TEST(CliReports, TwoRunsIntoOneFolderLeaveOneRunsWholeReport)
+{
+    LoopbackServer server;
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    // Each run's last page stalls until both runs wait for it, then fails.
+    server.serveRaw("/last.htm", head, head.size());
+    const std::string pictures = "pictures/" + std::string(200, 'p') + "/";
+    for (const auto& [page, links] :
+         {std::pair<std::string, int>{"/a.htm", 6000}, {"/b.htm", 4000}}) {
+        std::string body = "<a href=\"last.htm\">last</a>";
+        for (int i = 0; i < links; ++i)
+            body += "<img src=\"" + pictures + page.substr(1) + std::to_string(i) + ".gif\">";
+        server.serve(page, Reply::html(body));
+    }
+    const auto lastAsked = [&server] {
+        std::size_t asked = 0;
+        for (const auto& request : server.requests())
+            asked += request.target == "/last.htm";
+        return asked;
+    };
+    // Runs the command once per start page at the same time, into folder.
+    const auto runTogether = [&](const std::vector<std::string>& pages, const QString& folder) {
+        const std::size_t before = lastAsked();
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (const std::string& page : pages) {
+            processes.push_back(std::make_unique<QProcess>());
+            processes.back()->start(
+                QStringLiteral(NQ_CLI),
+                {"-d", "1", "-o", folder, QString::fromStdString(server.url(page)), "quarry"});
+        }
+        EXPECT_TRUE(nqtest::PumpUntil([&] { return lastAsked() == before + pages.size(); },
+                                      std::chrono::seconds(30)));
+        server.releaseStalls();
+        for (const auto& process : processes) {
+            EXPECT_TRUE(process->waitForFinished(30000));
+            EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        }
+    };
+    const QTemporaryDir alone, together;
+    ASSERT_TRUE(alone.isValid() && together.isValid());
+    runTogether({"/a.htm"}, alone.filePath("a"));
+    runTogether({"/b.htm"}, alone.filePath("b"));
+    const auto a = reportIn(alone.filePath("a"));
+    const auto b = reportIn(alone.filePath("b"));
+    ASSERT_EQ(a.size(), 4u);
+    ASSERT_NE(a.at("links.htm"), b.at("links.htm"));
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        runTogether({"/a.htm", "/b.htm"}, together.path());
+        const auto files = reportIn(together.path());
+        EXPECT_TRUE(files == a || files == b) << "a mixed report";
+    }
+
+    // A folder another run keeps locked is given up after a few seconds.
+    const nqtest::UniqueFd held(
+        ::open(QFile::encodeName(together.filePath(".netquarry.lock")).constData(),
+               O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    ASSERT_TRUE(held.valid() && ::flock(held.get(), LOCK_EX) == 0);
+    const auto before = reportIn(together.path());
+    server.serve("/last.htm", Reply::html("quarry"));
+    const Outcome locked = runCli({"-q", "-d", "1", "-o", together.path(),
+                                   QString::fromStdString(server.url("/a.htm")), "quarry"});
+    EXPECT_EQ(locked.exitCode, 3);
+    EXPECT_EQ(locked.err,
+              "netquarry-cli: cannot lock " + together.filePath(".netquarry.lock").toStdString() +
+                  ": another run is writing a report into " + together.path().toStdString() + "\n");
+    EXPECT_EQ(reportIn(together.path()), before);
+}
+
+// A small file system of its own, filled up, under the report folder: the
+// command names the file and the reason, and leaves the old report whole.
+TEST_F(Cli, AFullDiskUnderTheReportNamesTheFileAndKeepsTheOldReport)
+{
+    if (runProgram(QStringLiteral("unshare"), {"-rm", "true"}).exitCode != 0)
+        GTEST_SKIP() << "no user and mount namespaces to make a small file system in";
+    const QTemporaryDir mountPoint, seen;
+    ASSERT_TRUE(mountPoint.isValid() && seen.isValid());
+    // The file system lives as long as the namespace: what is in it after the
+    // run is copied out before that ends. "$1" is the report folder, "$2" the
+    // folder to copy to, the command follows.
+    const QString script = QStringLiteral("m=$1 s=$2; shift 2\n"
+                                          "mount -t tmpfs -o size=64k tmpfs \"$m\" || exit 99\n"
+                                          "printf old > \"$m/results.htm\"\n"
+                                          "cat /dev/zero > \"$m/filler\" 2>/dev/null\n"
+                                          "\"$@\"; code=$?\n"
+                                          "ls -A \"$m\" > \"$s/listing\"\n"
+                                          "cp \"$m/results.htm\" \"$s/\"\n"
+                                          "exit $code\n");
+    const Outcome r = runProgram(QStringLiteral("unshare"),
+                                 QStringList{"-rm", "sh", "-c", script, "sh", mountPoint.path(),
+                                             seen.path(), QStringLiteral(NQ_CLI)} +
+                                     search({"-q", "-o", mountPoint.path()}));
+    if (r.exitCode == 99)
+        GTEST_SKIP() << "cannot mount a small file system: " << r.err;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "netquarry-cli: cannot write " + mountPoint.path().toStdString() +
+                         "/results.htm: No space left on device\n");
+    EXPECT_EQ(readAll(seen.filePath("listing")).toStdString(), "filler\nresults.htm\n")
+        << "nothing staged is left behind";
+    EXPECT_EQ(readAll(seen.filePath("results.htm")).toStdString(), "old");
+    EXPECT_EQ(parseTable(r.out, {"Address", "Hits", "quarry", "aa", "Status"}), rows(4, 0, 1));
+}
+
+// Results that never reach their reader are no success: a full disk is
+// named, a reader that went away (| head -1) ends the command quietly with
+// the code of SIGPIPE.
+TEST_F(Cli, ResultsThatCannotBePrintedAreNotASuccess)
+{
+    const struct
+    {
+        QStringList args;
+        bool closedPipe;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {search({"-q"}), false, 3, "netquarry-cli: standard output: No space left on device\n"},
+        {{"--version"}, false, 3, "netquarry-cli: standard output: No space left on device\n"},
+        {search({"-q", "-f", "csv"}), true, 128 + SIGPIPE, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess process;
+        // A pipe whose reader is gone before the command starts.
+        int pipeEnds[2] = {-1, -1};
+        ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+        nqtest::UniqueFd reader(pipeEnds[0]);
+        const nqtest::UniqueFd writer(pipeEnds[1]);
+        reader.reset();
+        if (c.closedPipe)
+            process.setChildProcessModifier([fd = writer.get()] { ::dup2(fd, STDOUT_FILENO); });
+        else
+            process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(NQ_CLI), c.args);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        EXPECT_EQ(process.readAllStandardError().toStdString(), c.err);
+    }
+}
+
 TEST(CliSites, SiteServedAsTodaysServersServeIt)
 {
     LoopbackServer site;
@@ -644,4 +834,117 @@ TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
     EXPECT_NE(untrusted.err.find("TLS"), std::string::npos) << untrusted.err;
     tls.kill();
     tls.waitForFinished(5000);
+}
+
+// A crawl kept with --save and searched again with --from gives what a live
+// search of the same pages gives, in every format and search mode, and asks
+// the server for nothing.
+TEST_F(Cli, ASavedCrawlSearchedAgainListsWhatALiveSearchLists)
+{
+    server.serve("/b.htm", Reply::html("nothing <a href=\"c.htm\">deeper</a>"));
+    server.serve("/c.htm", Reply::html("quarry at the third level"));
+    const QTemporaryDir dir;
+    const struct
+    {
+        QStringList options;
+        QStringList keywords; // searched for again, beside the saved ones
+    } modes[] = {
+        {{"--depth", "1"}, {"aa"}},
+        {{"--depth", "2", "-f", "csv"}, {"QUARRY", "nothing"}},
+        {{"--depth=3", "--case", "-f", "json"}, {"Quarry"}},
+        {{"--depth=2", "-w", "--text", "-l"}, {"deeper", "aaaa"}},
+        {{"--depth=2", "-E", "--all", "-f", "csv"}, {"qu[a-z]+y", "no.*ing"}},
+    };
+    int n = 0;
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.options.join(' ').toStdString());
+        const QString file = dir.filePath(QString("crawl%1.nqcrawl").arg(++n));
+        const QStringList keywords{"quarry", "aa"};
+        const Outcome live = runCli(mode.options + QStringList{url("/index.htm")} + keywords);
+        const Outcome saving =
+            runCli(mode.options + QStringList{"--save=" + file, url("/index.htm")} + keywords);
+        EXPECT_EQ(saving.exitCode, 0) << saving.err;
+        EXPECT_NE(live.out.find("a.htm"), std::string::npos) << live.out;
+        EXPECT_EQ(saving.out, live.out);
+        const std::size_t asked = server.requestCount();
+        const Outcome again = runCli(mode.options + QStringList{"--from", file} + keywords);
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(again.out, live.out);
+        EXPECT_EQ(again.err, live.err);
+        EXPECT_EQ(server.requestCount(), asked) << "the saved crawl asked the server";
+        // Other keywords need no new crawl.
+        const Outcome otherLive =
+            runCli(mode.options + QStringList{url("/index.htm")} + mode.keywords);
+        const Outcome other = runCli(mode.options + QStringList{"--from=" + file} + mode.keywords);
+        EXPECT_EQ(other.out, otherLive.out);
+    }
+}
+
+// Files the crawl options cannot use are named, exit 3 and stay as they were.
+TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
+{
+    const QTemporaryDir dir;
+    const QString saved = dir.filePath("saved.nqcrawl");
+    ASSERT_EQ(runCli(search({"--save", saved})).exitCode, 0);
+    QDir(dir.path()).mkdir("folder");
+    QFile garbage(dir.filePath("garbage.nqcrawl"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a crawl at all, just words\n");
+    garbage.close();
+    const struct
+    {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {search({"--save", saved}), "the file exists"},
+        {{"--from", dir.filePath("folder"), "quarry"}, "is a folder"},
+        {{"--from", dir.filePath("missing.nqcrawl"), "quarry"}, "no such file"},
+        {{"--from", dir.filePath("garbage.nqcrawl"), "quarry"}, "not a Netquarry crawl file"},
+        {search({"--compare", dir.filePath("garbage.nqcrawl")}), "not a Netquarry crawl file"},
+    };
+    const QByteArray before = readAll(saved);
+    const std::size_t asked = server.requestCount();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(readAll(saved), before);
+    EXPECT_EQ(readAll(dir.filePath("garbage.nqcrawl")), "not a crawl at all, just words\n");
+    EXPECT_EQ(server.requestCount(), asked) << "a refused file is refused before any transfer";
+}
+
+// --compare prints only the pages whose hits changed, with both counts and
+// a word, from a saved crawl or a live one.
+TEST_F(Cli, ComparePrintsOnlyThePagesWhoseHitsChanged)
+{
+    const QTemporaryDir dir;
+    const QString old = dir.filePath("old.nqcrawl");
+    ASSERT_EQ(runCli(search({"--save", old})).exitCode, 0);
+    server.serve("/index.htm", Reply::html("<a href=\"a.htm\">A</a> <a href=\"b.htm\">B</a> "
+                                           "<a href=\"d.htm\">D</a> <a href=\"e.htm\">E</a>"));
+    server.serve("/a.htm", Reply::html("quarry"));             // 4 hits, now 1
+    server.serve("/b.htm", Reply::html("quarry quarry aaaa")); // 0, now 4
+    server.serve("/d.htm", Reply::html("quarry"));             // new, 1
+    server.serve("/e.htm", Reply::html("nothing"));            // new without hits
+    const QString now = dir.filePath("new.nqcrawl");
+    const Outcome live = runCli(search({"--save", now, "--compare", old, "-f", "csv"}));
+    EXPECT_EQ(live.exitCode, 0) << live.err;
+    const std::string expected = "address,old,new,change\r\n" + server.url("/a.htm") +
+                                 ",4,1,fewer\r\n" + server.url("/b.htm") + ",0,4,more\r\n" +
+                                 server.url("/d.htm") + ",,1,new\r\n\"" + server.url("/a,b.htm") +
+                                 "\",1,,gone\r\n";
+    EXPECT_EQ(live.out, expected);
+    const Outcome again = runCli({"--from", now, "--compare", old, "-f", "csv", "quarry", "aa"});
+    EXPECT_EQ(again.out, expected);
+    const Outcome json = runCli({"--from", now, "--compare", old, "-f", "json", "quarry", "aa"});
+    EXPECT_NE(json.out.find("{\"address\": \"" + server.url("/d.htm") +
+                            "\", \"old\": null, \"new\": 1, \"change\": \"new\"}"),
+              std::string::npos)
+        << json.out;
+    const Outcome table = runCli({"--from", now, "--compare=" + old, "quarry", "aa"});
+    EXPECT_NE(table.out.find("fewer"), std::string::npos) << table.out;
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 5) << table.out;
 }

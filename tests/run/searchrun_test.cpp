@@ -414,7 +414,8 @@ TEST_F(Run, AFailedReportWriteStopsTheReport)
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("pagelist.htm")));
     const TReportResult report = run.WriteReport();
     EXPECT_FALSE(report.Written);
-    EXPECT_EQ(report.Failure, "Cannot create file pagelist.htm");
+    EXPECT_EQ(report.Failure, "cannot write " + QDir::currentPath().toStdString() +
+                                  "/pagelist.htm: Is a directory");
     EXPECT_TRUE(messages.texts().empty()) << "the caller tells the user";
     const std::string results = readFile(QStringLiteral("results.htm"));
     EXPECT_EQ(results.substr(results.size() - 9), "</HTML>\r\n") << "written before: complete";

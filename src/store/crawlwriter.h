@@ -1,0 +1,46 @@
+// CrawlWriter: keeps a crawl in its file from a thread of its own.
+
+#pragma once
+
+#include "crawlfile.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <memory>
+
+class CrawlWriterWorker;
+
+// Writes a crawl file on a worker thread, so that compressing bodies and
+// syncing the file never hold up the thread that schedules transfers. Calls
+// return at once; writes are committed in batches, at the latest a quarter
+// second after they came. The first failed write ends the writing and is
+// reported once by Failed; the file keeps what was committed before.
+class CrawlWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CrawlWriter(std::unique_ptr<CrawlFile> file, QObject* owner = nullptr);
+    // Commits what is pending and waits for the thread.
+    ~CrawlWriter() override;
+
+    void PutSettings(const CrawlSettings& settings);
+    void AddFound(std::vector<FoundLink> found);
+    void PutPage(PageRecord page);
+    void SetValue(const String& name, const String& value);
+    // Commits what is pending and ends the thread; the first error, if any.
+    // Nothing is written after it.
+    StoreError Finish();
+
+signals:
+    void Failed(const StoreError& error);
+
+private:
+    template <typename F> void post(F&& work);
+
+    QThread m_thread;
+    std::unique_ptr<CrawlWriterWorker> m_worker;
+    bool m_finished = false;
+    StoreError m_result;
+};
