@@ -2,90 +2,22 @@
 
 #include "crawlwriter.h"
 
-#include <QPointer>
-#include <QTimer>
+#include <chrono>
 
 namespace {
 
 // A commit per this many writes keeps transactions short without a sync
 // per page.
 constexpr int kBatch = 256;
-constexpr int kCommitDelayMs = 250;
+constexpr std::chrono::milliseconds kCommitDelay{250};
 
 } // namespace
 
-// Lives on the writer's thread; owns the file from there.
-class CrawlWriterWorker : public QObject
-{
-public:
-    CrawlWriterWorker(std::unique_ptr<CrawlFile> file, CrawlWriter* owner)
-        : m_file(std::move(file)), m_owner(owner)
-    {
-        m_commitTimer.setSingleShot(true);
-        m_commitTimer.setInterval(kCommitDelayMs);
-        QObject::connect(&m_commitTimer, &QTimer::timeout, this, [this] { Commit(); });
-    }
-
-    template <typename F> void Write(F&& work)
-    {
-        if (m_failed)
-            return;
-        if (m_pending == 0) {
-            if (!m_file->Begin())
-                return report();
-            m_commitTimer.start();
-        }
-        if (!work(*m_file))
-            return report();
-        if (++m_pending >= kBatch)
-            Commit();
-    }
-
-    void Commit()
-    {
-        m_commitTimer.stop();
-        if (m_failed || m_pending == 0)
-            return;
-        m_pending = 0;
-        if (!m_file->Commit())
-            report();
-    }
-
-    // Runs on the writer's thread once its loop has ended.
-    void Close() { m_file.reset(); }
-
-    StoreError Result() const { return m_failed ? m_error : StoreError{}; }
-
-private:
-    void report()
-    {
-        m_failed = true;
-        m_error = m_file->Error();
-        const StoreError error = m_error;
-        QMetaObject::invokeMethod(
-            m_owner.data(),
-            [owner = m_owner, error] {
-                if (owner)
-                    emit owner->Failed(error);
-            },
-            Qt::QueuedConnection);
-    }
-
-    std::unique_ptr<CrawlFile> m_file;
-    QPointer<CrawlWriter> m_owner;
-    QTimer m_commitTimer{this}; // a child, so that it moves with the worker
-    int m_pending = 0;
-    bool m_failed = false;
-    StoreError m_error;
-};
-
 CrawlWriter::CrawlWriter(std::unique_ptr<CrawlFile> file, QObject* owner)
-    : QObject(owner), m_worker(std::make_unique<CrawlWriterWorker>(std::move(file), this))
+    : QObject(owner), m_file(std::move(file))
 {
     qRegisterMetaType<StoreError>();
-    m_worker->moveToThread(&m_thread);
-    m_thread.setObjectName(QStringLiteral("crawl writer"));
-    m_thread.start();
+    m_thread = std::thread([this] { run(); });
 }
 
 CrawlWriter::~CrawlWriter()
@@ -93,14 +25,83 @@ CrawlWriter::~CrawlWriter()
     Finish();
 }
 
-template <typename F> void CrawlWriter::post(F&& work)
+void CrawlWriter::post(Work work)
 {
     if (m_finished)
         return;
-    QMetaObject::invokeMethod(
-        m_worker.get(),
-        [worker = m_worker.get(), work = std::forward<F>(work)]() mutable { worker->Write(work); },
-        Qt::QueuedConnection);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(work));
+    }
+    m_wake.notify_one();
+}
+
+void CrawlWriter::run()
+{
+    const auto commit = [this] {
+        if (m_writeFailed || m_pending == 0)
+            return;
+        m_pending = 0;
+        if (!m_file->Commit())
+            fail();
+    };
+    auto batchDue = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const auto ready = [this] { return !m_queue.empty() || m_stopping; };
+        if (m_pending > 0) {
+            if (!m_wake.wait_until(lock, batchDue, ready)) {
+                lock.unlock();
+                commit();
+                lock.lock();
+                continue;
+            }
+        } else {
+            m_wake.wait(lock, ready);
+        }
+        if (m_queue.empty())
+            break; // stopping, and everything before the stop is written
+        Work work = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        if (!m_writeFailed) {
+            if (m_pending == 0) {
+                if (m_file->Begin())
+                    batchDue = std::chrono::steady_clock::now() + kCommitDelay;
+                else
+                    fail();
+            }
+            if (!m_writeFailed && !work(*m_file))
+                fail();
+            else if (!m_writeFailed && ++m_pending >= kBatch)
+                commit();
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    commit();
+    m_file.reset(); // closed on the thread that used it
+}
+
+void CrawlWriter::fail()
+{
+    m_writeFailed = true;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_error = m_file->Error();
+    }
+    // A named slot, queued: the error itself stays behind the mutex.
+    QMetaObject::invokeMethod(this, "reportFailure", Qt::QueuedConnection);
+}
+
+void CrawlWriter::reportFailure()
+{
+    StoreError error;
+    {
+        const std::lock_guard lock(m_mutex);
+        error = m_error;
+    }
+    emit Failed(error);
 }
 
 void CrawlWriter::PutSettings(const CrawlSettings& settings)
@@ -115,7 +116,9 @@ void CrawlWriter::AddFound(std::vector<FoundLink> found)
 
 void CrawlWriter::PutPage(PageRecord page)
 {
-    post([page = std::move(page)](CrawlFile& file) { return file.PutPage(page); });
+    // std::function needs a copyable callable; the page is shared, not copied.
+    auto shared = std::make_shared<PageRecord>(std::move(page));
+    post([shared](CrawlFile& file) { return file.PutPage(*shared); });
 }
 
 void CrawlWriter::SetValue(const String& name, const String& value)
@@ -128,17 +131,14 @@ StoreError CrawlWriter::Finish()
     if (m_finished)
         return m_result;
     m_finished = true;
-    // Queued after every write: the last commit, then the file closed on
-    // the thread that used it, then the loop's end.
-    QMetaObject::invokeMethod(
-        m_worker.get(),
-        [worker = m_worker.get(), thread = &m_thread] {
-            worker->Commit();
-            worker->Close();
-            thread->quit();
-        },
-        Qt::QueuedConnection);
-    m_thread.wait();
-    m_result = m_worker->Result();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    const std::lock_guard lock(m_mutex);
+    m_result = m_writeFailed ? m_error : StoreError{};
     return m_result;
 }

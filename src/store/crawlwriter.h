@@ -5,11 +5,13 @@
 #include "crawlfile.h"
 
 #include <QObject>
-#include <QThread>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
-
-class CrawlWriterWorker;
+#include <mutex>
+#include <thread>
 
 // Writes a crawl file on a worker thread, so that compressing bodies and
 // syncing the file never hold up the thread that schedules transfers. Calls
@@ -36,11 +38,30 @@ public:
 signals:
     void Failed(const StoreError& error);
 
-private:
-    template <typename F> void post(F&& work);
+private slots:
+    void reportFailure();
 
-    QThread m_thread;
-    std::unique_ptr<CrawlWriterWorker> m_worker;
+private:
+    using Work = std::function<bool(CrawlFile&)>;
+
+    void post(Work work);
+    void run();
+    void fail();
+
+    // Touched only by the writer's thread until it is joined.
+    std::unique_ptr<CrawlFile> m_file;
+    int m_pending = 0;
+    bool m_writeFailed = false;
+
+    // A plain locked queue rather than Qt's event queue, so that thread
+    // checkers see every hand-over.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Work> m_queue;
+    bool m_stopping = false;
+    StoreError m_error; // the first failure, under m_mutex
+
     bool m_finished = false;
     StoreError m_result;
+    std::thread m_thread;
 };
