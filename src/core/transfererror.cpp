@@ -41,7 +41,7 @@ Words wordsOf(TransferError::Kind kind)
         return {"cancelled", "Cancelled"};
     case K::None:
     case K::HttpStatus:
-    case K::NoLength:
+    case K::MissingHeader:
     case K::EmptyBody:
     case K::File:
     case K::Internal:

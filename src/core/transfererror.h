@@ -11,24 +11,24 @@ struct TransferError
     enum class Kind
     {
         None,
-        Dns,         // the host name has no address
-        Refused,     // nothing listens on the port
-        Unreachable, // no route to the host or its network
-        Connect,     // the connection failed otherwise
-        Timeout,     // the transfer outlived its time limit
-        Tls,         // the secure channel failed
-        Certificate, // the server's certificate is not trusted
-        Closed,      // the server ended the connection early
-        TooLarge,    // the body outgrew the cap
-        BadReply,    // the reply broke the protocol
-        NoLength,    // a length the caller requires is missing
-        EmptyBody,   // a page with no bytes at all
-        Redirect,    // too many or unusable redirects
-        BadAddress,  // the address cannot be fetched
-        HttpStatus,  // the server answered with an error status
-        Cancelled,   // stopped by the caller
-        File,        // the body could not be written to its file
-        Internal,    // anything else
+        Dns,           // the host name has no address
+        Refused,       // nothing listens on the port
+        Unreachable,   // no route to the host or its network
+        Connect,       // the connection failed otherwise
+        Timeout,       // the transfer outlived its time limit
+        Tls,           // the secure channel failed
+        Certificate,   // the server's certificate is not trusted
+        Closed,        // the server ended the connection early
+        TooLarge,      // the body outgrew the cap
+        BadReply,      // the reply broke the protocol
+        MissingHeader, // a header the caller requires is absent
+        EmptyBody,     // a page with no bytes at all
+        Redirect,      // too many or unusable redirects
+        BadAddress,    // the address cannot be fetched
+        HttpStatus,    // the server answered with an error status
+        Cancelled,     // stopped by the caller
+        File,          // the body could not be written to its file
+        Internal,      // anything else
     };
 
     Kind kind = Kind::None;

@@ -164,4 +164,15 @@ void RunOnUiThreadAndWait(std::function<void()> fn)
     call->wait();
 }
 
+void PostToUiThread(std::function<void()> fn)
+{
+    // After the application has gone there is no UI thread to run it on.
+    if (!QCoreApplication::instance())
+        return;
+    auto call = std::make_shared<Call>(std::move(fn));
+    if (!post(call))
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [call] { call->run(); }, Qt::QueuedConnection);
+}
+
 #include "uithread.moc"

@@ -12,6 +12,11 @@
 // to the default handler on the UI thread; it never crosses the event loop.
 void RunOnUiThreadAndWait(std::function<void()> fn);
 
+// Queues fn for the UI thread and returns at once; fn runs there in the order
+// of the calls, or, when there is no application object or it is going
+// down, not at all.
+void PostToUiThread(std::function<void()> fn);
+
 // Called on the UI thread before workers start (the workers do it): their
 // calls then reach the UI thread through a queue that ThreadSanitizer can
 // follow. Without it they still arrive, through Qt's own queue.

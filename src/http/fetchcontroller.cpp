@@ -41,10 +41,12 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
 
     auto* worker = new THTTPGetThread(CrackUrl); // frees itself when done
     m_worker = worker;
-    worker->Agent = Agent;
+    worker->Request.Agent = Agent;
+    worker->Request.Referer = Referer;
+    worker->Request.Reload = !ReuseCache;
+    // The same limit as the crawler's deadline, enforced by the layer.
+    worker->Request.TimeOutMs = TimeOutMs(TimeOut);
     worker->FileName = FileName;
-    worker->Referer = Referer;
-    worker->ReuseCache = ReuseCache;
     worker->OnTerminate = [this](TObject* sender) {
         ThreadDone(static_cast<THTTPGetThread*>(sender));
     };

@@ -30,10 +30,15 @@ HINTERNET failHandle(std::uint32_t code, std::string text)
     return NullHandle;
 }
 
+HINTERNET failHandle(TransferError error)
+{
+    Fail(std::move(error));
+    return NullHandle;
+}
+
 HINTERNET cancelledHandle()
 {
-    Fail({TransferError::Kind::Cancelled, 0, "The operation was cancelled"});
-    return NullHandle;
+    return failHandle({TransferError::Kind::Cancelled, 0, "The operation was cancelled"});
 }
 
 std::string orEmpty(const char* text)
@@ -136,7 +141,8 @@ HINTERNET InternetConnectA(HINTERNET root, const char* serverName, INTERNET_PORT
     if (service != INTERNET_SERVICE_HTTP)
         return failHandle(ERROR_INVALID_PARAMETER, "Only the HTTP service is offered");
     if (!serverName || *serverName == '\0')
-        return failHandle(ERROR_INTERNET_INVALID_URL, "No server name was given");
+        return failHandle(
+            TransferError{TransferError::Kind::BadAddress, 0, "No server name was given"});
     auto connection = std::make_shared<ConnectHandle>();
     connection->root = std::move(parent);
     connection->host = serverName;
@@ -215,20 +221,41 @@ bool InternetQueryOptionA(HINTERNET handle, std::uint32_t option, void* buffer,
     return request->effectiveUrl(buffer, length);
 }
 
+namespace {
+
+std::string_view headerText(const char* headers, std::uint32_t length)
+{
+    if (!headers)
+        return {};
+    return length == NUL_TERMINATED ? std::string_view(headers) : std::string_view(headers, length);
+}
+
+std::string_view bodyText(const void* optional, std::uint32_t length)
+{
+    return optional ? std::string_view(static_cast<const char*>(optional), length)
+                    : std::string_view();
+}
+
+} // namespace
+
 bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t headersLength,
                       const void* optional, std::uint32_t optionalLength)
 {
     const auto handle = HandleTable::instance().find<RequestHandle>(request, HandleKind::Request);
     if (!handle)
         return false;
-    std::string_view extra;
-    if (headers)
-        extra = headersLength == NUL_TERMINATED ? std::string_view(headers)
-                                                : std::string_view(headers, headersLength);
-    std::string_view body;
-    if (optional)
-        body = std::string_view(static_cast<const char*>(optional), optionalLength);
-    return handle->send(extra, body);
+    return handle->send(headerText(headers, headersLength), bodyText(optional, optionalLength));
+}
+
+bool HttpSendRequestWhole(HINTERNET request, const char* headers, std::uint32_t headersLength,
+                          const void* optional, std::uint32_t optionalLength,
+                          inet::ReplyHandler onReply)
+{
+    const auto handle = HandleTable::instance().find<RequestHandle>(request, HandleKind::Request);
+    if (!handle)
+        return false;
+    return handle->start(headerText(headers, headersLength), bodyText(optional, optionalLength),
+                         std::move(onReply));
 }
 
 bool HttpQueryInfoA(HINTERNET request, std::uint32_t infoLevel, void* buffer,

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "transfer.h"
 #include "urlcomponents.h"
 
 #include <cstdint>
@@ -98,6 +99,14 @@ bool InternetQueryOptionA(HINTERNET handle, std::uint32_t option, void* buffer,
 // (redirects followed).
 bool HttpSendRequestA(HINTERNET request, const char* headers, std::uint32_t headersLength,
                       const void* optional, std::uint32_t optionalLength);
+
+// Not the platform's: HttpSendRequestA that returns at once. onReply gets the
+// whole reply, or its failure, once: on the transfer thread, or on a thread
+// that closes the handle. False, with onReply never called, when the request
+// cannot be sent (the failure is recorded).
+bool HttpSendRequestWhole(HINTERNET request, const char* headers, std::uint32_t headersLength,
+                          const void* optional, std::uint32_t optionalLength,
+                          inet::ReplyHandler onReply);
 
 // Answers from the final reply's headers as NUL-terminated text. Fails when
 // the header is absent or does not fit; *bufferLength then holds the size

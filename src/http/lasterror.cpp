@@ -37,7 +37,7 @@ std::uint32_t ErrorNumber(const TransferError& error)
         return ERROR_INTERNET_REPLY_TOO_LARGE;
     case K::BadReply:
         return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    case K::NoLength:
+    case K::MissingHeader:
         return ERROR_HTTP_HEADER_NOT_FOUND;
     case K::Redirect:
         return ERROR_HTTP_REDIRECT_FAILED;

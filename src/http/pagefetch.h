@@ -2,79 +2,26 @@
 
 #pragma once
 
-#include "internetaccess.h"
+#include "fetchworker.h"
 #include "nqtypes.h"
 #include "transfererror.h"
-#include "transferhandles.h"
-#include "workerthread.h"
 
 #include <QObject>
 #include <QPointer>
 
-#include <atomic>
-
-using TOnProgressEvent = TEvent<Integer /*TotalSize*/, Integer /*Readed*/>;
 using TOnDoneFileEvent = TEvent<const String& /*FileName*/, Integer /*FileSize*/>;
 using TOnDoneStringEvent = TEvent<const String& /*Result*/>;
 using TNotifyEvent = TEvent<>;
 
 namespace pagefetch {
 
-// Where SplitUrl puts an address.
-struct TUrlSplit
-{
-    String Scheme = "http";
-    String Host;
-    INTERNET_PORT Port = INTERNET_DEFAULT_HTTP_PORT;
-    String Path = "/"; // with the query, as the request line carries it
-};
-
 // The page-fetch component's own worker: one download into a file (or into
-// memory), stopped only by a stop request.
-class THTTPGetThread final : public TWorkerThread
+// memory), stopped only by a stop request. An error status fails it, and so
+// does a missing Content-Length where binary data is asked for.
+class THTTPGetThread final : public TFetchWorker
 {
 public:
-    THTTPGetThread() = default;
-
-    String AcceptTypes;
-    String Agent;
-    String URL;
-    String FileName;
-    String Result;
-    String UserName;
-    String Password;
-    String PostQuery;
-    String Referer;
-    bool BinaryData = false;
-    bool UseCache = false;
-    // Cleared by the component's Cancel from the UI thread.
-    std::atomic<bool> Success{false};
-    Integer FileSize = 0;
-    bool ToFile = true;
-    Integer TotalRead = 0;
-    // Read on the UI thread only, when a progress report is delivered.
-    TOnProgressEvent Progress;
-    // Whether the run reports progress at all; fixed before the start.
-    bool ReportsProgress = false;
-
-    // Results beyond Success, read in the completion handler.
-    Integer StatusCode = 0;
-    TransferError Error;
-    String EffectiveUrl;
-    std::uint32_t TimeOutMs = 0;
-
-    // Not offered to owners, whose Cancel only asks the run to stop; used
-    // when the component lets go of its worker so that it ends at once.
-    void Kill() { m_handles.Close(); }
-
-protected:
-    void Execute() override;
-
-private:
-    void fail();
-    void fail(TransferError error);
-
-    TTransferHandles m_handles;
+    THTTPGetThread() { ErrorStatusFails = true; }
 };
 
 } // namespace pagefetch
@@ -124,11 +71,6 @@ public:
 
     void DownloadFile();
     void Cancel();
-
-    // Splits an address into what the request needs: the scheme and port it
-    // names (http on 80 when it names none), the host, and the path with its
-    // query. An address with no "/" after the host gets the path "/".
-    static pagefetch::TUrlSplit SplitUrl(const String& Text);
 
 private:
     void ThreadDone(pagefetch::THTTPGetThread* worker);

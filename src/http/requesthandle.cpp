@@ -59,10 +59,9 @@ RequestHandle::~RequestHandle() = default;
 
 void RequestHandle::wake()
 {
-    if (const auto running = transfer()) {
-        running->cancel();
+    // A transfer that is over needs no word to the transfer thread.
+    if (const auto running = transfer(); running && running->cancel())
         TransferLoop::instance().cancel(running);
-    }
 }
 
 std::shared_ptr<Transfer> RequestHandle::transfer() const
@@ -104,14 +103,8 @@ bool RequestHandle::effectiveUrl(void* buffer, std::uint32_t* length) const
     return DeliverText(m_finalUrl, buffer, length, "The buffer is too small for the address");
 }
 
-bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
+TransferOrder RequestHandle::order(std::string_view extraHeaders, std::string_view body) const
 {
-    if (closed())
-        return cancelled();
-    if (m_sent)
-        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
-    m_sent = true;
-
     TransferOrder order;
     order.url = url();
     order.verb = verb;
@@ -141,14 +134,29 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
     }
     if (verb == "POST")
         order.body = body;
+    return order;
+}
 
-    const auto running = std::make_shared<Transfer>(std::move(order));
+bool RequestHandle::keep(const std::shared_ptr<Transfer>& running)
+{
     {
         const std::lock_guard lock(m_transferMutex);
         m_transfer = running;
     }
     // A close that came before the transfer was stored did not see it.
+    return !closed();
+}
+
+bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
+{
     if (closed())
+        return cancelled();
+    if (m_sent)
+        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
+    m_sent = true;
+
+    const auto running = std::make_shared<Transfer>(order(extraHeaders, body));
+    if (!keep(running))
         return cancelled();
     if (!TransferLoop::instance().start(running))
         return false;
@@ -160,6 +168,27 @@ bool RequestHandle::send(std::string_view extraHeaders, std::string_view body)
     if (!running->waitForHeaders(&m_reply, &m_finalUrl))
         return false;
     m_replied = true;
+    return true;
+}
+
+bool RequestHandle::start(std::string_view extraHeaders, std::string_view body,
+                          ReplyHandler onReply)
+{
+    if (closed())
+        return cancelled();
+    if (m_sent)
+        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
+    m_sent = true;
+
+    const auto running = std::make_shared<Transfer>(order(extraHeaders, body), std::move(onReply));
+    if (!keep(running)) {
+        running->cancel();
+        return true;
+    }
+    if (!TransferLoop::instance().start(running))
+        running->abandon(LastFailure().error);
+    else if (closed() && running->cancel())
+        TransferLoop::instance().cancel(running);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "internethandle.h"
 #include "replyheaders.h"
+#include "transfer.h"
 #include "urlcomponents.h"
 
 #include <cstdint>
@@ -13,8 +14,6 @@
 #include <string_view>
 
 namespace inet {
-
-class Transfer;
 
 // One HTTP request: what HttpOpenRequestA was given, then the transfer that
 // HttpSendRequestA starts on the transfer thread and the calls that wait on
@@ -42,6 +41,10 @@ public:
     bool setReceiveTimeout(std::uint32_t milliseconds);
     bool effectiveUrl(void* buffer, std::uint32_t* length) const;
     bool send(std::string_view extraHeaders, std::string_view body);
+    // Starts the transfer and returns at once; onReply gets the whole reply
+    // (or the failure) once. False, with onReply never called, when the
+    // handle is closed or was sent already.
+    bool start(std::string_view extraHeaders, std::string_view body, ReplyHandler onReply);
     bool queryInfo(std::uint32_t level, void* buffer, std::uint32_t* length,
                    const std::uint32_t* index) const;
     bool read(char* buffer, std::uint32_t toRead, std::uint32_t* got);
@@ -51,6 +54,10 @@ protected:
 
 private:
     std::string url() const;
+    TransferOrder order(std::string_view extraHeaders, std::string_view body) const;
+    // Stores the transfer where a closing thread finds it; false when the
+    // handle was closed before that.
+    bool keep(const std::shared_ptr<Transfer>& running);
     std::shared_ptr<Transfer> transfer() const;
     bool cancelled() const;
 

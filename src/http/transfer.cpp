@@ -64,6 +64,8 @@ TransferError::Kind kindOf(CURLcode rc, long osErrno)
 // judge (a chunked or encoded reply), a short body is a failed transfer.
 bool Transfer::succeeded(CURLcode rc) const
 {
+    if (m_abandoned.failed())
+        return false;
     if (rc == CURLE_OK)
         return true;
     return rc == CURLE_PARTIAL_FILE && m_headers.field("Content-Length") &&
@@ -74,6 +76,8 @@ bool Transfer::succeeded(CURLcode rc) const
 TransferError Transfer::failure() const
 {
     using K = TransferError::Kind;
+    if (m_abandoned.failed())
+        return m_abandoned;
     if (m_cancelled)
         return {K::Cancelled, 0, "The operation was cancelled"};
     if (m_tooLarge)
@@ -132,13 +136,49 @@ bool Transfer::read(char* buffer, std::size_t toRead, std::size_t* got, bool* re
     return true;
 }
 
-void Transfer::cancel()
+bool Transfer::cancel()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_cancelled = true;
+    std::unique_lock lock(m_mutex);
+    const bool running = !m_done && !m_delivered;
+    m_cancelled = true;
+    if (m_whole) {
+        deliver(lock);
+        return running;
     }
+    lock.unlock();
     m_changed.notify_all();
+    return running;
+}
+
+void Transfer::abandon(TransferError error)
+{
+    std::unique_lock lock(m_mutex);
+    m_abandoned = std::move(error);
+    m_done = true;
+    if (m_whole)
+        deliver(lock);
+    else
+        m_changed.notify_all();
+}
+
+void Transfer::deliver(std::unique_lock<std::mutex>& lock)
+{
+    if (m_delivered)
+        return;
+    m_delivered = true;
+    TransferReply reply;
+    if (m_cancelled || m_abandoned.failed() || !succeeded(m_result))
+        reply.error = failure();
+    else if (!m_headers.isFinal())
+        reply.error = {TransferError::Kind::BadReply, 0, "The server sent no reply headers"};
+    else {
+        reply.headers = std::move(m_headers);
+        reply.url = std::move(m_url);
+        reply.body = std::move(m_body);
+    }
+    const ReplyHandler handler = std::move(m_onReply);
+    lock.unlock();
+    handler(std::move(reply));
 }
 
 void Transfer::headersFinal()
@@ -146,6 +186,14 @@ void Transfer::headersFinal()
     char* url = nullptr;
     if (curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
         m_url = url;
+    // The whole body is held at once: room for the announced length saves
+    // the copies of a growing buffer.
+    curl_off_t length = -1;
+    if (m_whole &&
+        curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && !m_headers.field("Content-Encoding"))
+        m_body.reserve(static_cast<std::size_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(length), kMaxReplyBody)));
 }
 
 std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, void* self)
@@ -184,7 +232,7 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
             t->m_headers.endOfHeaders();
             t->headersFinal();
         }
-        if (t->pending() >= kPauseAbove) {
+        if (!t->m_whole && t->pending() >= kPauseAbove) {
             // libcurl keeps these bytes and offers them again on resume.
             t->m_paused = true;
             return CURL_WRITEFUNC_PAUSE;
@@ -195,26 +243,39 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
             t->m_tooLarge = true;
             return 0; // ends the transfer with a write error
         }
+        // A whole body that outgrows its room past 1 MiB gets room up to
+        // the cap at once: pages never touched cost no memory, where
+        // regrowing would hold old and new copies together.
+        constexpr std::size_t kSmallBody = 1024 * 1024;
+        const std::size_t needed = t->m_body.size() + n;
+        if (t->m_whole && needed > t->m_body.capacity() && needed > kSmallBody)
+            t->m_body.reserve(std::max<std::size_t>(needed, kMaxReplyBody));
         t->m_body.append(data, n);
     }
-    t->m_changed.notify_all();
+    if (!t->m_whole)
+        t->m_changed.notify_all();
     return n;
 }
 
 void Transfer::finish(CURLcode result, const char* errorText, long osErrno)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_done = true;
-        m_result = result;
-        m_errorText = errorText ? errorText : "";
-        m_osErrno = osErrno;
-        if (!m_headers.isFinal()) {
-            m_headers.endOfHeaders();
-            if (m_headers.isFinal())
-                headersFinal();
-        }
+    std::unique_lock lock(m_mutex);
+    if (m_done)
+        return;
+    m_done = true;
+    m_result = result;
+    m_errorText = errorText ? errorText : "";
+    m_osErrno = osErrno;
+    if (!m_delivered && !m_headers.isFinal()) {
+        m_headers.endOfHeaders();
+        if (m_headers.isFinal())
+            headersFinal();
     }
+    if (m_whole) {
+        deliver(lock);
+        return;
+    }
+    lock.unlock();
     m_changed.notify_all();
 }
 

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,6 +33,19 @@ struct TransferOrder
     std::string caFile; // the certificate authorities to trust; empty: the system's
 };
 
+// A finished transfer as one value: the final reply's headers, its address
+// after redirects and its whole body, or why it failed.
+struct TransferReply
+{
+    ReplyHeaders headers;
+    std::string url;
+    std::string body;
+    TransferError error;
+};
+// Called once per transfer, on the transfer thread or on the thread that
+// cancels it; it must not block.
+using ReplyHandler = std::function<void(TransferReply)>;
+
 // The certificate authorities every later https transfer trusts.
 void SetCaFile(std::string path);
 std::string CaFile();
@@ -42,12 +56,15 @@ inline constexpr std::size_t kPauseAbove = 1024 * 1024;
 inline constexpr std::size_t kResumeBelow = kPauseAbove / 2;
 
 // The state of one transfer that the caller's thread and the transfer thread
-// share. The caller waits on it; the transfer thread feeds it from libcurl's
-// callbacks.
+// share. The transfer thread feeds it from libcurl's callbacks; the caller
+// either waits on it, or (with a reply handler) is handed the whole reply
+// once, when it is over.
 class Transfer
 {
 public:
-    explicit Transfer(TransferOrder order) : m_order(std::move(order)) {}
+    explicit Transfer(TransferOrder order, ReplyHandler onReply = {})
+        : m_order(std::move(order)), m_onReply(std::move(onReply)), m_whole(m_onReply != nullptr)
+    {}
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
@@ -60,7 +77,10 @@ public:
     // Blocks until toRead bytes, or what is left of the body, are there.
     // *resume tells the caller to ask the transfer thread to resume.
     bool read(char* buffer, std::size_t toRead, std::size_t* got, bool* resume);
-    void cancel();
+    // False when the transfer was over already.
+    bool cancel();
+    // Ends a transfer that never started with that failure.
+    void abandon(TransferError error);
 
     // --- the transfer thread's side ---
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -74,8 +94,12 @@ private:
     bool succeeded(CURLcode rc) const;
     void headersFinal();
     std::size_t pending() const { return m_body.size() - m_bodyPos; }
+    // Hands the reply to the handler once; releases the lock.
+    void deliver(std::unique_lock<std::mutex>& lock);
 
     const TransferOrder m_order;
+    ReplyHandler m_onReply; // taken out when it is called
+    const bool m_whole;     // the body goes to m_onReply in one piece
     CURL* m_easy = nullptr; // touched only on the transfer thread
 
     mutable std::mutex m_mutex;
@@ -89,6 +113,8 @@ private:
     bool m_tooLarge = false;
     bool m_cancelled = false;
     bool m_done = false;
+    bool m_delivered = false;
+    TransferError m_abandoned;
     CURLcode m_result = CURLE_OK;
     std::string m_errorText;
     long m_osErrno = 0;

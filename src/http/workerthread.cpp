@@ -1,11 +1,13 @@
-// TWorkerThread: the worker thread base of the transfers, with its completion hand-off.
+// TWorkerThread: the worker base of the transfers, with its completion hand-off.
 
 #include "workerthread.h"
 
+#include "scopeexit.h"
 #include "uithread.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QThread>
 
 namespace {
 std::atomic<int> g_liveWorkers{0};
@@ -15,15 +17,10 @@ TWorkerThread::TWorkerThread()
 {
     ++g_liveWorkers;
     PrepareUiThreadCalls();
-    // Freed on the UI thread once the thread has really ended.
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
 TWorkerThread::~TWorkerThread()
 {
-    // Freed after finished(): the thread is at its very end. Joining it
-    // orders all it wrote before this destruction, visibly to sanitizers.
-    wait();
     --g_liveWorkers;
 }
 
@@ -46,17 +43,27 @@ bool TWorkerThread::WaitForAll(int milliseconds)
     }
 }
 
-void TWorkerThread::Synchronize(std::function<void()> fn)
-{
-    RunOnUiThreadAndWait(std::move(fn));
-}
-
-void TWorkerThread::run()
+void TWorkerThread::Resume()
 {
     try {
         Execute();
     } catch (...) {
-        // Execute reports its own failures; nothing may escape the thread.
+        // Execute reports its own failures; the worker must still end.
+        Complete();
     }
-    Synchronize([this] { Fire(OnTerminate, this); });
+}
+
+void TWorkerThread::Complete(std::function<void()> fn)
+{
+    // Once: a failure raised while the work was being handed on must not
+    // end the worker twice.
+    if (m_completed.exchange(true))
+        return;
+    PostToUiThread([this, fn = std::move(fn)] {
+        // Freed however the handlers end.
+        const ScopeExit free([this] { deleteLater(); });
+        if (fn)
+            fn();
+        Fire(OnTerminate, this);
+    });
 }

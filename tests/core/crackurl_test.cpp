@@ -39,6 +39,8 @@ TEST(CrackUrl, DecomposesAddresses)
         {"HTTP://Host.Example/Dir", true, "http", "Host.Example", 80, "/Dir", "", "/Dir"},
         {"http://127.0.0.1:5/x", true, "http", "127.0.0.1", 5, "/x", "", "/x"},
         {"ftp://files.test/pub/f.zip", true, "ftp", "files.test", 21, "/pub/f.zip", "", "/pub"},
+        {"http://user:pw@host:81/", true, "http", "host", 81, "/", "", "/"},
+        {"http://[::1]:8081/v6", true, "http", "[::1]", 8081, "/v6", "", "/v6"},
         {"", false, "", "", 0, "", "", "/"},
         {"page.htm", false, "", "", 0, "", "", "/"},
         {"/a/b.htm", false, "", "", 0, "", "", "/"},

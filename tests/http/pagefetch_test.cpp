@@ -1,7 +1,7 @@
 #include "eventpump.h"
-#include "pagefetch.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "pagefetch.h"
 #include "testfiles.h"
 
 #include <QTemporaryDir>
@@ -65,38 +65,6 @@ protected:
 };
 
 } // namespace
-
-TEST(PageFetchSplit, SplitsSchemeHostPortAndPath)
-{
-    const struct
-    {
-        const char* text;
-        const char* scheme;
-        const char* host;
-        int port;
-        const char* path;
-    } rows[] = {
-        {"http://host/page.htm", "http", "host", 80, "/page.htm"},
-        {"HTTP://host:8080/a/b.htm", "http", "host", 8080, "/a/b.htm"},
-        {"http://host/page.asp?id=3", "http", "host", 80, "/page.asp?id=3"},
-        {"http://host/p.htm#part", "http", "host", 80, "/p.htm"},
-        {"https://secure.test/x", "https", "secure.test", 443, "/x"},
-        {"https://secure.test:8443/", "https", "secure.test", 8443, "/"},
-        {"http://host", "http", "host", 80, "/"},
-        {"http://host?q=1", "http", "host", 80, "/?q=1"},
-        {"host/page.htm", "http", "host", 80, "/page.htm"},
-        {"http://user:pw@host:81/", "http", "host", 81, "/"},
-        {"http://[::1]:8081/v6", "http", "::1", 8081, "/v6"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.text);
-        const auto split = THTTPGet::SplitUrl(row.text);
-        EXPECT_EQ(split.Scheme, row.scheme);
-        EXPECT_EQ(split.Host, row.host);
-        EXPECT_EQ(split.Port, row.port);
-        EXPECT_EQ(split.Path, row.path);
-    }
-}
 
 TEST_F(PageFetch, DownloadsIntoAFileOnTheAddressesPort)
 {

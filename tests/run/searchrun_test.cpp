@@ -190,8 +190,9 @@ TEST_F(Run, CancelWhileCrawlingThenScanAgain)
     ASSERT_TRUE(run.Running());
 
     ASSERT_TRUE(PumpUntil([this] {
+        // Received and counted: the counts come back from the scanner.
         const TRuziZidu* crawler = run.Crawler();
-        return crawler != nullptr && crawler->DoneCount() >= 2;
+        return crawler != nullptr && crawler->DoneCount() >= 2 && view.figures.ToAnalyze == 0;
     }));
     run.Cancel();
     // What the crawl counted stays; only the page never received has no count.
