@@ -150,8 +150,18 @@ void TSearchRun::StopTransfers()
         crawler->Stop();
     for (THTTPGet* fetcher : m_fetchers)
         fetcher->Cancel();
-    if (m_robotsFetch)
+    dropRobotsFetch();
+}
+
+void TSearchRun::dropRobotsFetch()
+{
+    // Destroying the fetch ends its transfer; a cancel alone would leave it
+    // running until its time limit on a server that never answers.
+    if (m_robotsFetch) {
         m_robotsFetch->Cancel();
+        m_robotsFetch->deleteLater();
+        m_robotsFetch = nullptr;
+    }
 }
 
 void TSearchRun::playSound(Integer index)
@@ -252,10 +262,7 @@ void TSearchRun::ScanAction()
 void TSearchRun::fetchRobots()
 {
     // The last run's fetch may be the one whose event led here.
-    if (m_robotsFetch) {
-        m_robotsFetch->Cancel();
-        m_robotsFetch->deleteLater();
-    }
+    dropRobotsFetch();
     m_robotsFetch = new THTTPGet(this);
     m_robotsFetch->UseCache = true;
     m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
@@ -793,8 +800,7 @@ void TSearchRun::CancelAction()
             m_crawler->Stop();
         m_crawlerLive = false;
     }
-    if (m_robotsFetch)
-        m_robotsFetch->Cancel();
+    dropRobotsFetch();
     if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();

@@ -137,6 +137,7 @@ private:
 
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
+    void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
     // The agent text the settings name, or the product's own.
