@@ -291,10 +291,10 @@ void TSearchRun::fetchRobots()
                                             : TRobotsRules();
         startCrawl();
     };
-    fetch->OnDoneString = [this, done](TObject*, const String& body) {
+    fetch->OnDoneString = [done](TObject*, const String& body) {
         guarded([&] { done(true, body); });
     };
-    fetch->OnError = [this, done](TObject*) { guarded([&] { done(false, kEmpty); }); };
+    fetch->OnError = [done](TObject*) { guarded([&] { done(false, kEmpty); }); };
     fetch->DownloadFile();
 }
 
