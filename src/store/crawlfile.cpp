@@ -560,6 +560,25 @@ bool CrawlFile::PutPage(const PageRecord& page)
     return !m_error;
 }
 
+namespace {
+
+// The page columns from final_address to gone, as both page queries select
+// them, starting at column first.
+void readPageColumns(sqlite3_stmt* statement, int first, PageRecord& page)
+{
+    page.FinalAddress = columnText(statement, first);
+    page.Level = sqlite3_column_int(statement, first + 1);
+    page.Status = sqlite3_column_int(statement, first + 2);
+    page.Failure = failureOf(statement, first + 3, page.Status);
+    page.ContentType = columnText(statement, first + 5);
+    page.ETag = columnText(statement, first + 6);
+    page.LastModified = columnText(statement, first + 7);
+    page.FetchedAt = sqlite3_column_int64(statement, first + 8);
+    page.Gone = sqlite3_column_int(statement, first + 9) != 0;
+}
+
+} // namespace
+
 std::optional<PageRecord> CrawlFile::Page(const String& address)
 {
     sqlite3_stmt* statement = prepare(
@@ -573,15 +592,7 @@ std::optional<PageRecord> CrawlFile::Page(const String& address)
         return std::nullopt;
     PageRecord page;
     page.Address = address;
-    page.FinalAddress = columnText(statement, 0);
-    page.Level = sqlite3_column_int(statement, 1);
-    page.Status = sqlite3_column_int(statement, 2);
-    page.Failure = failureOf(statement, 3, page.Status);
-    page.ContentType = columnText(statement, 5);
-    page.ETag = columnText(statement, 6);
-    page.LastModified = columnText(statement, 7);
-    page.FetchedAt = sqlite3_column_int64(statement, 8);
-    page.Gone = sqlite3_column_int(statement, 9) != 0;
+    readPageColumns(statement, 0, page);
     if (sqlite3_column_type(statement, 11) != SQLITE_NULL) {
         if (!unpack(statement, 11, &page.Body))
             return std::nullopt;
@@ -602,15 +613,7 @@ void CrawlFile::ForEachPage(const std::function<void(const PageRecord&)>& visit)
     PageRecord page;
     while (step(statement)) {
         page.Address = columnText(statement, 0);
-        page.FinalAddress = columnText(statement, 1);
-        page.Level = sqlite3_column_int(statement, 2);
-        page.Status = sqlite3_column_int(statement, 3);
-        page.Failure = failureOf(statement, 4, page.Status);
-        page.ContentType = columnText(statement, 6);
-        page.ETag = columnText(statement, 7);
-        page.LastModified = columnText(statement, 8);
-        page.FetchedAt = sqlite3_column_int64(statement, 9);
-        page.Gone = sqlite3_column_int(statement, 10) != 0;
+        readPageColumns(statement, 1, page);
         page.HasBody = sqlite3_column_int(statement, 11) != 0;
         visit(page);
     }
