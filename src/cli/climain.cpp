@@ -85,7 +85,10 @@ struct Options
         Matching,
         NotMatching,
     } listing = Listing::All;
-    String saveFile;    // keep the crawl here
+    String saveFile; // keep the crawl here
+    // What --save does with a file that holds a crawl: refuse it, continue
+    // that crawl, or crawl again into it.
+    TCrawlRecorder::Kind saveKind = TCrawlRecorder::Kind::New;
     String fromFile;    // search this saved crawl instead of the web
     String compareFile; // print only what differs from this saved crawl
 };
@@ -197,6 +200,10 @@ const OptionRow kOptions[] = {
              badArguments("option '--save' needs a file");
          options.saveFile = value;
      }},
+    {"resume", 0, nullptr, "with --save: continue the crawl in FILE; no ADDRESS, no page twice",
+     [](const String&, Options& options) { options.saveKind = TCrawlRecorder::Kind::Resume; }},
+    {"update", 0, nullptr, "with --save: crawl FILE's site again, fetching only changed pages",
+     [](const String&, Options& options) { options.saveKind = TCrawlRecorder::Kind::Update; }},
     {"from", 0, "FILE", "search the crawl saved in FILE, without network; no ADDRESS",
      [](const String& value, Options& options) {
          if (value.empty())
@@ -331,13 +338,18 @@ Options parseArguments(const QStringList& args)
         }
     }
     // A saved crawl has its address: every operand is a keyword.
-    const bool fromFile = !options.fromFile.empty();
-    if (fromFile && !options.saveFile.empty())
+    const bool continued = options.saveKind != TCrawlRecorder::Kind::New;
+    const bool fromFile = !options.fromFile.empty() || continued;
+    if (!options.fromFile.empty() && !options.saveFile.empty())
         badArguments("--from searches a saved crawl; it cannot --save one");
+    if (continued && options.saveFile.empty())
+        badArguments("--resume and --update need --save=FILE");
     if (operands.empty() && !fromFile)
         badArguments("missing ADDRESS");
     if (!fromFile)
         options.settings.address = operands.front();
+    if (continued && !options.fromFile.empty())
+        badArguments("--resume and --update continue a crawl; --from cannot");
     const std::size_t first = fromFile ? 0 : 1;
     for (std::size_t k = first; k < operands.size(); ++k)
         options.settings.keywords += (k > first ? " " : "") + operands[k];
@@ -449,9 +461,9 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
         reasons +=
             String(reasons.empty() ? "" : ", ") + jsonString(reason) + ": " + std::to_string(count);
     std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
-                "\"not_searched\": %d, \"reasons\": {%s}}}\n",
-                account.Pages, account.Searched, account.WithHits, account.NotSearched,
-                reasons.c_str());
+                "\"not_modified\": %d, \"not_searched\": %d, \"reasons\": {%s}}}\n",
+                account.Pages, account.Searched, account.WithHits, account.NotModified,
+                account.NotSearched, reasons.c_str());
 }
 
 // The grid's two columns, each keyword's count when there are several, and
@@ -670,7 +682,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kProgram));
 
-    const Options options = parseArguments(QCoreApplication::arguments());
+    Options options = parseArguments(QCoreApplication::arguments());
     SetMessageSink([](const String& text, TMsgKind) {
         std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
         std::fflush(stderr);
@@ -715,9 +727,30 @@ int main(int argc, char* argv[])
     if (!options.compareFile.empty())
         older = openCrawl(absolute(options.compareFile), CrawlFile::Mode::Read);
     std::unique_ptr<CrawlWriter> writer;
-    if (!options.saveFile.empty())
+    TCrawlRecorder::Held held;
+    if (!options.saveFile.empty() && options.saveKind != TCrawlRecorder::Kind::New) {
+        // The crawl goes on where the file's left off: its address, depth and hosts.
+        std::unique_ptr<CrawlFile> file =
+            openCrawl(absolute(options.saveFile), CrawlFile::Mode::Continue);
+        const CrawlSettings crawl = file->Settings();
+        file->ForEachPage([&held](const PageRecord& page) { held.emplace(page.Address, page); });
+        if (file->Error()) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, file->Error().Message().c_str());
+            return kFileError;
+        }
+        if (crawl.Address.empty()) {
+            std::fprintf(stderr, "%s: %s: the crawl file holds no crawl to continue\n", kProgram,
+                         absolute(options.saveFile).c_str());
+            return kFileError;
+        }
+        options.settings.address = crawl.Address;
+        options.settings.depthIndex = crawl.Depth - 1;
+        options.settings.spanHosts = crawl.SpanHosts;
+        writer = std::make_unique<CrawlWriter>(std::move(file));
+    } else if (!options.saveFile.empty()) {
         writer = std::make_unique<CrawlWriter>(
             openCrawl(absolute(options.saveFile), CrawlFile::Mode::Create));
+    }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     TTerminalView::Progress progress = TTerminalView::Progress::None;
@@ -753,7 +786,7 @@ int main(int argc, char* argv[])
         // A file that cannot be written stops the run: what it holds stays.
         bool storeFailed = false;
         if (writer) {
-            run.SaveTo(writer.get());
+            run.SaveTo(writer.get(), options.saveKind, std::move(held));
             QObject::connect(
                 writer.get(), &CrawlWriter::Failed, &app, [&](const StoreError& error) {
                     std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());

@@ -332,6 +332,14 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
         if (Fetcher->Request != GETHTTP_BODY)
             break;
         const String url = Fetcher->CrackUrl.Url();
+        // Unchanged since the kept copy the request's conditions came from.
+        TSavedReply saved;
+        if (Fetcher->StatusCode() == 304 && SavedPage && SavedPage(url, saved)) {
+            if (!alive)
+                return false;
+            Fetcher->Answer(200, std::move(saved.Head), std::move(saved.Body),
+                            saved.FinalUrl.empty() ? url : std::move(saved.FinalUrl));
+        }
         if (Fetcher->StatusCode() == 200) {
             // A page handed to the scanner is done once its results are in.
             bool handedOver = false;
@@ -339,6 +347,7 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                 if (alive && !handedOver)
                     ++m_doneCount;
             });
+            m_receivedFinal = Fetcher->EffectiveUrl().empty() ? url : Fetcher->EffectiveUrl();
             Fire(OnPageReceived, this, Fetcher->CrackUrl.HostName.Text(), url, Fetcher->Head(),
                  Fetcher->Body());
             if (!alive)
@@ -429,6 +438,18 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
         if (m_aborting) {
             m_queue.Clear();
             return;
+        }
+        if (valid && (ReuseSaved || RequestConditions)) {
+            const String url = Fetcher->CrackUrl.Url();
+            TSavedReply saved;
+            if (ReuseSaved && SavedPage && SavedPage(url, saved)) {
+                // Taken up at the next tick as if it had just arrived.
+                Fetcher->Answer(200, std::move(saved.Head), std::move(saved.Body),
+                                saved.FinalUrl.empty() ? url : std::move(saved.FinalUrl));
+                requestTick();
+                return;
+            }
+            Fetcher->ExtraHeaders = RequestConditions ? RequestConditions(url) : String();
         }
         Fetcher->StartGet(GETHTTP_BODY); // refuses, silently, an invalid address
         if (Fetcher->State() != GETHTTP_WAITING)

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -38,6 +39,14 @@ using TScanOnError =
     TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
 using TOnPageAnalysed = TEvent<const String& /*Url*/, const std::any& /*Analysis*/>;
 using TOnTransferFailed = TEvent<const String& /*Url*/, const TransferError& /*Error*/>;
+
+// A page as an earlier crawl kept it: what stands in for fetching it again.
+struct TSavedReply
+{
+    String FinalUrl; // where its redirects led; empty when nowhere else
+    String Head;
+    String Body;
+};
 
 // Crawls a web site from one start address on the UI thread: a scheduler
 // tick hands queued addresses to a fixed set of fetch controllers, consumes
@@ -88,6 +97,17 @@ public:
     // Raised just before OnError with the failure itself and the plain
     // address, for owners that act on what went wrong rather than show it.
     TOnTransferFailed OnTransferFailed;
+    // A saved crawl being continued or refreshed. SavedPage gives the kept
+    // copy of an address, false when there is none; with ReuseSaved it
+    // stands in for the fetch (a resumed crawl), else only for a 304 reply.
+    // RequestConditions gives the header lines that make a fetch
+    // conditional ("If-None-Match: ..."). Both run on the UI thread.
+    std::function<bool(const String& Url, TSavedReply& Reply)> SavedPage;
+    bool ReuseSaved = false;
+    std::function<String(const String& Url)> RequestConditions;
+    // During OnPageReceived: where the page's redirects led, the address
+    // itself when nowhere else.
+    const String& ReceivedFinalUrl() const { return m_receivedFinal; }
 
     bool Start(const String& Address = String());
     // Asks a running crawl to wind down; on an idle crawler it does nothing.
@@ -173,4 +193,5 @@ private:
     // InQueue, ToAnalyze, Downloading, Done, Errors, Retries as last reported.
     std::array<Integer, 6> m_lastStats{};
     std::uint32_t m_lastPump = 0;
+    String m_receivedFinal;
 };

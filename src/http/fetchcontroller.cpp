@@ -43,6 +43,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     m_worker = worker;
     worker->Request.Agent = Agent;
     worker->Request.Referer = Referer;
+    worker->Request.ExtraHeaders = ExtraHeaders;
     worker->Request.Reload = !ReuseCache;
     // The same limit as the crawler's deadline, enforced by the layer.
     worker->Request.TimeOutMs = TimeOutMs(TimeOut);
@@ -59,6 +60,17 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
         while (alive && Busy && m_worker == worker)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+}
+
+void TKsHttpGet::Answer(Integer status, String head, String body, String effectiveUrl)
+{
+    Request = GETHTTP_BODY;
+    m_statusCode = status;
+    m_head = std::move(head);
+    m_body = std::move(body);
+    m_effectiveUrl = std::move(effectiveUrl);
+    m_error = TransferError{};
+    m_state = GETHTTP_OK;
 }
 
 void TKsHttpGet::KillGet()

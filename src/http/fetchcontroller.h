@@ -56,6 +56,8 @@ public:
     String Password;  // stored only
     String PostQuery; // stored only: transfers are GET requests
     String Referer;
+    // Further request header lines for the next transfer, CR LF apart.
+    String ExtraHeaders;
     bool Wait = false;
     TKsHttpGetState State() const { return m_state; }
     TKsHttpGetRequest Request = GETHTTP_BODY;
@@ -87,6 +89,9 @@ public:
     char LinkKind = ' ';
 
     void StartGet(TKsHttpGetRequest ARequest);
+    // Ends in GETHTTP_OK with this reply, as if the address had answered
+    // it: a copy kept from an earlier fetch stands in for a transfer.
+    void Answer(Integer status, String head, String body, String effectiveUrl);
     void KillGet();
     void SetWaiting() { m_state = GETHTTP_WAITING; }
 

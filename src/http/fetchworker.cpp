@@ -69,10 +69,13 @@ void TFetchWorker::Execute()
         return;
     }
     const bool form = !Request.PostQuery.empty();
+    const String headers = form ? String(kFormHeader) +
+                                      (Request.ExtraHeaders.empty() ? "" : "\r\n") +
+                                      Request.ExtraHeaders
+                                : Request.ExtraHeaders;
     const bool sent = HttpSendRequestWhole(
-        Handles.Request.load(), form ? kFormHeader : nullptr,
-        form ? static_cast<std::uint32_t>(sizeof(kFormHeader) - 1) : 0U,
-        form ? Request.PostQuery.data() : nullptr,
+        Handles.Request.load(), headers.empty() ? nullptr : headers.c_str(),
+        static_cast<std::uint32_t>(headers.size()), form ? Request.PostQuery.data() : nullptr,
         static_cast<std::uint32_t>(Request.PostQuery.size()), [this](inet::TransferReply reply) {
             Handles.Close();
             Complete([this, reply = std::move(reply)]() mutable {
@@ -114,6 +117,9 @@ bool TFetchWorker::take(inet::TransferReply& reply)
     const auto status = reply.headers.statusCode();
     if (!status || !parseNumber(*status, &StatusCode))
         return fail({Kind::BadReply, 0, "The status code is not a number"});
+    // Not modified since the copy the conditions came from: no body is due.
+    if (StatusCode == 304 && !Request.ExtraHeaders.empty())
+        return true;
     // An error page is not the page asked for.
     if (ErrorStatusFails && StatusCode >= 400)
         return fail({Kind::HttpStatus, StatusCode,

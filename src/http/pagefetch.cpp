@@ -74,6 +74,7 @@ void THTTPGet::DownloadFile()
     request.AcceptTypes = AcceptTypes;
     request.Referer = Referer;
     request.PostQuery = PostQuery;
+    request.ExtraHeaders = ExtraHeaders;
     request.Reload = !UseCache;
     request.TimeOutMs = TimeOutMs(TimeOut);
     worker->FileName = FileName;
@@ -112,6 +113,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
 
     m_statusCode = worker->StatusCode;
     m_effectiveUrl = worker->EffectiveUrl;
+    m_head = worker->Head;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();
     m_error = TransferError{};

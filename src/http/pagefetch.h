@@ -48,6 +48,9 @@ public:
     String Password;
     String PostQuery;
     String Referer;
+    // Further request header lines, CR LF apart ("If-None-Match: ..."); a
+    // 304 reply to them succeeds with no body.
+    String ExtraHeaders;
     bool WaitThread = false;
     // Seconds one download may take, from the request to the body's end;
     // 0: no bound. A download that runs out ends in OnError.
@@ -66,6 +69,8 @@ public:
     const String& ErrorMsg() const { return m_errorMsg; }
     // The final address after redirects; empty when no reply arrived.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
+    // The final reply's header block; empty when no reply arrived.
+    const String& Head() const { return m_head; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
 
@@ -84,4 +89,5 @@ private:
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     String m_effectiveUrl;
+    String m_head;
 };

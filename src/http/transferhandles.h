@@ -41,6 +41,9 @@ struct TTransferRequest
     String AcceptTypes;
     String Referer;
     String PostQuery; // non-empty: a form POST
+    // Further request header lines, CR LF apart ("If-None-Match: ..."); a
+    // 304 reply to them is a success without a body.
+    String ExtraHeaders;
     bool Reload = true;
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
 };

@@ -2,6 +2,7 @@
 
 #include "crawlrecorder.h"
 
+#include "crawler.h"
 #include "stringhelpers.h"
 
 #include <QDateTime>
@@ -37,10 +38,21 @@ std::int64_t now()
 
 } // namespace
 
+TCrawlRecorder::TCrawlRecorder(CrawlWriter& writer, Kind kind, Held held)
+    : m_writer(writer), m_kind(kind), m_held(std::move(held))
+{}
+
 void TCrawlRecorder::Started(const SearchSettings& settings, const String& address)
 {
     m_levels.clear();
     m_links.clear();
+    m_reused.clear();
+    m_notModified.clear();
+    m_touched.clear();
+    // The walk over the site reports every link again, the kept pages'
+    // links included.
+    if (m_kind != Kind::New)
+        m_writer.ClearFound();
     m_levels.emplace(address, 1);
     CrawlSettings saved;
     saved.Address = address;
@@ -80,10 +92,61 @@ Integer TCrawlRecorder::levelOf(const String& url) const
     return found == m_levels.end() ? 0 : found->second;
 }
 
+bool TCrawlRecorder::SavedPage(const String& url, TSavedReply& reply)
+{
+    const auto held = m_held.find(url);
+    if (m_kind == Kind::New || held == m_held.end() || !held->second.HasBody ||
+        held->second.Failure.failed())
+        return false;
+    const std::optional<PageRecord> page = m_writer.Page(url);
+    if (!page || !page->HasBody)
+        return false;
+    reply.FinalUrl = page->FinalAddress;
+    reply.Head = "HTTP/1.1 200 OK\r\n";
+    for (const auto& [name, value] :
+         {std::pair{"Content-Type", &page->ContentType}, std::pair{"ETag", &page->ETag},
+          std::pair{"Last-Modified", &page->LastModified}}) {
+        if (!value->empty())
+            reply.Head += String(name) + ": " + *value + "\r\n";
+    }
+    reply.Body = page->Body;
+    (m_kind == Kind::Resume ? m_reused : m_notModified).insert(url);
+    return true;
+}
+
+String TCrawlRecorder::Conditions(const String& url) const
+{
+    const auto held = m_held.find(url);
+    if (m_kind != Kind::Update || held == m_held.end() || !held->second.HasBody)
+        return String();
+    String lines;
+    if (!held->second.ETag.empty())
+        lines = "If-None-Match: " + held->second.ETag;
+    if (!held->second.LastModified.empty())
+        lines +=
+            (lines.empty() ? "" : "\r\n") + ("If-Modified-Since: " + held->second.LastModified);
+    return lines;
+}
+
 void TCrawlRecorder::Received(const String& url, const String& finalUrl, const String& head,
                               const String& body)
 {
     flushLinks();
+    // The file holds this very copy already.
+    if (m_reused.contains(url))
+        return;
+    m_touched.insert(url);
+    if (m_notModified.contains(url)) {
+        // The kept body stays; the page was seen now, where it was.
+        PageRecord page = m_held.at(url);
+        page.Level = levelOf(url);
+        page.FetchedAt = now();
+        page.Gone = false;
+        page.HasBody = false;
+        page.Body.clear();
+        m_writer.PutPage(std::move(page));
+        return;
+    }
     PageRecord page;
     page.Address = url;
     page.FinalAddress = finalUrl == url ? String() : finalUrl;
@@ -106,11 +169,23 @@ void TCrawlRecorder::Failed(const String& url, const TransferError& failure)
     page.Status = failure.status;
     page.Failure = failure;
     page.FetchedAt = now();
+    // A page the file held that the server now says is no more.
+    page.Gone = m_kind == Kind::Update && m_held.contains(url) &&
+                failure.kind == TransferError::Kind::HttpStatus &&
+                (failure.status == 404 || failure.status == 410);
+    m_touched.insert(url);
     m_writer.PutPage(std::move(page));
 }
 
-void TCrawlRecorder::Finished(const String& outcome)
+void TCrawlRecorder::Finished(const String& outcome, bool complete)
 {
     flushLinks();
     m_writer.SetValue("outcome", outcome);
+    // A page a whole new crawl did not come to is linked no more.
+    if (m_kind == Kind::Update && complete) {
+        for (const auto& [address, page] : m_held) {
+            if (!page.Gone && !m_touched.contains(address))
+                m_writer.MarkGone(address);
+        }
+    }
 }

@@ -32,6 +32,9 @@ struct TPageEntry
     String Rule;           // the rule that kept a skipped page out ("robots", "excluded")
     // Per keyword, where it was found, when snippets were asked for.
     std::vector<std::vector<String>> Snippets;
+    // Searched in the copy a saved crawl kept: the server said it had not
+    // changed since.
+    bool NotModified = false;
 };
 
 // What a run leaves behind for the report.

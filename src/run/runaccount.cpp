@@ -22,7 +22,7 @@ String PageStatus(const TPageEntry& entry)
 {
     switch (entry.State) {
     case TPageState::Searched:
-        return "ok";
+        return entry.NotModified ? "not-modified" : "ok";
     case TPageState::Failed:
         return FailureWord(entry.Failure);
     case TPageState::Skipped:
@@ -47,6 +47,8 @@ TRunAccount TRunAccount::Of(const std::vector<TPageEntry>& rows, Integer otherHo
             ++account.Searched;
             if (entry.Hits > 0)
                 ++account.WithHits;
+            if (entry.NotModified)
+                ++account.NotModified;
         } else {
             ++reasons[PageStatus(entry)];
         }
@@ -67,7 +69,8 @@ TRunAccount TRunAccount::Of(const std::vector<TPageEntry>& rows, Integer otherHo
 String TRunAccount::SummaryLine() const
 {
     String line = grouped(Pages) + " pages: " + grouped(Searched) + " searched (" +
-                  grouped(WithHits) + " with hits)";
+                  grouped(WithHits) + " with hits" +
+                  (NotModified > 0 ? ", " + grouped(NotModified) + " not-modified)" : String(")"));
     if (NotSearched == 0)
         return line;
     line += ", " + grouped(NotSearched) + " not searched:";

@@ -15,6 +15,7 @@ struct TRunAccount
     Integer Pages = 0; // rows plus the pages left on other hosts
     Integer Searched = 0;
     Integer WithHits = 0;
+    Integer NotModified = 0; // searched in a saved crawl's copy: the server had no newer
     Integer NotSearched = 0;
     // Most frequent first; ties in the order of the reasons' names.
     std::vector<std::pair<String, Integer>> Reasons;
@@ -23,7 +24,8 @@ struct TRunAccount
     // hosts and left unfetched.
     static TRunAccount Of(const std::vector<TPageEntry>& rows, Integer otherHost);
 
-    // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404"
+    // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404";
+    // after an update "(312 with hits, 1,100 not-modified)".
     String SummaryLine() const;
 };
 

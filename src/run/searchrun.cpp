@@ -178,6 +178,12 @@ void TSearchRun::SaveTo(CrawlWriter* writer)
     m_recorder = writer ? std::make_unique<TCrawlRecorder>(*writer) : nullptr;
 }
 
+void TSearchRun::SaveTo(CrawlWriter* writer, TCrawlRecorder::Kind kind, TCrawlRecorder::Held held)
+{
+    m_recorder =
+        writer ? std::make_unique<TCrawlRecorder>(*writer, kind, std::move(held)) : nullptr;
+}
+
 TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
 {
     return sender == m_crawler && !m_data.Cancelled && m_state == Crawling ? m_recorder.get()
@@ -323,6 +329,23 @@ void TSearchRun::startCrawl()
     crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
+    // A saved crawl continued or refreshed: its kept pages stand in for
+    // fetches, or make them conditional; set before the start, which asks
+    // for the start page at once.
+    const TCrawlRecorder::Kind kind = m_recorder ? m_recorder->Mode() : TCrawlRecorder::Kind::New;
+    crawler->ReuseSaved = kind == TCrawlRecorder::Kind::Resume;
+    crawler->SavedPage = nullptr;
+    crawler->RequestConditions = nullptr;
+    if (kind != TCrawlRecorder::Kind::New) {
+        crawler->SavedPage = [this](const String& url, TSavedReply& reply) {
+            return m_recorder && m_recorder->SavedPage(url, reply);
+        };
+    }
+    if (kind == TCrawlRecorder::Kind::Update) {
+        crawler->RequestConditions = [this](const String& url) {
+            return m_recorder ? m_recorder->Conditions(url) : String();
+        };
+    }
     if (!crawler->Start(m_settings.address)) {
         // The crawler has said why; nothing will follow, so the run ends.
         m_outcome.kind = TRunOutcome::Refused;
@@ -350,7 +373,8 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
                                      const String& head, const String& body) {
         guarded([&] {
             if (TCrawlRecorder* recorder = recorderFor(sender))
-                recorder->Received(url, String(), head, body);
+                recorder->Received(url, static_cast<TRuziZidu*>(sender)->ReceivedFinalUrl(), head,
+                                   body);
             CrawlerPageReceived(sender, url, body);
         });
     };
@@ -635,6 +659,8 @@ void TSearchRun::CrawlFinished()
         fillReadyRows();
         return;
     }
+    if (m_recorder && m_recorder->Mode() == TCrawlRecorder::Kind::Resume)
+        reuseKeptPages();
     m_nextDownload = 0;
     makeFetchers();
     dispatchDownloads();
@@ -655,6 +681,7 @@ void TSearchRun::applyCrawlCounts()
         if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
             continue;
         takeCounts(entry, known->second);
+        entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address);
     }
     m_crawlCounts.clear();
 }
@@ -702,6 +729,7 @@ void TSearchRun::dispatchDownloads()
         const std::uint64_t generation = m_generation;
         fetcher->FileName.clear(); // the body stays in memory
         fetcher->URL = pageName(page);
+        fetcher->ExtraHeaders = m_recorder ? m_recorder->Conditions(fetcher->URL) : String();
         fetcher->OnDoneString = [this, fetcher, generation, page](TObject*, const String& body) {
             guarded([&] { downloadDone(fetcher, generation, page, true, body); });
         };
@@ -722,11 +750,21 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
+    // Unchanged since the kept copy: that copy is searched.
+    TSavedReply kept;
+    const bool notModified = ok && fetcher->StatusCode() == 304;
+    TransferError failure = fetcher->Error();
+    if (notModified && !(m_recorder && m_recorder->SavedPage(entry.Address, kept))) {
+        ok = false;
+        failure = {TransferError::Kind::HttpStatus, 304, "Not modified, and no copy is kept"};
+    }
+    const String& text = notModified ? kept.Body : body;
     if (ok && m_recorder)
-        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
+        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), fetcher->Head(), text);
     if (ok) {
         try {
-            takeCounts(entry, m_counter.Count(body));
+            takeCounts(entry, m_counter.Count(text));
+            entry.NotModified = notModified;
         } catch (...) {
             // Shown, and the page counts as one that could not be fetched.
             HandleCurrentException();
@@ -735,7 +773,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok) {
         entry.State = TPageState::Failed;
-        entry.Failure = fetcher->Error();
+        entry.Failure = failure;
         if (m_recorder)
             m_recorder->Failed(entry.Address, entry.Failure);
     }
@@ -749,6 +787,18 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
                 dispatchDownloads();
         });
     });
+}
+
+void TSearchRun::reuseKeptPages()
+{
+    // Page by page: memory holds one body at a time.
+    TSavedReply kept;
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        if (m_ready[static_cast<std::size_t>(i)] || !m_recorder->SavedPage(pageName(i), kept))
+            continue;
+        takeCounts(m_data.PageTable[static_cast<std::size_t>(i)], m_counter.Count(kept.Body));
+        m_ready[static_cast<std::size_t>(i)] = true;
+    }
 }
 
 void TSearchRun::fillReadyRows()
@@ -879,9 +929,10 @@ void TSearchRun::recordOutcome()
 {
     if (m_recorder && !m_saved)
         m_recorder->Finished(std::to_string(m_outcome.kind) + "\t" +
-                             std::to_string(static_cast<int>(m_outcome.Failure.kind)) + "\t" +
-                             std::to_string(m_outcome.Failure.status) + "\t" +
-                             m_outcome.Failure.detail);
+                                 std::to_string(static_cast<int>(m_outcome.Failure.kind)) + "\t" +
+                                 std::to_string(m_outcome.Failure.status) + "\t" +
+                                 m_outcome.Failure.detail,
+                             m_outcome.kind == TRunOutcome::Completed && !m_data.Cancelled);
 }
 
 void TSearchRun::SearchSaved(const SearchSettings& settings, CrawlFile& saved)

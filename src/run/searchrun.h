@@ -71,6 +71,10 @@ public:
     // From the next Start on, what the run fetches is kept in writer's
     // file; null keeps nothing. The writer outlives the runs it keeps.
     void SaveTo(CrawlWriter* writer);
+    // The same, into a file that holds a crawl already: a resume fetches
+    // none of the pages it holds, an update asks for each only if it
+    // changed. held: what the file holds, read before the writer took it.
+    void SaveTo(CrawlWriter* writer, TCrawlRecorder::Kind kind, TCrawlRecorder::Held held);
     // Searches a saved crawl instead of the web, with settings' keywords and
     // search options: the rows, statuses and report a live search of the
     // same pages gives, and no transfer. Over when it returns.
@@ -116,6 +120,8 @@ private:
     bool beginRun();
     void replaySaved(CrawlFile& saved);
     void readSavedPages();
+    // A resumed crawl searches the pages its file holds from there.
+    void reuseKeptPages();
     TCrawlRecorder* recorderFor(TObject* sender) const;
     void recordOutcome();
     void CancelAction();

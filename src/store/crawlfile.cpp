@@ -376,6 +376,22 @@ bool CrawlFile::SetValue(const String& name, const String& value)
     return !m_error;
 }
 
+bool CrawlFile::ClearFound()
+{
+    return exec("DELETE FROM found");
+}
+
+bool CrawlFile::MarkGone(const String& address)
+{
+    Statement query;
+    sqlite3_stmt* statement = prepare(query, "UPDATE pages SET gone = 1 WHERE address = ?");
+    if (!statement)
+        return false;
+    bindText(statement, 1, address);
+    step(statement);
+    return !m_error;
+}
+
 std::optional<String> CrawlFile::Value(const String& name)
 {
     sqlite3_stmt* statement = prepare(m_getValue, "SELECT value FROM settings WHERE name = ?");

@@ -123,6 +123,11 @@ public:
     // Replaces what is stored for the address; a failure keeps a stored body.
     bool PutPage(const PageRecord& page);
     bool SetValue(const String& name, const String& value);
+    // Drops the crawl's events, for a crawl that walks the site again and
+    // reports them anew (resume, update).
+    bool ClearFound();
+    // A stored page a later crawl found no more: kept, and flagged.
+    bool MarkGone(const String& address);
 
     // Reads; on a failure they return what they have and set Error().
     CrawlSettings Settings();

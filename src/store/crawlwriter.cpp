@@ -3,6 +3,7 @@
 #include "crawlwriter.h"
 
 #include <chrono>
+#include <future>
 
 namespace {
 
@@ -124,6 +125,34 @@ void CrawlWriter::PutPage(PageRecord page)
 void CrawlWriter::SetValue(const String& name, const String& value)
 {
     post([name, value](CrawlFile& file) { return file.SetValue(name, value); });
+}
+
+void CrawlWriter::ClearFound()
+{
+    post([](CrawlFile& file) { return file.ClearFound(); });
+}
+
+void CrawlWriter::MarkGone(const String& address)
+{
+    post([address](CrawlFile& file) { return file.MarkGone(address); });
+}
+
+std::optional<PageRecord> CrawlWriter::Page(const String& address)
+{
+    // A work item dropped unrun (after a failure or the finish) breaks the
+    // promise, which ends the wait.
+    auto answer = std::make_shared<std::promise<std::optional<PageRecord>>>();
+    std::future<std::optional<PageRecord>> page = answer->get_future();
+    post([answer, address](CrawlFile& file) {
+        std::optional<PageRecord> found = file.Page(address);
+        answer->set_value(std::move(found));
+        return !file.Error();
+    });
+    try {
+        return page.get();
+    } catch (const std::future_error&) {
+        return std::nullopt;
+    }
 }
 
 StoreError CrawlWriter::Finish()

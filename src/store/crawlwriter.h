@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // Writes a crawl file on a worker thread, so that compressing bodies and
@@ -31,6 +32,12 @@ public:
     void AddFound(std::vector<FoundLink> found);
     void PutPage(PageRecord page);
     void SetValue(const String& name, const String& value);
+    void ClearFound();
+    void MarkGone(const String& address);
+    // Reads a stored page with its body, after every write posted before;
+    // waits for the writer's thread. Nothing once writing has failed or
+    // finished.
+    std::optional<PageRecord> Page(const String& address);
     // Commits what is pending and ends the thread; the first error, if any.
     // Nothing is written after it.
     StoreError Finish();

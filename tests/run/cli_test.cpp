@@ -1,6 +1,9 @@
 #include "eventpump.h"
 #include "loopbackserver.h"
 #include "modernsite.h"
+#include "sitegenerator.h"
+
+#include "crawlfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -24,6 +28,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -513,6 +518,7 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{}, "missing ADDRESS"},
         {{"--case", "--depth"}, "'--depth' requires an argument"},
         {{"--snippets=0", address}, "invalid snippet count '0'"},
+        {{"--resume", "quarry"}, "--resume and --update need --save=FILE"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -927,6 +933,9 @@ TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
     garbage.write("not a crawl at all, just words\n");
     garbage.close();
+    const QString readOnly = dir.filePath("read-only.nqcrawl");
+    ASSERT_TRUE(QFile::copy(saved, readOnly));
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup));
     const struct
     {
         QStringList args;
@@ -937,6 +946,9 @@ TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
         {{"--from", dir.filePath("missing.nqcrawl"), "quarry"}, "no such file"},
         {{"--from", dir.filePath("garbage.nqcrawl"), "quarry"}, "not a Netquarry crawl file"},
         {search({"--compare", dir.filePath("garbage.nqcrawl")}), "not a Netquarry crawl file"},
+        {{"--save", readOnly, "--update", "quarry"}, "the crawl file cannot be written"},
+        {{"--save", dir.filePath("garbage.nqcrawl"), "--resume"}, "not a Netquarry crawl file"},
+        {{"--save=" + dir.filePath("folder"), "--update"}, "is a folder"},
     };
     const QByteArray before = readAll(saved);
     const std::size_t asked = server.requestCount();
@@ -948,6 +960,7 @@ TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(readAll(saved), before);
+    EXPECT_EQ(readAll(readOnly), before);
     EXPECT_EQ(readAll(dir.filePath("garbage.nqcrawl")), "not a crawl at all, just words\n");
     EXPECT_EQ(server.requestCount(), asked) << "a refused file is refused before any transfer";
 }
@@ -983,4 +996,265 @@ TEST_F(Cli, ComparePrintsOnlyThePagesWhoseHitsChanged)
     const Outcome table = runCli({"--from", now, "--compare=" + old, "quarry", "aa"});
     EXPECT_NE(table.out.find("fewer"), std::string::npos) << table.out;
     EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 5) << table.out;
+}
+
+namespace {
+
+// What a crawl file holds, for comparing two: its pages by address (the
+// fetch time aside) and its links in the order they were found.
+struct KeptCrawl
+{
+    std::vector<std::string> pages;
+    std::vector<std::string> links;
+
+    bool operator==(const KeptCrawl&) const = default;
+};
+
+KeptCrawl readCrawl(const QString& path)
+{
+    StoreError error;
+    const auto file = CrawlFile::Open(path.toStdString(), CrawlFile::Mode::Read, &error);
+    EXPECT_TRUE(file) << error.Message();
+    KeptCrawl kept;
+    if (!file)
+        return kept;
+    std::vector<String> addresses;
+    file->ForEachPage([&addresses](const PageRecord& page) { addresses.push_back(page.Address); });
+    for (const String& address : addresses) {
+        const auto page = file->Page(address);
+        if (!page)
+            continue;
+        kept.pages.push_back(page->Address + " final=" + page->FinalAddress +
+                             " level=" + std::to_string(page->Level) +
+                             " status=" + std::to_string(page->Status) +
+                             " failure=" + std::to_string(static_cast<int>(page->Failure.kind)) +
+                             " type=" + page->ContentType + " gone=" + std::to_string(page->Gone) +
+                             (page->HasBody ? " body=" + page->Body : String(" no body")));
+    }
+    std::sort(kept.pages.begin(), kept.pages.end());
+    file->ForEachFound([&kept](const FoundLink& link) {
+        kept.links.push_back(link.From + " -> " + link.Type + " " + link.Address);
+    });
+    EXPECT_FALSE(file->Error()) << file->Error().Message();
+    return kept;
+}
+
+void sqlOn(const QString& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toStdString().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+// The paths the server was asked for from request first on.
+std::vector<std::string> askedSince(const LoopbackServer& server, std::size_t first)
+{
+    std::vector<std::string> targets;
+    const auto requests = server.requests();
+    for (std::size_t i = first; i < requests.size(); ++i)
+        targets.push_back(requests[i].target);
+    return targets;
+}
+
+// A site of three levels: the crawl fetches two, the search the third.
+class CliResume : public ::testing::Test
+{
+protected:
+    CliResume() : site(nqtest::GenerateSite({{1, 3, 6}, 600, 4, 0, 7}))
+    {
+        nqtest::ServeSite(server, site);
+    }
+
+    QStringList crawl(const QString& file, QStringList more = {}) const
+    {
+        return QStringList{"--save=" + file, "--depth=2", "--parallel=1"} + more +
+               QStringList{QString::fromStdString(server.url("/index.htm")), "page", "level"};
+    }
+    // Every operand a keyword: the file has the address.
+    static QStringList resume(const QString& file)
+    {
+        return {"--save=" + file, "--resume", "page", "level"};
+    }
+
+    nqtest::GeneratedSite site;
+    LoopbackServer server;
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+// A crawl stopped after any number of committed pages, resumed, leaves the
+// file an uninterrupted crawl leaves, prints the same rows and fetches none
+// of the pages the file held.
+TEST_F(CliResume, ResumedFromAnyPointTheFileEqualsAnUninterruptedOne)
+{
+    const QString whole = dir.filePath("whole.nqcrawl");
+    const Outcome uninterrupted = runCli(crawl(whole));
+    ASSERT_EQ(uninterrupted.exitCode, 0) << uninterrupted.err;
+    const KeptCrawl expected = readCrawl(whole);
+    std::vector<std::string> wholeFetched = askedSince(server, 0);
+    std::sort(wholeFetched.begin(), wholeFetched.end());
+    ASSERT_EQ(expected.pages.size(), site.pages.size());
+    for (const int kept : {0, 1, 2, 4, 7, 9, 10}) {
+        SCOPED_TRACE("pages kept before the stop: " + std::to_string(kept));
+        const QString part = dir.filePath(QString("part%1.nqcrawl").arg(kept));
+        ASSERT_TRUE(QFile::copy(whole, part));
+        // What a stop leaves: the first pages written, some of the links
+        // found, no outcome.
+        sqlOn(part, "DELETE FROM pages WHERE id > " + std::to_string(kept) +
+                        "; DELETE FROM found WHERE seq > " + std::to_string(kept) +
+                        "; DELETE FROM settings WHERE name = 'outcome';");
+        std::vector<std::string> held;
+        const std::size_t host = server.url("/").size() - 1; // the path's "/" on
+        for (const std::string& page : readCrawl(part).pages)
+            held.push_back(page.substr(host, page.find(' ') - host));
+        ASSERT_EQ(held.size(), static_cast<std::size_t>(kept));
+        const std::size_t asked = server.requestCount();
+        const Outcome resumed = runCli(resume(part));
+        EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+        EXPECT_EQ(resumed.out, uninterrupted.out);
+        EXPECT_EQ(readCrawl(part), expected);
+        // What the whole crawl asked for, but for the pages the file held.
+        std::vector<std::string> fetched = askedSince(server, asked);
+        std::sort(fetched.begin(), fetched.end());
+        std::vector<std::string> expectedFetched;
+        std::copy_if(wholeFetched.begin(), wholeFetched.end(), std::back_inserter(expectedFetched),
+                     [&held](const std::string& path) {
+                         return std::find(held.begin(), held.end(), path) == held.end();
+                     });
+        EXPECT_EQ(fetched, expectedFetched);
+    }
+}
+
+// kill -9 in the middle of a --save: the file opens, and --resume finishes
+// it as the crawl would have finished.
+TEST_F(CliResume, AKilledSaveResumesToTheUninterruptedFile)
+{
+    const QString whole = dir.filePath("whole.nqcrawl");
+    ASSERT_EQ(runCli(crawl(whole)).exitCode, 0);
+    // A page at the second level that answers slowly holds the crawl there.
+    const nqtest::SitePage& slow = site.pages[2];
+    nqtest::Reply dripping = nqtest::Reply::html(slow.body);
+    dripping.dripInterval = std::chrono::milliseconds(100);
+    server.serve(slow.path, dripping);
+
+    const QString killed = dir.filePath("killed.nqcrawl");
+    QProcess process;
+    process.start(QStringLiteral(NQ_CLI), crawl(killed));
+    ASSERT_TRUE(process.waitForStarted(30000));
+    const auto askedFor = [this](const std::string& path) {
+        const auto requests = server.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [&path](const nqtest::Request& r) { return r.target == path; });
+    };
+    for (int i = 0; i < 600 && !askedFor(slow.path); ++i)
+        process.waitForFinished(50);
+    ASSERT_TRUE(askedFor(slow.path));
+    // Past the writer's commit delay: the pages before it are in the file.
+    process.waitForFinished(1000);
+    ASSERT_EQ(process.state(), QProcess::Running) << "the crawl ended before the kill";
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    server.serve(slow.path, nqtest::Reply::html(slow.body));
+
+    const std::size_t kept = readCrawl(killed).pages.size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, site.pages.size());
+    const Outcome resumed = runCli(resume(killed));
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(readCrawl(killed), readCrawl(whole));
+}
+
+// --update asks for each kept page only if it changed, searches the kept
+// copy of those that did not, and marks gone the pages that are no more.
+TEST_F(Cli, UpdateAsksOnlyForChangesAndMarksGonePages)
+{
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    const auto tagged = [](std::string body, std::string name, std::string value) {
+        Reply reply = Reply::html(std::move(body));
+        reply.headers.emplace_back(std::move(name), std::move(value));
+        return reply;
+    };
+    const std::string index = "<a href=\"a.htm\">A</a> <a href=\"b.htm\">B</a> "
+                              "<a href=\"moved.htm\">M</a> <a href=\"lost.htm\">L</a>";
+    server.serve("/index.htm", tagged(index, "ETag", "\"i1\""));
+    server.serve("/a.htm", tagged("quarry aaaa <a href=\"deep.htm\">D</a>", "ETag", "\"a1\""));
+    server.serve("/b.htm", tagged("aa <a href=\"old.htm\">O</a>", "Last-Modified", date));
+    server.serve("/moved.htm", Reply::redirect(301, "/target.htm"));
+    server.serve("/target.htm", Reply::html("quarry"));
+    server.serve("/deep.htm", tagged("quarry deep", "ETag", "\"d1\""));
+    server.serve("/old.htm", Reply::html("quarry old"));
+    server.serve("/lost.htm", Reply::html("quarry lost"));
+    const QTemporaryDir dir;
+    const QString file = dir.filePath("site.nqcrawl");
+    const QStringList keywords{"quarry", "aa"};
+    ASSERT_EQ(
+        runCli(QStringList{"--save", file, "--depth=2", url("/index.htm")} + keywords).exitCode, 0);
+    {
+        StoreError error;
+        const auto saved = CrawlFile::Open(file.toStdString(), CrawlFile::Mode::Read, &error);
+        ASSERT_TRUE(saved) << error.Message();
+        // Where a redirect led is kept for a page of the crawl.
+        EXPECT_EQ(saved->Page(server.url("/moved.htm"))->FinalAddress, server.url("/target.htm"));
+        EXPECT_EQ(saved->Page(server.url("/a.htm"))->ETag, "\"a1\"");
+    }
+
+    Reply unchanged;
+    unchanged.status = 304;
+    unchanged.reason = "Not Modified";
+    server.serve("/index.htm", unchanged);
+    server.serve("/a.htm", unchanged);
+    server.serve("/deep.htm", unchanged);
+    server.serve("/b.htm", Reply::html("aa aa, the old page is unlinked"));
+    Reply missing = Reply::html("gone");
+    missing.status = 404;
+    missing.reason = "Not Found";
+    server.serve("/lost.htm", missing);
+    const std::size_t asked = server.requestCount();
+    const Outcome updated = runCli(QStringList{"--save", file, "--update"} + keywords);
+    EXPECT_EQ(updated.exitCode, 0) << updated.err;
+    std::map<std::string, std::pair<std::string, std::string>> sent;
+    const auto requests = server.requests();
+    for (std::size_t i = asked; i < requests.size(); ++i)
+        sent[requests[i].target] = {requests[i].header("If-None-Match"),
+                                    requests[i].header("If-Modified-Since")};
+    EXPECT_EQ(sent["/index.htm"], std::make_pair(std::string("\"i1\""), std::string()));
+    EXPECT_EQ(sent["/a.htm"], std::make_pair(std::string("\"a1\""), std::string()));
+    EXPECT_EQ(sent["/deep.htm"], std::make_pair(std::string("\"d1\""), std::string()));
+    EXPECT_EQ(sent["/b.htm"], std::make_pair(std::string(), date));
+    EXPECT_EQ(sent["/target.htm"], std::make_pair(std::string(), std::string()));
+    EXPECT_FALSE(sent.contains("/old.htm")) << "a page linked no more was fetched";
+
+    // The kept copies are searched: a.htm still has its four hits.
+    std::vector<std::string> statuses;
+    const Rows rows =
+        parseTable(updated.out, {"Address", "Hits", "quarry", "aa", "Status"}, &statuses);
+    const Rows expectedRows = {{server.url("/index.htm"), 0}, {server.url("/a.htm"), 3},
+                               {server.url("/b.htm"), 2},     {server.url("/moved.htm"), 1},
+                               {server.url("/lost.htm"), -1}, {server.url("/deep.htm"), 1}};
+    EXPECT_EQ(rows, expectedRows) << updated.out;
+    EXPECT_EQ(statuses, (std::vector<std::string>{"not-modified", "not-modified", "ok", "ok", "404",
+                                                  "not-modified"}));
+    EXPECT_NE(updated.err.find("(4 with hits, 3 not-modified)"), std::string::npos) << updated.err;
+
+    StoreError error;
+    const auto saved = CrawlFile::Open(file.toStdString(), CrawlFile::Mode::Read, &error);
+    ASSERT_TRUE(saved) << error.Message();
+    for (const char* path : {"/old.htm", "/lost.htm"}) {
+        SCOPED_TRACE(path);
+        const auto page = saved->Page(server.url(path));
+        ASSERT_TRUE(page);
+        EXPECT_TRUE(page->Gone);
+        EXPECT_TRUE(page->HasBody) << "a gone page keeps its body";
+    }
+    for (const char* path : {"/a.htm", "/b.htm", "/deep.htm"}) {
+        SCOPED_TRACE(path);
+        const auto page = saved->Page(server.url(path));
+        ASSERT_TRUE(page);
+        EXPECT_FALSE(page->Gone);
+    }
+    EXPECT_EQ(saved->Page(server.url("/a.htm"))->Body, "quarry aaaa <a href=\"deep.htm\">D</a>");
+    EXPECT_EQ(saved->Page(server.url("/b.htm"))->Body, "aa aa, the old page is unlinked");
 }
