@@ -117,7 +117,8 @@ bool TCrawlRecorder::SavedPage(const String& url, TSavedReply& reply)
 String TCrawlRecorder::Conditions(const String& url) const
 {
     const auto held = m_held.find(url);
-    if (m_kind != Kind::Update || held == m_held.end() || !held->second.HasBody)
+    if (m_kind != Kind::Update || held == m_held.end() || !held->second.HasBody ||
+        held->second.Failure.failed())
         return String();
     String lines;
     if (!held->second.ETag.empty())

@@ -143,7 +143,8 @@ std::optional<PageRecord> CrawlWriter::Page(const String& address)
     // promise, which ends the wait.
     auto answer = std::make_shared<std::promise<std::optional<PageRecord>>>();
     std::future<std::optional<PageRecord>> page = answer->get_future();
-    post([answer, address](CrawlFile& file) {
+    // The work holds the only reference: dropping it breaks the promise.
+    post([answer = std::move(answer), address](CrawlFile& file) {
         std::optional<PageRecord> found = file.Page(address);
         answer->set_value(std::move(found));
         return !file.Error();

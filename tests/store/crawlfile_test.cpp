@@ -333,8 +333,15 @@ TEST_F(CrawlFileTest, TheWriterKeepsEveryWriteInOrder)
             writer.AddFound({{FoundLink::Link, "http://a/" + std::to_string(i), "htm", "a", ""}});
             writer.PutPage(page("http://a/" + std::to_string(i), "body " + std::to_string(i)));
         }
+        // A read waits for every write posted before it.
+        const auto last = writer.Page("http://a/999");
+        ASSERT_TRUE(last);
+        EXPECT_EQ(last->Body, "body 999");
+        writer.MarkGone("http://a/998");
         EXPECT_FALSE(writer.Finish());
         EXPECT_EQ(failed, 0);
+        // Nothing is read once the writer is done; the read does not wait.
+        EXPECT_FALSE(writer.Page("http://a/999"));
     }
     auto read = CrawlFile::Open(path("w.nqcrawl"), CrawlFile::Mode::Read, &error);
     ASSERT_TRUE(read) << error.Message();
@@ -344,6 +351,10 @@ TEST_F(CrawlFileTest, TheWriterKeepsEveryWriteInOrder)
     });
     EXPECT_EQ(next, 1000);
     EXPECT_EQ(read->Page("http://a/999")->Body, "body 999");
+    EXPECT_FALSE(read->Page("http://a/999")->Gone);
+    const auto gone = read->Page("http://a/998");
+    EXPECT_TRUE(gone->Gone);
+    EXPECT_EQ(gone->Body, "body 998") << "a gone page keeps its body";
 }
 
 } // namespace
