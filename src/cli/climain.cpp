@@ -482,10 +482,11 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
     String traps;
     for (const String& path : account.TrapPaths)
         traps += String(traps.empty() ? "" : ", ") + jsonString(path);
-    std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
-                "\"not_modified\": %d, \"not_searched\": %d, \"reasons\": {%s}, \"trap_paths\": [%s]}}\n",
-                account.Pages, account.Searched, account.WithHits, account.NotModified,
-                account.NotSearched, reasons.c_str(), traps.c_str());
+    std::printf(
+        ",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
+        "\"not_modified\": %d, \"not_searched\": %d, \"reasons\": {%s}, \"trap_paths\": [%s]}}\n",
+        account.Pages, account.Searched, account.WithHits, account.NotModified, account.NotSearched,
+        reasons.c_str(), traps.c_str());
 }
 
 // The grid's two columns, each keyword's count when there are several, and
