@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t prepared = text.size();
     MarkTags(text);
     FUZZ_CHECK(text.size() <= prepared);
+    // The crawler's one pass must mark exactly what the two steps mark.
+    FUZZ_CHECK(PrepareAndMark(body) == text);
 
     Integer anchorCount = 0;
     ScanHooks hooks;

@@ -304,6 +304,107 @@ void MarkTags(String& Text)
     Text.resize(out);
 }
 
+namespace {
+
+// What the one-pass preparation does with each byte.
+enum class ByteRole : unsigned char
+{
+    Text,
+    Blank,
+    Drop,
+    Equals,
+    LetterA,
+    Greater
+};
+
+constexpr std::array<ByteRole, 256> kByteRoles = [] {
+    std::array<ByteRole, 256> roles{};
+    for (int c = 0; c < 256; ++c)
+        roles[static_cast<std::size_t>(c)] = c < ' ' ? ByteRole::Drop : ByteRole::Text;
+    roles[' '] = ByteRole::Blank;
+    roles['='] = ByteRole::Equals;
+    roles['a'] = ByteRole::LetterA;
+    roles['A'] = ByteRole::LetterA;
+    roles['>'] = ByteRole::Greater;
+    return roles;
+}();
+
+// Whether the n characters before end read word, ignoring ASCII case. A
+// marker code already written there is never a letter, so a pattern never
+// reuses the characters of another.
+bool endsWithNoCase(const char* data, std::size_t end, std::string_view word)
+{
+    if (end < word.size())
+        return false;
+    const char* from = data + end - word.size();
+    for (std::size_t k = 0; k < word.size(); ++k) {
+        if (upperAscii(from[k]) != word[k])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+String PrepareAndMark(const String& Body)
+{
+    // No pattern's ending starts another, so replacing each one the moment
+    // its last character is written marks the same places as MarkTags'
+    // left-to-right pass over the prepared text.
+    String out(Body.size(), '\0');
+    char* const data = out.data();
+    std::size_t n = 0;
+    char last = 'X'; // the last character kept, before any marking
+    for (const char ch : Body) {
+        switch (kByteRoles[static_cast<unsigned char>(ch)]) {
+        case ByteRole::Text:
+            data[n++] = ch;
+            last = ch;
+            break;
+        case ByteRole::Drop:
+            break;
+        case ByteRole::Blank:
+            if (last != '=') {
+                data[n++] = ch;
+                last = ch;
+            }
+            break;
+        case ByteRole::LetterA:
+            data[n++] = ch;
+            last = ch;
+            if (n >= 2 && data[n - 2] == '<') {
+                data[n - 2] = kMarkAnchorOpen;
+                --n;
+            }
+            break;
+        case ByteRole::Greater:
+            data[n++] = ch;
+            last = ch;
+            if (endsWithNoCase(data, n, "/A>")) {
+                n -= 3;
+                data[n++] = kMarkAnchorClose;
+            }
+            break;
+        case ByteRole::Equals:
+            while (n > 0 && data[n - 1] == ' ')
+                --n;
+            data[n++] = ch;
+            last = ch;
+            for (const TagPattern& pattern : kTagPatterns) {
+                const std::string_view word = pattern.text;
+                if (word.back() == '=' && endsWithNoCase(data, n, word)) {
+                    n -= word.size();
+                    data[n++] = pattern.code;
+                    break;
+                }
+            }
+            break;
+        }
+    }
+    out.resize(n);
+    return out;
+}
+
 void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 {
     bool pending = false;

@@ -25,6 +25,10 @@ String PreparePage(const String& Body);
 // .LOCATION= by their marker codes.
 void MarkTags(String& Text);
 
+// PreparePage and MarkTags in one pass over Body: the same text, with no
+// second copy and no second walk over a large page.
+String PrepareAndMark(const String& Body);
+
 // Walks marked text and hands the link of every complete quoted attribute
 // value to found(value, countArea, kind): the value without the blanks around
 // it, or, when it is a script call such as popup(x.htm), the call's argument.

@@ -13,8 +13,7 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
     if (!baseParts.Crack(BaseUrl))
         return page;
     const TLinkBase base(baseParts);
-    String text = PreparePage(Body);
-    MarkTags(text);
+    const String text = PrepareAndMark(Body);
     TCrackUrl parts; // reused for every link
     ScanHooks hooks;
     if (Cancelled)

@@ -95,6 +95,30 @@ TEST(MarkTagsTest, ReplacesEachPatternIgnoringCase)
     }
 }
 
+TEST(PrepareAndMarkTest, GivesWhatPreparingThenMarkingGives)
+{
+    const std::vector<String> inputs = {
+        "<a href = \"x.htm\">X</a><img src='i.gif'>",
+        "HrEf \n = 'x'",
+        "<\nA href='y'",
+        "/\x01a>",
+        "w.LOCATION  =  'p'",
+        "</A><A/a><<a//a>",
+        "hhref=ssrc=..location=",
+        "hre\tf='z' s\rrc = \"q\"",
+        "src= =x = href=",
+        "x= \n 'a'",
+        "<abbr>a>A>",
+        "caf\xe9<a href='\xe9'>",
+        "",
+    };
+    for (const String& input : inputs) {
+        String twoPasses = PreparePage(input);
+        MarkTags(twoPasses);
+        EXPECT_EQ(PrepareAndMark(input), twoPasses) << "input: " << input;
+    }
+}
+
 TEST(ScanLinksTest, CollectsQuotedValues)
 {
     struct Case
