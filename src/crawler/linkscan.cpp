@@ -544,6 +544,29 @@ String TLinkBase::Resolve(const String& Value) const
     return result;
 }
 
+bool TLinkBase::SplitOwn(const String& Address, String& Path, String& Extra) const
+{
+    if (!m_plain || Address.size() >= TUrlPartBuffer::Capacity || Address.size() <= m_pathStart ||
+        Address.compare(0, m_pathStart, m_base, 0, m_pathStart) != 0 || Address[m_pathStart] != '/')
+        return false;
+    const std::string_view rest = std::string_view(Address).substr(m_pathStart);
+    if (rest.find('%') != std::string_view::npos)
+        return false;
+    const std::size_t query = rest.find('?');
+    const std::string_view path = rest.substr(0, query);
+    if (!isPlainPath(path))
+        return false;
+    if (query != std::string_view::npos) {
+        // Decoding turns a query's "+" into a blank; an empty one is dropped.
+        const std::string_view text = rest.substr(query + 1);
+        if (text.empty() || text.find('+') != std::string_view::npos || !isPlainPath(text))
+            return false;
+    }
+    Path.assign(path);
+    Extra.assign(query == std::string_view::npos ? std::string_view() : rest.substr(query));
+    return true;
+}
+
 String ResolveLink(const TCrackUrl& page, const String& Value)
 {
     return TLinkBase(page).Resolve(Value);

@@ -58,6 +58,11 @@ class TLinkBase
 public:
     explicit TLinkBase(const TCrackUrl& page);
     String Resolve(const String& Value) const;
+    // Splits an address Resolve gave into its decoded path and its "?query"
+    // (or nothing) when it is on the page's own scheme, host and port and
+    // decomposing it would change nothing: plain characters, no %xx escape,
+    // no dot segment, no "+" in the query. False leaves it to TCrackUrl.
+    bool SplitOwn(const String& Address, String& Path, String& Extra) const;
 
 private:
     String m_base; // scheme://host[:port]/directory/
