@@ -354,32 +354,29 @@ String PrepareAndMark(const String& Body)
     String out(Body.size(), '\0');
     char* const data = out.data();
     std::size_t n = 0;
-    char last = 'X'; // the last character kept, before any marking
+    // Where the text stood right after the last "=" kept: a blank there is
+    // dropped. Whatever is kept after it moves the text on, and a marker
+    // never takes it back there.
+    std::size_t afterEquals = static_cast<std::size_t>(-1);
     for (const char ch : Body) {
         switch (kByteRoles[static_cast<unsigned char>(ch)]) {
         case ByteRole::Text:
             data[n++] = ch;
-            last = ch;
             break;
         case ByteRole::Drop:
             break;
         case ByteRole::Blank:
-            if (last != '=') {
+            if (n != afterEquals)
                 data[n++] = ch;
-                last = ch;
-            }
             break;
         case ByteRole::LetterA:
-            data[n++] = ch;
-            last = ch;
-            if (n >= 2 && data[n - 2] == '<') {
-                data[n - 2] = kMarkAnchorOpen;
-                --n;
-            }
+            if (n > 0 && data[n - 1] == '<')
+                data[n - 1] = kMarkAnchorOpen;
+            else
+                data[n++] = ch;
             break;
         case ByteRole::Greater:
             data[n++] = ch;
-            last = ch;
             if (endsWithNoCase(data, n, "/A>")) {
                 n -= 3;
                 data[n++] = kMarkAnchorClose;
@@ -389,7 +386,6 @@ String PrepareAndMark(const String& Body)
             while (n > 0 && data[n - 1] == ' ')
                 --n;
             data[n++] = ch;
-            last = ch;
             for (const TagPattern& pattern : kTagPatterns) {
                 const std::string_view word = pattern.text;
                 if (word.back() == '=' && endsWithNoCase(data, n, word)) {
@@ -398,6 +394,7 @@ String PrepareAndMark(const String& Body)
                     break;
                 }
             }
+            afterEquals = n;
             break;
         }
     }
