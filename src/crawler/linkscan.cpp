@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -306,14 +307,15 @@ void MarkTags(String& Text)
 
 namespace {
 
-// What the one-pass preparation does with each byte.
+// What the one-pass preparation does with each byte. Blanks and letters
+// are plain text here: a blank matters only after "=", and an "a" only after
+// "<", which the bytes before them look ahead for.
 enum class ByteRole : unsigned char
 {
     Text,
-    Blank,
     Drop,
     Equals,
-    LetterA,
+    Less,
     Greater
 };
 
@@ -321,13 +323,16 @@ constexpr std::array<ByteRole, 256> kByteRoles = [] {
     std::array<ByteRole, 256> roles{};
     for (int c = 0; c < 256; ++c)
         roles[static_cast<std::size_t>(c)] = c < ' ' ? ByteRole::Drop : ByteRole::Text;
-    roles[' '] = ByteRole::Blank;
     roles['='] = ByteRole::Equals;
-    roles['a'] = ByteRole::LetterA;
-    roles['A'] = ByteRole::LetterA;
+    roles['<'] = ByteRole::Less;
     roles['>'] = ByteRole::Greater;
     return roles;
 }();
+
+ByteRole roleOf(char ch)
+{
+    return kByteRoles[static_cast<unsigned char>(ch)];
+}
 
 // Whether the n characters before end read word, ignoring ASCII case. A
 // marker code already written there is never a letter, so a pattern never
@@ -353,28 +358,38 @@ String PrepareAndMark(const String& Body)
     // left-to-right pass over the prepared text.
     String out(Body.size(), '\0');
     char* const data = out.data();
+    const char* const in = Body.data();
+    const std::size_t size = Body.size();
     std::size_t n = 0;
-    // Where the text stood right after the last "=" kept: a blank there is
-    // dropped. Whatever is kept after it moves the text on, and a marker
-    // never takes it back there.
-    std::size_t afterEquals = static_cast<std::size_t>(-1);
-    for (const char ch : Body) {
-        switch (kByteRoles[static_cast<unsigned char>(ch)]) {
-        case ByteRole::Text:
-            data[n++] = ch;
+    std::size_t i = 0;
+    while (i < size) {
+        // A run of plain text is copied as it is.
+        std::size_t j = i;
+        while (j < size && roleOf(in[j]) == ByteRole::Text)
+            ++j;
+        std::memcpy(data + n, in + i, j - i);
+        n += j - i;
+        if (j == size)
             break;
+        const char ch = in[j];
+        i = j + 1;
+        switch (roleOf(ch)) {
+        case ByteRole::Text:
         case ByteRole::Drop:
             break;
-        case ByteRole::Blank:
-            if (n != afterEquals)
+        case ByteRole::Less: {
+            // "<A", with only dropped characters between.
+            std::size_t k = i;
+            while (k < size && roleOf(in[k]) == ByteRole::Drop)
+                ++k;
+            if (k < size && upperAscii(in[k]) == 'A') {
+                data[n++] = kMarkAnchorOpen;
+                i = k + 1;
+            } else {
                 data[n++] = ch;
+            }
             break;
-        case ByteRole::LetterA:
-            if (n > 0 && data[n - 1] == '<')
-                data[n - 1] = kMarkAnchorOpen;
-            else
-                data[n++] = ch;
-            break;
+        }
         case ByteRole::Greater:
             data[n++] = ch;
             if (endsWithNoCase(data, n, "/A>")) {
@@ -394,7 +409,9 @@ String PrepareAndMark(const String& Body)
                     break;
                 }
             }
-            afterEquals = n;
+            // The blanks after it go, and what is dropped anyway.
+            while (i < size && (in[i] == ' ' || roleOf(in[i]) == ByteRole::Drop))
+                ++i;
             break;
         }
     }
