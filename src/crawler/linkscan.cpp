@@ -11,6 +11,10 @@
 #include <optional>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The patterns MarkTags replaces, in its order. None overlaps another or
@@ -334,6 +338,34 @@ ByteRole roleOf(char ch)
     return kByteRoles[static_cast<unsigned char>(ch)];
 }
 
+// The end of the run of plain text (ByteRole::Text) that starts at i.
+std::size_t plainRunEnd(const char* in, std::size_t i, std::size_t size)
+{
+#ifdef __SSE2__
+    // Sixteen bytes at a time: below a blank, "=", "<" or ">" end a run.
+    const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i greater = _mm_set1_epi8('>');
+    while (i + 16 <= size) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        // max(b, ' ') == b exactly when b is a blank or above, unsigned.
+        const __m128i text = _mm_cmpeq_epi8(_mm_max_epu8(bytes, blank), bytes);
+        const __m128i marks =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, equals), _mm_cmpeq_epi8(bytes, less)),
+                         _mm_cmpeq_epi8(bytes, greater));
+        const int stops =
+            _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(text, _mm_set1_epi8(-1)), marks));
+        if (stops != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
+        i += 16;
+    }
+#endif
+    while (i < size && roleOf(in[i]) == ByteRole::Text)
+        ++i;
+    return i;
+}
+
 // Whether the n characters before end read word, ignoring ASCII case. A
 // marker code already written there is never a letter, so a pattern never
 // reuses the characters of another.
@@ -364,9 +396,7 @@ String PrepareAndMark(const String& Body)
     std::size_t i = 0;
     while (i < size) {
         // A run of plain text is copied as it is.
-        std::size_t j = i;
-        while (j < size && roleOf(in[j]) == ByteRole::Text)
-            ++j;
+        const std::size_t j = plainRunEnd(in, i, size);
         std::memcpy(data + n, in + i, j - i);
         n += j - i;
         if (j == size)

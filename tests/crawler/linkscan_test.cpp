@@ -99,7 +99,7 @@ TEST(MarkTagsTest, ReplacesEachPatternIgnoringCase)
 
 TEST(PrepareAndMarkTest, GivesWhatPreparingThenMarkingGives)
 {
-    const std::vector<String> inputs = {
+    std::vector<String> inputs = {
         "<a href = \"x.htm\">X</a><img src='i.gif'>",
         "HrEf \n = 'x'",
         "<\nA href='y'",
@@ -114,6 +114,15 @@ TEST(PrepareAndMarkTest, GivesWhatPreparingThenMarkingGives)
         "caf\xe9<a href='\xe9'>",
         "",
     };
+    // Long text goes through in blocks: every byte that matters, at every
+    // place of a block and across its edges.
+    for (const char special : {'\n', '\x01', '=', '<', '>', ' ', 'a', '\xe9', '\x7f'}) {
+        for (std::size_t at = 0; at < 40; ++at) {
+            String text(40, 'x');
+            text[at] = special;
+            inputs.push_back(text + "<a href = 'p.htm'>A</a>" + text + " src=\n'i.gif'");
+        }
+    }
     for (const String& input : inputs) {
         String twoPasses = PreparePage(input);
         MarkTags(twoPasses);
