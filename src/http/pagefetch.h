@@ -51,6 +51,10 @@ public:
     // Further request header lines, CR LF apart ("If-None-Match: ..."); a
     // 304 reply to them succeeds with no body.
     String ExtraHeaders;
+    // Non-empty: redirects are followed only to this host; a download whose
+    // redirect leads elsewhere ends with that 3xx reply and no body, and
+    // RedirectTarget says where.
+    String RedirectHost;
     bool WaitThread = false;
     // Seconds one download may take, from the request to the body's end;
     // 0: no bound. A download that runs out ends in OnError.
@@ -71,6 +75,7 @@ public:
     const String& EffectiveUrl() const { return m_effectiveUrl; }
     // The final reply's header block; empty when no reply arrived.
     const String& Head() const { return m_head; }
+    const String& RedirectTarget() const { return m_redirectTarget; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
 
@@ -90,4 +95,5 @@ private:
     String m_errorMsg;
     String m_effectiveUrl;
     String m_head;
+    String m_redirectTarget;
 };

@@ -334,6 +334,7 @@ void TSearchRun::startCrawl()
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->Agent = agent();
+    crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     // A saved crawl continued or refreshed: its kept pages stand in for
@@ -439,6 +440,7 @@ void TSearchRun::ResetRun()
     m_robots = TRobotsRules();
     m_robotsUnavailable = false;
     m_keptOut.clear();
+    m_redirects.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -602,7 +604,16 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 
 void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
+    if (sender != m_crawler || m_data.Cancelled)
+        return;
+    // A redirect off the site ends the page: listed with its target, never
+    // fetched again by the search.
+    if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
+        const String key = AsciiLower(Url);
+        m_keptOut[key] = "redirect";
+        m_redirects[key] = Error.detail;
+    }
+    if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
@@ -695,6 +706,8 @@ void TSearchRun::applyCrawlCounts()
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
                 entry.Rule = rule->second;
+                if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
+                    entry.Location = to->second;
                 continue;
             }
         }
@@ -730,6 +743,9 @@ void TSearchRun::makeFetchers()
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
         fetcher->Agent = agent();
+        // A page's redirect stays on the site, as the crawl's do.
+        if (!m_settings.spanHosts)
+            fetcher->RedirectHost = m_startHost;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -780,8 +796,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
         failure = {TransferError::Kind::HttpStatus, 304, "Not modified, and no copy is kept"};
     }
     const String& text = notModified ? kept.Body : body;
-    if (ok && m_recorder)
+    if (ok && !fetcher->RedirectTarget().empty()) {
+        entry.State = TPageState::Skipped;
+        entry.Rule = "redirect";
+        entry.Location = fetcher->RedirectTarget();
+        ok = false;
+    } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), fetcher->Head(), text);
+    }
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(text));
@@ -792,7 +814,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             ok = false;
         }
     }
-    if (!ok) {
+    if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
         entry.Failure = failure;
         if (m_recorder)
