@@ -60,6 +60,8 @@ private:
     void add(const std::shared_ptr<Transfer>& transfer);
     void remove(Transfer* transfer);
     void collectFinished();
+    // Fails, as timed out, each transfer whose headers are overdue.
+    void expireLateHeaders();
 
     std::mutex m_mutex;
     std::vector<Command> m_queue;

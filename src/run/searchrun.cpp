@@ -266,6 +266,7 @@ void TSearchRun::fetchRobots()
     m_robotsFetch = new THTTPGet(this);
     m_robotsFetch->UseCache = true;
     m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
+    m_robotsFetch->ReadTimeOut = m_settings.readTimeoutSeconds;
     m_robotsFetch->Agent = agent();
     m_robotsFetch->URL = m_siteRoot + "/robots.txt";
     THTTPGet* fetch = m_robotsFetch;
@@ -320,6 +321,7 @@ void TSearchRun::startCrawl()
         return;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
@@ -401,6 +403,7 @@ void TSearchRun::ResetRun()
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
@@ -559,7 +562,11 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 
 void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
+    if (sender != m_crawler || m_data.Cancelled)
+        return;
+    if (Error.kind == TransferError::Kind::Timeout)
+        m_crawlTimeouts[Url] = Error;
+    if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
@@ -651,12 +658,20 @@ void TSearchRun::applyCrawlCounts()
             entry.Rule = "robots";
             continue;
         }
-        const auto known = m_crawlCounts.find(entry.Address);
-        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
+        if (entry.State != TPageState::NotSearched)
             continue;
-        takeCounts(entry, known->second);
+        if (const auto known = m_crawlCounts.find(entry.Address); known != m_crawlCounts.end()) {
+            takeCounts(entry, known->second);
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+                   late != m_crawlTimeouts.end()) {
+            entry.State = TPageState::Failed;
+            entry.Failure = late->second;
+            if (m_recorder && !m_saved && !m_data.Cancelled)
+                m_recorder->Failed(entry.Address, entry.Failure);
+        }
     }
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
 }
 
 String TSearchRun::notSearchedNote() const
@@ -681,6 +696,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->ReadTimeOut = m_settings.readTimeoutSeconds;
         fetcher->Agent = agent();
         m_fetchers.push_back(fetcher);
     }
