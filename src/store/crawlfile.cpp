@@ -2,12 +2,13 @@
 
 #include "crawlfile.h"
 
+#include "ioerror.h"
+#include "stagedfile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sqlite3.h>
 #include <zstd.h>
@@ -653,37 +654,35 @@ StoreError CrawlFile::CopyTo(const String& path)
 
     // Copied beside the target and renamed over it, so that a failed copy
     // leaves the old file as it was.
-    QTemporaryFile staged(name + QStringLiteral(".XXXXXX"));
-    if (!staged.open()) {
-        error.kind =
-            staged.error() == QFileDevice::PermissionsError ? StoreError::ReadOnly : StoreError::Io;
-        error.Detail = staged.errorString().toStdString();
-        return error;
-    }
-    staged.close();
-    const String stagedPath = staged.fileName().toStdString();
-    {
-        sqlite3* raw = nullptr;
-        int code = sqlite3_open_v2(stagedPath.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-        const std::unique_ptr<sqlite3, DatabaseDeleter> copy(raw);
-        if (code != SQLITE_OK)
-            return failed(raw, code);
-        sqlite3_backup* backup = sqlite3_backup_init(raw, "main", m_db.get(), "main");
-        if (!backup)
-            return failed(raw, sqlite3_errcode(raw));
-        sqlite3_backup_step(backup, -1);
-        code = sqlite3_backup_finish(backup);
-        if (code == SQLITE_OK)
-            code = sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        if (code != SQLITE_OK)
-            return failed(raw, code);
-    } // closed: everything is in the main file and no -wal is left
-    // A log left by an earlier file of that name would be read into this one.
-    QFile::remove(name + QStringLiteral("-wal"));
-    QFile::remove(name + QStringLiteral("-shm"));
-    if (std::rename(stagedPath.c_str(), path.c_str()) != 0) {
-        error.kind = errno == EACCES || errno == EPERM ? StoreError::ReadOnly : StoreError::Io;
-        error.Detail = std::strerror(errno);
+    try {
+        StagedFile staged(path);
+        {
+            sqlite3* raw = nullptr;
+            int code =
+                sqlite3_open_v2(staged.StagedPath().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+            const std::unique_ptr<sqlite3, DatabaseDeleter> copy(raw);
+            if (code != SQLITE_OK)
+                return failed(raw, code);
+            sqlite3_backup* backup = sqlite3_backup_init(raw, "main", m_db.get(), "main");
+            if (!backup)
+                return failed(raw, sqlite3_errcode(raw));
+            sqlite3_backup_step(backup, -1);
+            code = sqlite3_backup_finish(backup);
+            if (code == SQLITE_OK)
+                code = sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+            if (code != SQLITE_OK)
+                return failed(raw, code);
+        } // closed: everything is in the main file and no -wal is left
+        // A log left by an earlier file of that name would be read into this one.
+        QFile::remove(name + QStringLiteral("-wal"));
+        QFile::remove(name + QStringLiteral("-shm"));
+        staged.Commit();
+    } catch (const EInOutError& e) {
+        const int code = e.ErrorCode;
+        error.kind = code == ENOSPC || code == EDQUOT || code == EFBIG  ? StoreError::DiskFull
+                     : code == EACCES || code == EPERM || code == EROFS ? StoreError::ReadOnly
+                                                                        : StoreError::Io;
+        error.Detail = std::strerror(code);
     }
     return error;
 }

@@ -212,7 +212,7 @@ TEST_F(CrawlFileTest, ASecondWriterIsRefusedWhileTheFirstHoldsTheFile)
     first.reset();
     EXPECT_FALSE(other->CopyTo(crawl)) << other->CopyTo(crawl).Message();
     other.reset();
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files),
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"crawl.nqcrawl", "other.nqcrawl"}))
         << "nothing staged is left behind";
     auto copy = CrawlFile::Open(crawl, CrawlFile::Mode::Continue, &error);
