@@ -34,6 +34,9 @@ struct TransferOrder
     // long after the start, fails the transfer as timed out; 0: no bound.
     std::uint32_t readTimeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
+    // Non-empty: redirects are followed by the loop, one checked hop at a
+    // time, and only to this host; one elsewhere is the reply, unfollowed.
+    std::string redirectHost;
 };
 
 // A finished transfer as one value: the final reply's headers, its address
@@ -91,6 +94,8 @@ public:
     void attach(CURL* easy) { m_easy = easy; }
     // The final reply's headers are all there.
     bool headersComplete() const;
+    // The reply being received is a redirect that the loop judges itself.
+    bool checkedRedirect() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:

@@ -45,6 +45,9 @@ struct TTransferRequest
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
     // A silence this long, or headers not complete by then; 0: no bound.
     std::uint32_t ReadTimeOutMs = 0;
+    // Non-empty: redirects are followed only to this host; one elsewhere is
+    // the reply, unfollowed (INTERNET_OPTION_REDIRECT_HOST).
+    String RedirectHost;
 };
 
 // Opens the handles into Handles and applies the options, ready for the

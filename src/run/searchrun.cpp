@@ -330,6 +330,7 @@ void TSearchRun::startCrawl()
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
+    crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(m_settings.address)) {
@@ -418,6 +419,7 @@ void TSearchRun::ResetRun()
     m_robots = TRobotsRules();
     m_robotsUnavailable = false;
     m_keptOut.clear();
+    m_redirects.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -585,6 +587,13 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
         return;
     if (Error.kind == TransferError::Kind::Timeout)
         m_crawlTimeouts[Url] = Error;
+    // A redirect off the site ends the page: listed with its target, never
+    // fetched again by the search.
+    if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
+        const String key = AsciiLower(Url);
+        m_keptOut[key] = "redirect";
+        m_redirects[key] = Error.detail;
+    }
     if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
@@ -676,6 +685,8 @@ void TSearchRun::applyCrawlCounts()
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
                 entry.Rule = rule->second;
+                if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
+                    entry.Location = to->second;
                 continue;
             }
         }
@@ -719,6 +730,9 @@ void TSearchRun::makeFetchers()
         fetcher->TimeOut = m_settings.timeoutSeconds;
         fetcher->ReadTimeOut = m_settings.readTimeoutSeconds;
         fetcher->Agent = agent();
+        // A page's redirect stays on the site, as the crawl's do.
+        if (!m_settings.spanHosts)
+            fetcher->RedirectHost = m_startHost;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -759,8 +773,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
-    if (ok && m_recorder)
+    if (ok && !fetcher->RedirectTarget().empty()) {
+        entry.State = TPageState::Skipped;
+        entry.Rule = "redirect";
+        entry.Location = fetcher->RedirectTarget();
+        ok = false;
+    } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
+    }
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(body));
@@ -770,7 +790,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             ok = false;
         }
     }
-    if (!ok) {
+    if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
         entry.Failure = fetcher->Error();
         if (m_recorder)
