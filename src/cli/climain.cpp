@@ -164,6 +164,15 @@ const OptionRow kOptions[] = {
              badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
          options.settings.timeoutSeconds = *seconds;
      }},
+    {"read-timeout", 0, "SECS",
+     "end a transfer that receives nothing, or not its whole reply headers,\n"
+     "                       for SECS seconds (default 30, never beyond --timeout)",
+     [](const String& value, Options& options) {
+         const auto seconds = wholeNumber(value);
+         if (!seconds || *seconds < 1)
+             badArguments("invalid read timeout '" + value + "': give a number of seconds above 0");
+         options.settings.readTimeoutSeconds = *seconds;
+     }},
     {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
      [](const String& value, Options& options) {
          options.settings.exactKeywords.push_back(value);
@@ -450,9 +459,13 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
         }
         const String snippetPart =
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
-        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+        // A redirect that was not followed names where it leads.
+        const String locationPart =
+            entry.Location.empty() ? String() : ", \"location\": " + jsonString(entry.Location);
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s%s, \"hits\": %s, \"keywords\": "
+                    "{%s}%s}",
                     first ? "" : ",", indent, jsonString(entry.Address).c_str(),
-                    jsonString(PageStatus(entry)).c_str(),
+                    jsonString(PageStatus(entry)).c_str(), locationPart.c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null",
                     counts.c_str(), snippetPart.c_str());
         first = false;

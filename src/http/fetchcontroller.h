@@ -47,6 +47,7 @@ public:
 
     // Published properties.
     Integer TimeOut = 300;       // seconds
+    Integer ReadTimeOut = 30;    // seconds without a byte, or to the whole headers; 0: none
     Cardinal ConnectTimeOut = 0; // tick count at which the running transfer times out
     String AcceptTypes;          // stored only: transfers accept "*/*"
     String Agent = "Quillbox HTTPGet";
@@ -56,6 +57,9 @@ public:
     String Password;  // stored only
     String PostQuery; // stored only: transfers are GET requests
     String Referer;
+    // Non-empty: redirects are followed only to this host; a page whose
+    // redirect leads elsewhere ends with that 3xx, and RedirectTarget says where.
+    String RedirectHost;
     bool Wait = false;
     TKsHttpGetState State() const { return m_state; }
     TKsHttpGetRequest Request = GETHTTP_BODY;
@@ -64,6 +68,8 @@ public:
     const String& Body() const { return m_body; }
     // The final address, after redirects, of the last page received.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
+    // Where the last page's redirect, not followed, leads; empty otherwise.
+    const String& RedirectTarget() const { return m_redirectTarget; }
     TOnFileComplete OnFileComplete;
     TOnHeadComplete OnHeadComplete;
     TOnDataComplete OnDataComplete;
@@ -98,6 +104,7 @@ private:
     String m_head;
     String m_body;
     String m_effectiveUrl;
+    String m_redirectTarget;
     TransferError m_error;
     Cardinal m_errorCode = 0;
     String m_errorMsg;

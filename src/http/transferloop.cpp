@@ -4,8 +4,13 @@
 
 #include "internetaccess.h"
 #include "lasterror.h"
+#include "stringhelpers.h"
 #include "transfer.h"
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace inet {
@@ -21,6 +26,10 @@ struct TransferLoop::Active
     CurlSlist headers;
     CurlEasy easy;
     char errorText[CURL_ERROR_SIZE] = {};
+    // Set while the final reply's headers are still to come: a server that
+    // drips them a byte at a time never looks idle to libcurl.
+    std::optional<std::chrono::steady_clock::time_point> headersDue;
+    long hops = 0; // redirects the loop has followed itself
 };
 
 TransferLoop& TransferLoop::instance()
@@ -120,6 +129,7 @@ void TransferLoop::run()
         int running = 0;
         curl_multi_perform(multi, &running);
         collectFinished();
+        expireLateHeaders();
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
     // Queued additions were never started; running ones end here.
@@ -176,8 +186,9 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     // libcurl follows without limit unless told; 10 is what platform
-    // clients allow.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    // clients allow. Redirects limited to a host are followed below, each
+    // hop checked before any request goes out.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, order.redirectHost.empty() ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     // HTTP/2 where TLS offers it: the transfers to one site then share a
     // connection as streams, instead of one handshake each.
@@ -190,6 +201,15 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(order.timeoutMs));
+    if (order.readTimeoutMs > 0) {
+        // Less than a byte a second over that many seconds: nothing comes.
+        const long seconds =
+            std::max<long>(1, (static_cast<long>(order.readTimeoutMs) + 999) / 1000);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, seconds);
+        active->headersDue =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
+    }
     if (!order.caFile.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());
     // Every encoding libcurl can decode; the body is handed out decoded.
@@ -233,6 +253,62 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     m_active.emplace(transfer.get(), std::move(active));
 }
 
+namespace {
+
+// The host of an absolute http or https address, as libcurl reads it;
+// empty for any other address.
+std::string webHost(const char* address)
+{
+    CurlUrl url(curl_url());
+    char* scheme = nullptr;
+    char* host = nullptr;
+    std::string found;
+    if (url && curl_url_set(url.get(), CURLUPART_URL, address, 0) == CURLUE_OK &&
+        curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        const std::string lower = AsciiLower(scheme);
+        if (lower == "http" || lower == "https")
+            found = AsciiLower(host);
+    }
+    curl_free(scheme);
+    curl_free(host);
+    return found;
+}
+
+} // namespace
+
+bool TransferLoop::followChecked(Active& active)
+{
+    const Transfer& transfer = *active.transfer;
+    if (!transfer.checkedRedirect())
+        return false;
+    char* target = nullptr;
+    curl_easy_getinfo(active.easy.get(), CURLINFO_REDIRECT_URL, &target);
+    if (!target || webHost(target) != AsciiLower(transfer.order().redirectHost))
+        return false; // out of bounds: the redirect itself is the reply
+    CURL* easy = active.easy.get();
+    if (active.hops >= kMaxRedirects) {
+        const auto shared = active.transfer;
+        shared->finish(CURLE_TOO_MANY_REDIRECTS, "Too many redirects");
+        remove(shared.get());
+        return true;
+    }
+    ++active.hops;
+    // The same handle asks again: cookies, credentials and the connection
+    // stay, as when libcurl follows.
+    const std::string next = target;
+    curl_multi_remove_handle(m_multi.get(), easy);
+    curl_easy_setopt(easy, CURLOPT_URL, next.c_str());
+    if (transfer.order().verb == "POST")
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
+        const auto shared = active.transfer;
+        shared->finish(CURLE_FAILED_INIT, "The redirect could not be followed");
+        m_active.erase(shared.get());
+    }
+    return true;
+}
+
 // libcurl's order: out of the multi, then the easy handle.
 void TransferLoop::remove(Transfer* transfer)
 {
@@ -241,6 +317,27 @@ void TransferLoop::remove(Transfer* transfer)
         return;
     curl_multi_remove_handle(m_multi.get(), it->second->easy.get());
     m_active.erase(it);
+}
+
+// Checked at every turn of the loop, which wakes at least once a second.
+void TransferLoop::expireLateHeaders()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::shared_ptr<Transfer>> late;
+    for (auto& [transfer, active] : m_active) {
+        if (!active->headersDue)
+            continue;
+        if (transfer->headersComplete())
+            active->headersDue.reset();
+        else if (now >= *active->headersDue)
+            late.push_back(active->transfer);
+    }
+    for (const auto& transfer : late) {
+        const std::string text = "no complete reply headers within " +
+                                 std::to_string(transfer->order().readTimeoutMs) + " ms";
+        transfer->finish(CURLE_OPERATION_TIMEDOUT, text.c_str());
+        remove(transfer.get());
+    }
 }
 
 void TransferLoop::collectFinished()
@@ -253,8 +350,10 @@ void TransferLoop::collectFinished()
         curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
         if (!data)
             continue;
-        const auto* active = static_cast<const Active*>(data);
+        auto* active = static_cast<Active*>(data);
         const CURLcode result = msg->data.result;
+        if (result == CURLE_OK && followChecked(*active))
+            continue;
         long osErrno = 0;
         curl_easy_getinfo(msg->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         const auto transfer = active->transfer;

@@ -273,6 +273,7 @@ void TSearchRun::fetchRobots()
     m_robotsFetch = new THTTPGet(this);
     m_robotsFetch->UseCache = true;
     m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
+    m_robotsFetch->ReadTimeOut = m_settings.readTimeoutSeconds;
     m_robotsFetch->Agent = agent();
     m_robotsFetch->URL = m_siteRoot + "/robots.txt";
     THTTPGet* fetch = m_robotsFetch;
@@ -327,7 +328,9 @@ void TSearchRun::startCrawl()
         return;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
+    crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(m_settings.address)) {
@@ -409,12 +412,14 @@ void TSearchRun::ResetRun()
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
     m_robots = TRobotsRules();
     m_robotsUnavailable = false;
     m_keptOut.clear();
+    m_redirects.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -578,7 +583,18 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 
 void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
+    if (sender != m_crawler || m_data.Cancelled)
+        return;
+    if (Error.kind == TransferError::Kind::Timeout)
+        m_crawlTimeouts[Url] = Error;
+    // A redirect off the site ends the page: listed with its target, never
+    // fetched again by the search.
+    if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
+        const String key = AsciiLower(Url);
+        m_keptOut[key] = "redirect";
+        m_redirects[key] = Error.detail;
+    }
+    if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
@@ -669,15 +685,25 @@ void TSearchRun::applyCrawlCounts()
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
                 entry.Rule = rule->second;
+                if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
+                    entry.Location = to->second;
                 continue;
             }
         }
-        const auto known = m_crawlCounts.find(entry.Address);
-        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
+        if (entry.State != TPageState::NotSearched)
             continue;
-        takeCounts(entry, known->second);
+        if (const auto known = m_crawlCounts.find(entry.Address); known != m_crawlCounts.end()) {
+            takeCounts(entry, known->second);
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+                   late != m_crawlTimeouts.end()) {
+            entry.State = TPageState::Failed;
+            entry.Failure = late->second;
+            if (m_recorder && !m_saved && !m_data.Cancelled)
+                m_recorder->Failed(entry.Address, entry.Failure);
+        }
     }
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
 }
 
 String TSearchRun::notSearchedNote() const
@@ -702,7 +728,11 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->ReadTimeOut = m_settings.readTimeoutSeconds;
         fetcher->Agent = agent();
+        // A page's redirect stays on the site, as the crawl's do.
+        if (!m_settings.spanHosts)
+            fetcher->RedirectHost = m_startHost;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -743,8 +773,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
-    if (ok && m_recorder)
+    if (ok && !fetcher->RedirectTarget().empty()) {
+        entry.State = TPageState::Skipped;
+        entry.Rule = "redirect";
+        entry.Location = fetcher->RedirectTarget();
+        ok = false;
+    } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
+    }
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(body));
@@ -754,7 +790,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             ok = false;
         }
     }
-    if (!ok) {
+    if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
         entry.Failure = fetcher->Error();
         if (m_recorder)

@@ -143,7 +143,8 @@ private:
     void addPage(const String& address);
     // The agent text the settings name, or the product's own.
     String agent() const;
-    // Pages the crawl received become searched rows, with their counts.
+    // Pages the crawl received become searched rows, with their counts;
+    // those it gave up on after a timeout become failed ones.
     void applyCrawlCounts();
     // ", 2 not searched" when rows so far were not searched; "" otherwise.
     String notSearchedNote() const;
@@ -184,6 +185,9 @@ private:
     std::vector<bool> m_ready; // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, TKeywordCounts> m_crawlCounts;
+    // Pages whose last crawl try timed out, by address: fetching them again
+    // would only wait as long once more.
+    std::unordered_map<String, TransferError> m_crawlTimeouts;
     TKeywordCounter m_counter; // the keyword list and how it is searched for
     String m_keywordLine;      // the keywords as the status shows them
     String m_startHost;        // lower case; where the crawl stays unless spanHosts
@@ -196,6 +200,8 @@ private:
     // Lower-case addresses a rule kept out, with the rule's word ("robots",
     // "excluded", "not searched"): listed, never fetched.
     std::unordered_map<String, String> m_keptOut;
+    // Lower-case addresses whose redirect led off the site, with its target.
+    std::unordered_map<String, String> m_redirects;
     // What the user's options let the crawl fetch; made anew by every run.
     std::unique_ptr<TCrawlScope> m_scope;
     // Pages on other hosts that the crawl listed and did not fetch.
