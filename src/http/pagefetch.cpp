@@ -78,6 +78,7 @@ void THTTPGet::DownloadFile()
     request.ExtraHeaders = ExtraHeaders;
     request.Reload = !UseCache;
     request.TimeOutMs = TimeOutMs(TimeOut);
+    request.ReadTimeOutMs = ReadTimeOutMs(ReadTimeOut, TimeOut);
     worker->FileName = FileName;
     worker->LengthRequired = BinaryData;
     worker->Progress = OnProgress;
