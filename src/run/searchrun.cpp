@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <stdexcept>
 
 namespace {
@@ -60,19 +61,6 @@ String hostOf(const String& address)
 }
 
 const String kEmpty;
-
-// The path and query of an absolute address, from "/", as robots.txt rules see them.
-String pathOf(const String& address)
-{
-    const auto sep = address.find("://");
-    if (sep == String::npos)
-        return "/";
-    const auto slash = address.find_first_of("/?#", sep + 3);
-    if (slash == String::npos)
-        return "/";
-    String path = address.substr(slash, address.find('#', slash) - slash);
-    return path.empty() || path[0] != '/' ? "/" + path : path;
-}
 
 } // namespace
 
@@ -150,18 +138,6 @@ void TSearchRun::StopTransfers()
         crawler->Stop();
     for (THTTPGet* fetcher : m_fetchers)
         fetcher->Cancel();
-    dropRobotsFetch();
-}
-
-void TSearchRun::dropRobotsFetch()
-{
-    // Destroying the fetch ends its transfer; a cancel alone would leave it
-    // running until its time limit on a server that never answers.
-    if (m_robotsFetch) {
-        m_robotsFetch->Cancel();
-        m_robotsFetch->deleteLater();
-        m_robotsFetch = nullptr;
-    }
 }
 
 void TSearchRun::playSound(Integer index)
@@ -251,67 +227,11 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         m_crawlerLive = true;
     }
-    // The site's rules come before its first page; an address the crawler
-    // refuses is refused at once.
-    if (m_settings.obeyRobots && TCrackUrl().Crack(m_settings.address))
-        fetchRobots();
-    else
-        startCrawl();
-}
-
-void TSearchRun::fetchRobots()
-{
-    // The last run's fetch may be the one whose event led here.
-    dropRobotsFetch();
-    m_robotsFetch = new THTTPGet(this);
-    m_robotsFetch->UseCache = true;
-    m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
-    m_robotsFetch->Agent = agent();
-    m_robotsFetch->URL = m_siteRoot + "/robots.txt";
-    THTTPGet* fetch = m_robotsFetch;
-    const std::uint64_t generation = m_generation;
-    // 4xx: no rules; 5xx or no answer: nothing of the site may be fetched.
-    const auto done = [this, fetch, generation](bool received, const String& body) {
-        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
-            return;
-        const Integer status = received ? fetch->StatusCode()
-                                        : (fetch->Error().kind == TransferError::Kind::HttpStatus
-                                               ? fetch->Error().status
-                                               : 0);
-        if (status == 0) {
-            // The start host cannot be reached: the start fails as it would.
-            m_startFailure = m_outcome;
-            m_startFailure.kind = TRunOutcome::Unreachable;
-            m_startFailure.Failure = fetch->Error();
-            FailStart();
-            return;
-        }
-        m_robotsUnavailable = status >= 500;
-        m_robots = received && status < 400 ? TRobotsRules::Parse(body, RobotsProductToken(agent()))
-                                            : TRobotsRules();
-        startCrawl();
-    };
-    fetch->OnDoneString = [done](TObject*, const String& body) {
-        guarded([&] { done(true, body); });
-    };
-    fetch->OnError = [done](TObject*) { guarded([&] { done(false, kEmpty); }); };
-    fetch->DownloadFile();
+    startCrawl();
 }
 
 void TSearchRun::startCrawl()
 {
-    const String& address = m_settings.address;
-    const bool refused = m_robotsUnavailable || !m_robots.Allowed(pathOf(address));
-    if (refused) {
-        // The start page is listed with the rule that kept it out, and
-        // nothing of the site is fetched.
-        addPage(address);
-        TPageEntry& start = m_data.PageTable[0];
-        start.State = TPageState::Skipped;
-        start.Rule = m_robotsUnavailable ? "robots-unavailable" : "robots";
-        FinishRun();
-        return;
-    }
     TRuziZidu* crawler = m_crawler.data();
     if (!crawler) {
         // Made by the scan, owned by the run: gone only when the run is.
@@ -321,6 +241,15 @@ void TSearchRun::startCrawl()
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->Agent = agent();
+    // Each host's robots.txt comes before its first page, and its pace holds
+    // for the search's downloads too.
+    m_policy = std::make_shared<THostPolicy>(PolicyClock);
+    m_policy->ObeyRobots = m_settings.obeyRobots;
+    m_policy->AgentToken = RobotsProductToken(agent());
+    m_policy->Wait = m_settings.waitSeconds;
+    m_policy->RandomWait = m_settings.randomWait;
+    m_policy->TimeOut = static_cast<double>(m_settings.timeoutSeconds);
+    crawler->Policy = m_policy;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(m_settings.address)) {
@@ -382,6 +311,14 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
             CrawlerStartMoved(sender, finalUrl);
         });
     };
+    crawler->OnRefused = [this](TObject* sender, const String& url, const String& rule) {
+        if (sender == m_crawler && !m_data.Cancelled)
+            m_robotsRefused[AsciiLower(url)] = rule;
+    };
+    crawler->OnLog = [this](TObject* sender, const String& warning) {
+        if (sender == m_crawler && !m_data.Cancelled)
+            guarded([&] { m_view.Warn(warning); });
+    };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
     };
@@ -404,9 +341,9 @@ void TSearchRun::ResetRun()
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
-    m_robots = TRobotsRules();
-    m_robotsUnavailable = false;
     m_robotsRefused.clear();
+    m_paceNote.clear();
+    m_policy.reset();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -484,10 +421,6 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     // fetched again; a scheme named like a page type stays a link.
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
     if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos) {
-        if (AsciiLower(HostName) == m_startHost && !m_robots.Allowed(pathOf(UrlFound))) {
-            FollowIfHtmlLink = false;
-            m_robotsRefused.insert(key);
-        }
         addPage(UrlFound);
     }
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
@@ -548,7 +481,13 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 {
     if (sender != m_crawler)
         return;
-    m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
+    const String note = m_policy ? m_policy->PaceNote() : String();
+    m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors, note});
+    // The window has no progress line: its status says why the crawl is slow.
+    if (note != m_paceNote && m_state == Crawling && !m_data.Cancelled) {
+        m_paceNote = note;
+        m_view.StatusChanged(" Analyzing site... (" + note + ")");
+    }
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
     if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 &&
@@ -635,7 +574,12 @@ void TSearchRun::CrawlFinished()
         fillReadyRows();
         return;
     }
-    m_nextDownload = 0;
+    m_toDownload.clear();
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        if (!m_ready[static_cast<std::size_t>(i)])
+            m_toDownload.push_back(i);
+    }
+    m_tries.assign(static_cast<std::size_t>(m_data.PageCount), 1);
     makeFetchers();
     dispatchDownloads();
     fillReadyRows();
@@ -645,13 +589,24 @@ void TSearchRun::applyCrawlCounts()
 {
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
-        if (entry.State == TPageState::NotSearched &&
-            m_robotsRefused.contains(AsciiLower(entry.Address))) {
+        const auto refused = m_robotsRefused.find(AsciiLower(entry.Address));
+        if (entry.State == TPageState::NotSearched && refused != m_robotsRefused.end()) {
             entry.State = TPageState::Skipped;
-            entry.Rule = "robots";
+            entry.Rule = refused->second;
             continue;
         }
         const auto known = m_crawlCounts.find(entry.Address);
+        // A page the crawl listed and did not fetch is held to its host's rules too.
+        if (entry.State == TPageState::NotSearched && known == m_crawlCounts.end() && m_policy) {
+            const auto verdict = m_policy->Check(entry.Address);
+            if (verdict == THostPolicy::Verdict::Robots ||
+                verdict == THostPolicy::Verdict::RobotsUnavailable) {
+                entry.State = TPageState::Skipped;
+                entry.Rule =
+                    verdict == THostPolicy::Verdict::Robots ? "robots" : "robots-unavailable";
+                continue;
+            }
+        }
         if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
             continue;
         takeCounts(entry, known->second);
@@ -692,12 +647,16 @@ void TSearchRun::dispatchDownloads()
     for (std::size_t k = 0; k < m_fetchers.size(); ++k) {
         if (m_fetcherPage[k] >= 0)
             continue;
-        while (m_nextDownload < m_data.PageCount &&
-               m_ready[static_cast<std::size_t>(m_nextDownload)])
-            ++m_nextDownload;
-        if (m_nextDownload >= m_data.PageCount)
+        if (m_toDownload.empty())
             return;
-        const Integer page = m_nextDownload++;
+        const Integer page = m_toDownload.front();
+        // The pages searched here are all of the site's one host: while it
+        // is paced or backing off, every one of them waits.
+        if (m_policy && m_policy->Check(pageName(page)) == THostPolicy::Verdict::Later) {
+            armPaceTimer();
+            return;
+        }
+        m_toDownload.pop_front();
         THTTPGet* fetcher = m_fetchers[k];
         const std::uint64_t generation = m_generation;
         fetcher->FileName.clear(); // the body stays in memory
@@ -709,8 +668,41 @@ void TSearchRun::dispatchDownloads()
             guarded([&] { downloadDone(fetcher, generation, page, false, kEmpty); });
         };
         m_fetcherPage[k] = page;
+        if (m_policy)
+            m_policy->Started(fetcher->URL);
         fetcher->DownloadFile();
     }
+}
+
+void TSearchRun::armPaceTimer()
+{
+    const auto ready = m_policy->NextReady();
+    if (!ready)
+        return; // a transfer to the host is still running; its end dispatches again
+    const double wait = std::ceil((*ready - m_policy->Now()) * 1000);
+    const std::uint64_t current = m_generation;
+    QTimer::singleShot(
+        static_cast<int>(std::clamp(wait, 0.0, 3600.0 * 1000)), this, [this, current] {
+            guarded([&] {
+                if (current == m_generation && m_state == Fetching && !m_data.Cancelled)
+                    dispatchDownloads();
+            });
+        });
+}
+
+bool TSearchRun::backOff(THTTPGet* fetcher, Integer page)
+{
+    const Integer status =
+        fetcher->Error().kind == TransferError::Kind::HttpStatus ? fetcher->Error().status : 0;
+    if (!m_policy || (status != 429 && status != 503))
+        return false;
+    const auto wait = m_policy->BackOff(fetcher->URL, THostPolicy::RetryAfterOf(fetcher->Head()));
+    auto& tries = m_tries[static_cast<std::size_t>(page)];
+    if (!wait || tries >= kSearchTries)
+        return false;
+    ++tries;
+    m_toDownload.push_front(page);
+    return true;
 }
 
 void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
@@ -721,6 +713,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     const auto slot = std::find(m_fetchers.begin(), m_fetchers.end(), fetcher);
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
+    if (m_policy) {
+        m_policy->Finished(fetcher->URL);
+        if (!ok && backOff(fetcher, page)) {
+            dispatchLater();
+            return;
+        }
+        m_policy->Answered(fetcher->URL);
+    }
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok && m_recorder)
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
@@ -741,6 +741,11 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
+    dispatchLater();
+}
+
+void TSearchRun::dispatchLater()
+{
     // The component takes a new download only once this event has returned.
     const std::uint64_t current = m_generation;
     QTimer::singleShot(0, this, [this, current] {
@@ -800,7 +805,6 @@ void TSearchRun::CancelAction()
             m_crawler->Stop();
         m_crawlerLive = false;
     }
-    dropRobotsFetch();
     if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();

@@ -56,4 +56,9 @@ struct SearchSettings
     // Transfers of the crawl at once; more than 5 only for a site the user
     // owns, which can take the load.
     Integer parallel = 5;
+    // Seconds at least between the starts of two requests to one host
+    // (--wait), each gap varied 0.5 to 1.5 times with randomWait; a longer
+    // Crawl-delay of the host's robots.txt wins.
+    double waitSeconds = 0;
+    bool randomWait = false;
 };
