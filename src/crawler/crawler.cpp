@@ -394,7 +394,11 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             }
         } else if (!backOff(Fetcher)) {
             ++m_errorCount;
-            const TransferError status{TransferError::Kind::HttpStatus, Fetcher->StatusCode(), ""};
+            // A redirect off the site was not followed: the page ends here.
+            const String& target = Fetcher->RedirectTarget();
+            const TransferError status{target.empty() ? TransferError::Kind::HttpStatus
+                                                      : TransferError::Kind::Redirect,
+                                       Fetcher->StatusCode(), target};
             if (!reportFailure(url, status))
                 return false;
         }
@@ -517,6 +521,7 @@ bool TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
             Policy->RobotsFetching(url);
             Fetcher->LinkKind = kKindRobots;
             Fetcher->Tries = 1;
+            Fetcher->RedirectHost = String();
             if (Fetcher->CrackUrl.Crack(robotsAddress(url)))
                 Fetcher->StartGet(GETHTTP_BODY);
             if (Fetcher->State() != GETHTTP_WAITING)
@@ -533,6 +538,9 @@ bool TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
             continue;
         }
         const TObjectUrlInQueue& entry = *m_queue.Item(index);
+        Fetcher->RedirectHost = RedirectsStayOnSite && entry.LinkKind != kKindStart
+                                    ? AsciiLower(m_startUrlParts.HostName.Text())
+                                    : String();
         const String url = m_queue.Url(index);
         const bool valid = Fetcher->CrackUrl.Crack(url);
         if (valid && Fetcher->CrackUrl.UserName.empty() && !UserName.empty()) {

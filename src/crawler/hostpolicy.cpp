@@ -143,6 +143,12 @@ void THostPolicy::RobotsRead(const String& url, Integer status, const String& bo
                              " s between requests; waiting " + seconds(kMaxCrawlDelay) + " s");
 }
 
+std::vector<String> THostPolicy::Sitemaps(const String& url) const
+{
+    const auto found = m_hosts.find(HostKey(url));
+    return found == m_hosts.end() ? std::vector<String>{} : found->second.rules.Sitemaps();
+}
+
 TransferError THostPolicy::Failure(const String& url) const
 {
     const auto found = m_hosts.find(HostKey(url));

@@ -52,6 +52,8 @@ public:
     // Its outcome: status 0 with error when no reply came.
     void RobotsRead(const String& url, Integer status, const String& body,
                     const TransferError& error = {});
+    // The sitemaps the robots.txt of url's host names, once it is read.
+    std::vector<String> Sitemaps(const String& url) const;
     // Why the host of url could not be reached, after Verdict::Unreachable.
     TransferError Failure(const String& url) const;
 

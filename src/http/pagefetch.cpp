@@ -73,6 +73,7 @@ void THTTPGet::DownloadFile()
     request.Password = Password;
     request.AcceptTypes = AcceptTypes;
     request.Referer = Referer;
+    request.RedirectHost = RedirectHost;
     request.PostQuery = PostQuery;
     request.Reload = !UseCache;
     request.TimeOutMs = TimeOutMs(TimeOut);
@@ -113,6 +114,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     m_statusCode = worker->StatusCode;
     m_head = worker->Head;
     m_effectiveUrl = worker->EffectiveUrl;
+    m_redirectTarget = worker->RedirectTarget;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();
     m_error = TransferError{};

@@ -31,6 +31,9 @@ struct TransferOrder
     std::string password;
     std::uint32_t timeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
+    // Non-empty: redirects are followed by the loop, one checked hop at a
+    // time, and only to this host; one elsewhere is the reply, unfollowed.
+    std::string redirectHost;
 };
 
 // A finished transfer as one value: the final reply's headers, its address
@@ -86,6 +89,8 @@ public:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     void attach(CURL* easy) { m_easy = easy; }
+    // The reply being received is a redirect that the loop judges itself.
+    bool checkedRedirect() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:

@@ -4,6 +4,7 @@
 
 #include "internetaccess.h"
 #include "lasterror.h"
+#include "stringhelpers.h"
 #include "transfer.h"
 
 #include <system_error>
@@ -21,6 +22,7 @@ struct TransferLoop::Active
     CurlSlist headers;
     CurlEasy easy;
     char errorText[CURL_ERROR_SIZE] = {};
+    long hops = 0; // redirects the loop has followed itself
 };
 
 TransferLoop& TransferLoop::instance()
@@ -176,8 +178,9 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     // libcurl follows without limit unless told; 10 is what platform
-    // clients allow.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    // clients allow. Redirects limited to a host are followed below, each
+    // hop checked before any request goes out.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, order.redirectHost.empty() ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     // HTTP/2 where TLS offers it: the transfers to one site then share a
     // connection as streams, instead of one handshake each.
@@ -233,6 +236,62 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     m_active.emplace(transfer.get(), std::move(active));
 }
 
+namespace {
+
+// The host of an absolute http or https address, as libcurl reads it;
+// empty for any other address.
+std::string webHost(const char* address)
+{
+    CurlUrl url(curl_url());
+    char* scheme = nullptr;
+    char* host = nullptr;
+    std::string found;
+    if (url && curl_url_set(url.get(), CURLUPART_URL, address, 0) == CURLUE_OK &&
+        curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        const std::string lower = AsciiLower(scheme);
+        if (lower == "http" || lower == "https")
+            found = AsciiLower(host);
+    }
+    curl_free(scheme);
+    curl_free(host);
+    return found;
+}
+
+} // namespace
+
+bool TransferLoop::followChecked(Active& active)
+{
+    const Transfer& transfer = *active.transfer;
+    if (!transfer.checkedRedirect())
+        return false;
+    char* target = nullptr;
+    curl_easy_getinfo(active.easy.get(), CURLINFO_REDIRECT_URL, &target);
+    if (!target || webHost(target) != AsciiLower(transfer.order().redirectHost))
+        return false; // out of bounds: the redirect itself is the reply
+    CURL* easy = active.easy.get();
+    if (active.hops >= kMaxRedirects) {
+        const auto shared = active.transfer;
+        shared->finish(CURLE_TOO_MANY_REDIRECTS, "Too many redirects");
+        remove(shared.get());
+        return true;
+    }
+    ++active.hops;
+    // The same handle asks again: cookies, credentials and the connection
+    // stay, as when libcurl follows.
+    const std::string next = target;
+    curl_multi_remove_handle(m_multi.get(), easy);
+    curl_easy_setopt(easy, CURLOPT_URL, next.c_str());
+    if (transfer.order().verb == "POST")
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
+        const auto shared = active.transfer;
+        shared->finish(CURLE_FAILED_INIT, "The redirect could not be followed");
+        m_active.erase(shared.get());
+    }
+    return true;
+}
+
 // libcurl's order: out of the multi, then the easy handle.
 void TransferLoop::remove(Transfer* transfer)
 {
@@ -253,8 +312,10 @@ void TransferLoop::collectFinished()
         curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
         if (!data)
             continue;
-        const auto* active = static_cast<const Active*>(data);
+        auto* active = static_cast<Active*>(data);
         const CURLcode result = msg->data.result;
+        if (result == CURLE_OK && followChecked(*active))
+            continue;
         long osErrno = 0;
         curl_easy_getinfo(msg->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         const auto transfer = active->transfer;

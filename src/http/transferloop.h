@@ -60,6 +60,10 @@ private:
     void add(const std::shared_ptr<Transfer>& transfer);
     void remove(Transfer* transfer);
     void collectFinished();
+    // A finished redirect that its order limits to one host: true when it
+    // was sent on to its next hop there, or ended; false when the redirect
+    // leads elsewhere and is the reply.
+    bool followChecked(Active& active);
 
     std::mutex m_mutex;
     std::vector<Command> m_queue;

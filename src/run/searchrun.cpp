@@ -162,11 +162,18 @@ TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
 
 bool TSearchRun::beginRun()
 {
-    // A keyword list that cannot be searched for starts nothing.
+    // A keyword list that cannot be searched for starts nothing, nor does
+    // a pattern of the scope that does not compile.
     if (!ParseKeywords()) {
         ShowMessageBox(m_counter.Error(), TMsgKind::Error);
         return false;
     }
+    auto scope = std::make_unique<TCrawlScope>(m_settings);
+    if (!scope->Error().empty()) {
+        ShowMessageBox(scope->Error(), TMsgKind::Error);
+        return false;
+    }
+    m_scope = std::move(scope);
     m_firstLinkPending = true;
     m_data.Cancelled = false;
     ++m_generation;
@@ -250,6 +257,7 @@ void TSearchRun::startCrawl()
     m_policy->RandomWait = m_settings.randomWait;
     m_policy->TimeOut = static_cast<double>(m_settings.timeoutSeconds);
     crawler->Policy = m_policy;
+    crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(m_settings.address)) {
@@ -260,6 +268,7 @@ void TSearchRun::startCrawl()
     }
     // The start page is a page of the site, whether or not a page links back to it.
     addPage(m_settings.address);
+    m_scope->AdmitStart();
     bindCrawler(crawler);
 }
 
@@ -313,7 +322,7 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
     };
     crawler->OnRefused = [this](TObject* sender, const String& url, const String& rule) {
         if (sender == m_crawler && !m_data.Cancelled)
-            m_robotsRefused[AsciiLower(url)] = rule;
+            m_keptOut.emplace(AsciiLower(url), rule);
     };
     crawler->OnLog = [this](TObject* sender, const String& warning) {
         if (sender == m_crawler && !m_data.Cancelled)
@@ -341,7 +350,8 @@ void TSearchRun::ResetRun()
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
-    m_robotsRefused.clear();
+    m_keptOut.clear();
+    m_redirects.clear();
     m_paceNote.clear();
     m_policy.reset();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
@@ -358,10 +368,13 @@ void TSearchRun::addPage(const String& address)
 TRunAccount TSearchRun::Account() const
 {
     const auto rows = std::min(m_data.PageList.size(), m_data.PageTable.size());
-    return TRunAccount::Of(
+    TRunAccount account = TRunAccount::Of(
         std::vector<TPageEntry>(m_data.PageTable.begin(),
                                 m_data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
         static_cast<Integer>(m_otherHostPages.size()));
+    if (m_scope)
+        account.TrapPaths = m_scope->TrapPaths();
+    return account;
 }
 
 TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
@@ -420,9 +433,18 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     // Scheme and host are case-blind on the web. Only web addresses are
     // fetched again; a scheme named like a page type stays a link.
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
-    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos) {
-        addPage(UrlFound);
+    const bool page = TypeLink == "htm" && web;
+    const bool onSite = page && key.find(AsciiLower(m_siteRoot)) != String::npos;
+    // robots.txt is the crawler's: it refuses what a host's rules keep out.
+    if (page && FollowIfHtmlLink && !m_pageKeys.contains(key) && m_scope) {
+        const String rule = m_scope->Admit(UrlFound);
+        if (!rule.empty()) {
+            FollowIfHtmlLink = false;
+            m_keptOut.emplace(key, rule);
+        }
     }
+    if (onSite)
+        addPage(UrlFound);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(UrlFound);
         ++m_data.LinkCount;
@@ -498,7 +520,16 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 
 void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
+    if (sender != m_crawler || m_data.Cancelled)
+        return;
+    // A redirect off the site ends the page: listed with its target, never
+    // fetched again by the search.
+    if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
+        const String key = AsciiLower(Url);
+        m_keptOut[key] = "redirect";
+        m_redirects[key] = Error.detail;
+    }
+    if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
@@ -589,11 +620,15 @@ void TSearchRun::applyCrawlCounts()
 {
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
-        const auto refused = m_robotsRefused.find(AsciiLower(entry.Address));
-        if (entry.State == TPageState::NotSearched && refused != m_robotsRefused.end()) {
-            entry.State = TPageState::Skipped;
-            entry.Rule = refused->second;
-            continue;
+        if (entry.State == TPageState::NotSearched) {
+            const auto rule = m_keptOut.find(AsciiLower(entry.Address));
+            if (rule != m_keptOut.end()) {
+                entry.State = TPageState::Skipped;
+                entry.Rule = rule->second;
+                if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
+                    entry.Location = to->second;
+                continue;
+            }
         }
         const auto known = m_crawlCounts.find(entry.Address);
         // A page the crawl listed and did not fetch is held to its host's rules too.
@@ -637,6 +672,9 @@ void TSearchRun::makeFetchers()
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
         fetcher->Agent = agent();
+        // A page's redirect stays on the site, as the crawl's do.
+        if (!m_settings.spanHosts)
+            fetcher->RedirectHost = m_startHost;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -722,8 +760,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
         m_policy->Answered(fetcher->URL);
     }
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
-    if (ok && m_recorder)
+    if (ok && !fetcher->RedirectTarget().empty()) {
+        entry.State = TPageState::Skipped;
+        entry.Rule = "redirect";
+        entry.Location = fetcher->RedirectTarget();
+        ok = false;
+    } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
+    }
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(body));
@@ -733,7 +777,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             ok = false;
         }
     }
-    if (!ok) {
+    if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
         entry.Failure = fetcher->Error();
         if (m_recorder)
@@ -912,6 +956,7 @@ void TSearchRun::replaySaved(CrawlFile& saved)
 {
     // The crawl's events as it reported them, to the same handlers.
     addPage(m_settings.address);
+    m_scope->AdmitStart();
     TRuziZidu* const crawler = m_crawler.data();
     saved.ForEachFound([&](const FoundLink& found) {
         bool follow = true;

@@ -4,6 +4,7 @@
 
 #include "crawler.h"
 #include "crawlrecorder.h"
+#include "crawlscope.h"
 #include "keywordcount.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
@@ -199,9 +200,14 @@ private:
     bool m_startReceived = false;
     // What each host allows and its pace, for the crawl and the search.
     std::shared_ptr<THostPolicy> m_policy;
-    // Lower-case addresses the hosts' robots.txt keep out, with the rule.
-    std::unordered_map<String, String> m_robotsRefused;
     String m_paceNote; // the last one shown
+    // Lower-case addresses a rule kept out, with the rule's word ("robots",
+    // "excluded", "not searched"): listed, never fetched.
+    std::unordered_map<String, String> m_keptOut;
+    // Lower-case addresses whose redirect led off the site, with its target.
+    std::unordered_map<String, String> m_redirects;
+    // What the user's options let the crawl fetch; made anew by every run.
+    std::unique_ptr<TCrawlScope> m_scope;
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;

@@ -169,7 +169,9 @@ TEST(HostPolicy, RobotsKeepPagesAndHostsOut)
     policy.AgentToken = "Netquarry";
     const String down = "http://down.example/a";
     const String gone = "http://gone.example/a";
-    policy.RobotsRead(kPage, 200, "User-agent: netquarry\nDisallow: /private\n");
+    policy.RobotsRead(kPage, 200,
+                      "User-agent: netquarry\nDisallow: /private\nSitemap: http://x/s.xml\n");
+    EXPECT_EQ(policy.Sitemaps(kPage), std::vector<String>{"http://x/s.xml"});
     policy.RobotsRead(down, 503, "");
     policy.RobotsRead(gone, 0, "", {TransferError::Kind::Refused, 0, "refused"});
     EXPECT_EQ(policy.Check("http://example.org/private/x"), Verdict::Robots);

@@ -180,7 +180,7 @@ Rows parseJson(const std::string& text, QJsonObject* summary = nullptr)
     Rows rows;
     for (const QJsonValue& value : pages) {
         const QJsonObject row = value.toObject();
-        EXPECT_EQ(row.size(), 4);
+        EXPECT_EQ(row.size(), row.contains("location") ? 5 : 4);
         EXPECT_TRUE(row.value("hits").isDouble() || row.value("hits").isNull()) << text;
         EXPECT_TRUE(row.value("address").isString() && row.value("status").isString() &&
                     row.value("keywords").isObject())
@@ -379,6 +379,100 @@ TEST_F(Cli, WaitAsksAHostOneRequestAtATime)
     }
 }
 
+// Each scope option leaves pages out, lists them with the rule's word, and
+// never asks the server for them.
+TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
+{
+    const struct
+    {
+        QStringList options;
+        std::vector<std::string> statuses; // index, a, b, "a,b"
+        const char* summary;
+    } cases[] = {
+        {{"--reject-regex=b\\.htm$"},
+         {"ok", "ok", "excluded", "excluded"},
+         "4 pages: 2 searched (1 with hits), 2 not searched: 2 excluded\n"},
+        {{"--accept-regex", "/a\\.", "--accept-regex=/b"},
+         {"ok", "ok", "ok", "excluded"},
+         "4 pages: 3 searched (1 with hits), 1 not searched: 1 excluded\n"},
+        {{"--max-pages=2"},
+         {"ok", "ok", "not searched", "not searched"},
+         "4 pages: 2 searched (1 with hits), 2 not searched: 2 not searched\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        const std::size_t before = server.requestCount();
+        // Two levels: the crawl itself would fetch the pages the scope keeps out.
+        const Outcome r = runCli(
+            c.options + QStringList{"-f", "csv", "-d", "2", url("/index.htm"), "quarry", "aa"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, c.summary);
+        const auto records = readCsv(r.out);
+        std::vector<std::string> statuses;
+        for (std::size_t i = 1; i < records.size(); ++i)
+            statuses.push_back(records[i].at(1));
+        EXPECT_EQ(statuses, c.statuses) << r.out;
+        const auto requests = server.requests();
+        const std::size_t fetched =
+            static_cast<std::size_t>(std::count(c.statuses.begin(), c.statuses.end(), "ok"));
+        EXPECT_EQ(requests.size() - before, 1 + fetched) << "robots.txt and the pages searched";
+    }
+
+    // A path that offers a new query string per link is cut at 1,000; the
+    // summary names it. Without keywords nothing is fetched after the crawl.
+    std::string calendar;
+    for (int day = 0; day < 1002; ++day)
+        calendar += "<a href=\"cal.htm?day=" + std::to_string(day) + "\">d</a>\n";
+    server.serve("/index.htm", Reply::html(calendar + "<a href=\"a.htm?x\">a</a>"));
+    const Outcome trap = runCli({"-d", "1", "-f", "json", url("/index.htm")});
+    EXPECT_EQ(trap.exitCode, 0) << trap.err;
+    EXPECT_EQ(trap.err, "1,004 pages: 0 searched (0 with hits), 1,004 not searched: "
+                        "1,002 not searched, 2 excluded; too many query strings: " +
+                            server.url("/cal.htm") + "\n");
+    QJsonObject summary;
+    parseJson(trap.out, &summary);
+    EXPECT_EQ(summary.value("trap_paths").toArray(),
+              QJsonArray({QString::fromStdString(server.url("/cal.htm"))}));
+}
+
+// A page that redirects to another host is listed as "redirect" with its
+// target, in the crawl and in the search after it, and the other host sees
+// no request; a redirect on the site is followed. --span-hosts widens it.
+TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
+{
+    LoopbackServer other;
+    other.serve("/x.htm", Reply::html("quarry"));
+    const std::string away = "http://localhost:" + std::to_string(other.port()) + "/x.htm";
+    server.serve("/index.htm", Reply::html("<a href=\"away.htm\">A</a> <a href=\"moved.htm\">M</a> "
+                                           "<a href=\"loop.htm\">L</a>"));
+    server.serve("/away.htm", Reply::redirect(302, away));
+    server.serve("/moved.htm", Reply::redirect(301, "/a.htm"));
+    server.serve("/loop.htm", Reply::redirect(302, "/loop.htm"));
+    const auto pages = [this](const QStringList& options) {
+        const Outcome r = runCli(options + QStringList{"-f", "json", url("/index.htm"), "quarry"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        QJsonObject summary;
+        parseJson(r.out, &summary);
+        std::vector<std::string> seen;
+        for (const QJsonValue& page :
+             QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["pages"].toArray())
+            seen.push_back(page["status"].toString().toStdString() + " " +
+                           page["location"].toString().toStdString());
+        return seen;
+    };
+    // At depth 1 the search fetches the linked pages; at depth 2 the crawl does.
+    for (const char* depth : {"1", "2"}) {
+        SCOPED_TRACE(depth);
+        EXPECT_EQ(pages({"-d", depth}),
+                  (std::vector<std::string>{"ok ", "redirect " + away, "ok ", "redirect "}));
+    }
+    EXPECT_EQ(other.requestCount(), 0u);
+
+    EXPECT_EQ(pages({"-d", "2", "--span-hosts"}),
+              (std::vector<std::string>{"ok ", "ok ", "ok ", "redirect "}));
+    EXPECT_GT(other.requestCount(), 0u);
+}
+
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
 {
     const QTemporaryDir base;
@@ -550,6 +644,9 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"--wait=-1", address}, "invalid wait '-1'"},
         {{"--wait", "soon", address}, "invalid wait 'soon'"},
         {{"--wait=4000", address}, "invalid wait '4000'"},
+        {{"--reject-regex=a(b", address}, "invalid --reject-regex 'a(b': missing closing"},
+        {{"--accept-regex", "[", address}, "invalid --accept-regex '['"},
+        {{"--max-pages=0", address}, "invalid max-pages '0'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
