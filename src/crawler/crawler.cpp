@@ -364,11 +364,8 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             Policy->RobotsRead(url, Fetcher->StatusCode(), Fetcher->Body());
             break;
         }
-        if (Policy) {
+        if (Policy)
             Policy->Finished(url);
-            if (Fetcher->StatusCode() != 429 && Fetcher->StatusCode() != 503)
-                Policy->Answered(url);
-        }
         if (Fetcher->StatusCode() == 200) {
             // A page handed to the scanner is done once its results are in.
             bool handedOver = false;
@@ -508,6 +505,7 @@ bool TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
             return true;
         }
         Fetcher->TimeOut = TimeOut;
+        Fetcher->ReadTimeOut = ReadTimeOut;
         Fetcher->Agent = Agent;
         Fetcher->Referer = Referer;
         Fetcher->ReuseCache = ReuseCache;
@@ -593,7 +591,8 @@ bool TRuziZidu::backOff(TKsHttpGet* Fetcher)
     if (!Policy || m_aborting || (status != 429 && status != 503))
         return false;
     const String url = Fetcher->CrackUrl.Url();
-    const auto wait = Policy->BackOff(url, THostPolicy::RetryAfterOf(Fetcher->Head()));
+    const auto wait = Policy->BackOff(url, THostPolicy::RetryAfterOf(Fetcher->Head()),
+                                      static_cast<int>(Fetcher->Tries));
     if (!wait || Fetcher->Tries >= Retries)
         return false;
     m_queue.Add(url, Fetcher->Level, Fetcher->Tries + 1, Fetcher->LinkKind, Fetcher->CountArea);

@@ -174,12 +174,11 @@ void THostPolicy::Finished(const String& url)
     h.inFlight = std::max(h.inFlight - 1, 0);
 }
 
-std::optional<double> THostPolicy::BackOff(const String& url, const String& retryAfter)
+std::optional<double> THostPolicy::BackOff(const String& url, const String& retryAfter, int attempt)
 {
     Host& h = host(url);
     h.single = true;
-    const double doubled = kFirstBackOff * std::ldexp(1.0, std::min(h.backOffs, 20));
-    ++h.backOffs;
+    const double doubled = kFirstBackOff * std::ldexp(1.0, std::clamp(attempt - 1, 0, 20));
     const auto asked = RetryAfterSeconds(retryAfter, std::time(nullptr));
     // A wait the page cannot have fails it; the host still gets a rest.
     const bool tooLong = asked && *asked > TimeOut;
@@ -188,11 +187,6 @@ std::optional<double> THostPolicy::BackOff(const String& url, const String& retr
     if (tooLong || wait > TimeOut)
         return std::nullopt;
     return wait;
-}
-
-void THostPolicy::Answered(const String& url)
-{
-    host(url).backOffs = 0;
 }
 
 std::optional<double> THostPolicy::NextReady() const

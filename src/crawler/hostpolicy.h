@@ -61,12 +61,12 @@ public:
     void Started(const String& url);
     void Finished(const String& url);
     // The host answered 429 or 503 with retryAfter (the header's value, maybe
-    // empty): the seconds until it may be asked again, or nothing when that is
-    // longer than TimeOut and the page should fail. Either way the host gets
-    // one request at a time from now on.
-    std::optional<double> BackOff(const String& url, const String& retryAfter);
-    // A reply other than 429/503: the next back-off starts small again.
-    void Answered(const String& url);
+    // empty) to the page's attempt-th request (from 1): the seconds until it
+    // may be asked again, or nothing when that is longer than TimeOut and the
+    // page should fail. Without a usable Retry-After the wait doubles with
+    // each attempt of the page. Either way the host gets one request at a
+    // time from now on.
+    std::optional<double> BackOff(const String& url, const String& retryAfter, int attempt);
 
     double Now() const { return m_now(); }
     // The earliest time a host that is waiting now may be asked again;
@@ -105,7 +105,6 @@ private:
         double nextStart = 0;
         int inFlight = 0;
         bool single = false; // one request at a time
-        int backOffs = 0;    // in a row, for the doubling
     };
     Host& host(const String& url);
 

@@ -247,6 +247,7 @@ void TSearchRun::startCrawl()
         return;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
     // Each host's robots.txt comes before its first page, and its pace holds
     // for the search's downloads too.
@@ -347,6 +348,7 @@ void TSearchRun::ResetRun()
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
@@ -522,6 +524,8 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
 {
     if (sender != m_crawler || m_data.Cancelled)
         return;
+    if (Error.kind == TransferError::Kind::Timeout)
+        m_crawlTimeouts[Url] = Error;
     // A redirect off the site ends the page: listed with its target, never
     // fetched again by the search.
     if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
@@ -630,9 +634,11 @@ void TSearchRun::applyCrawlCounts()
                 continue;
             }
         }
+        if (entry.State != TPageState::NotSearched)
+            continue;
         const auto known = m_crawlCounts.find(entry.Address);
         // A page the crawl listed and did not fetch is held to its host's rules too.
-        if (entry.State == TPageState::NotSearched && known == m_crawlCounts.end() && m_policy) {
+        if (known == m_crawlCounts.end() && m_policy) {
             const auto verdict = m_policy->Check(entry.Address);
             if (verdict == THostPolicy::Verdict::Robots ||
                 verdict == THostPolicy::Verdict::RobotsUnavailable) {
@@ -642,11 +648,18 @@ void TSearchRun::applyCrawlCounts()
                 continue;
             }
         }
-        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
-            continue;
-        takeCounts(entry, known->second);
+        if (known != m_crawlCounts.end()) {
+            takeCounts(entry, known->second);
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+                   late != m_crawlTimeouts.end()) {
+            entry.State = TPageState::Failed;
+            entry.Failure = late->second;
+            if (m_recorder && !m_saved && !m_data.Cancelled)
+                m_recorder->Failed(entry.Address, entry.Failure);
+        }
     }
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
 }
 
 String TSearchRun::notSearchedNote() const
@@ -671,6 +684,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->ReadTimeOut = m_settings.readTimeoutSeconds;
         fetcher->Agent = agent();
         // A page's redirect stays on the site, as the crawl's do.
         if (!m_settings.spanHosts)
@@ -734,8 +748,9 @@ bool TSearchRun::backOff(THTTPGet* fetcher, Integer page)
         fetcher->Error().kind == TransferError::Kind::HttpStatus ? fetcher->Error().status : 0;
     if (!m_policy || (status != 429 && status != 503))
         return false;
-    const auto wait = m_policy->BackOff(fetcher->URL, THostPolicy::RetryAfterOf(fetcher->Head()));
     auto& tries = m_tries[static_cast<std::size_t>(page)];
+    const auto wait =
+        m_policy->BackOff(fetcher->URL, THostPolicy::RetryAfterOf(fetcher->Head()), tries);
     if (!wait || tries >= kSearchTries)
         return false;
     ++tries;
@@ -757,7 +772,6 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             dispatchLater();
             return;
         }
-        m_policy->Answered(fetcher->URL);
     }
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok && !fetcher->RedirectTarget().empty()) {

@@ -136,19 +136,21 @@ TEST(HostPolicy, BackOffWaitsDoublesAndKeepsOneRequestAtATime)
     const struct
     {
         const char* retryAfter;
+        int attempt;
         std::optional<double> wait;
         double hostWaits;
     } replies[] = {
-        {"", 5.0, 5},
-        {"", 10.0, 10},
-        {"-5", 20.0, 20},
-        {"7", 7.0, 7},
-        {"99999999", std::nullopt, 80}, // fails the page; the host rests as if none were given
+        {"", 1, 5.0, 5},
+        {"", 2, 10.0, 10},
+        {"-5", 3, 20.0, 20},
+        {"7", 4, 7.0, 7},
+        {"", 1, 5.0, 5},                   // another page starts small again
+        {"99999999", 5, std::nullopt, 80}, // fails the page; the host rests as if none were given
     };
     for (const auto& reply : replies) {
         SCOPED_TRACE(reply.retryAfter);
         policy.Finished(kPage);
-        EXPECT_EQ(policy.BackOff(kPage, reply.retryAfter), reply.wait);
+        EXPECT_EQ(policy.BackOff(kPage, reply.retryAfter, reply.attempt), reply.wait);
         EXPECT_EQ(policy.Check(kPage), Verdict::Later);
         EXPECT_EQ(policy.Check(other), Verdict::Go) << "other hosts do not wait";
         EXPECT_EQ(policy.NextReady(), time.now + reply.hostWaits);
@@ -157,9 +159,6 @@ TEST(HostPolicy, BackOffWaitsDoublesAndKeepsOneRequestAtATime)
         policy.Started(kPage);
         EXPECT_EQ(policy.Check(kPage), Verdict::Later) << "one request at a time from now on";
     }
-    policy.Finished(kPage);
-    policy.Answered(kPage);
-    EXPECT_EQ(policy.BackOff(kPage, ""), 5.0) << "an answer starts the doubling again";
 }
 
 TEST(HostPolicy, RobotsKeepPagesAndHostsOut)
