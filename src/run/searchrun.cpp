@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "runaccount.h"
 #include "scopeexit.h"
+#include "sitemap.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
@@ -157,10 +158,12 @@ void TSearchRun::dropRobotsFetch()
 {
     // Destroying the fetch ends its transfer; a cancel alone would leave it
     // running until its time limit on a server that never answers.
-    if (m_robotsFetch) {
-        m_robotsFetch->Cancel();
-        m_robotsFetch->deleteLater();
-        m_robotsFetch = nullptr;
+    for (THTTPGet** fetch : {&m_robotsFetch, &m_sitemapFetch}) {
+        if (*fetch) {
+            (*fetch)->Cancel();
+            (*fetch)->deleteLater();
+            *fetch = nullptr;
+        }
     }
 }
 
@@ -262,6 +265,8 @@ void TSearchRun::ScanAction()
     // refuses is refused at once.
     if (m_settings.obeyRobots && TCrackUrl().Crack(m_settings.address))
         fetchRobots();
+    else if (m_settings.followSitemaps && TCrackUrl().Crack(m_settings.address))
+        fetchSitemaps();
     else
         startCrawl();
 }
@@ -296,13 +301,85 @@ void TSearchRun::fetchRobots()
         m_robotsUnavailable = status >= 500;
         m_robots = received && status < 400 ? TRobotsRules::Parse(body, RobotsProductToken(agent()))
                                             : TRobotsRules();
-        startCrawl();
+        if (m_settings.followSitemaps && !m_robotsUnavailable)
+            fetchSitemaps();
+        else
+            startCrawl();
     };
     fetch->OnDoneString = [done](TObject*, const String& body) {
         guarded([&] { done(true, body); });
     };
     fetch->OnError = [done](TObject*) { guarded([&] { done(false, kEmpty); }); };
     fetch->DownloadFile();
+}
+
+namespace {
+
+// Sitemap files read at most, and how deep indexes may nest: a hostile site
+// must not keep the run reading sitemaps.
+constexpr std::size_t kMaxSitemapFiles = 100;
+constexpr int kMaxSitemapNesting = 3;
+// Pages taken from all sitemaps together.
+constexpr std::size_t kMaxSitemapPages = 50000;
+
+} // namespace
+
+void TSearchRun::fetchSitemaps()
+{
+    m_sitemapQueue.clear();
+    m_sitemapsSeen.clear();
+    m_sitemapPages.clear();
+    // Only the site's own sitemaps are read; robots.txt may name any host.
+    for (const String& named : m_robots.Sitemaps()) {
+        if (hostOf(named) == m_startHost && m_sitemapsSeen.insert(named).second)
+            m_sitemapQueue.emplace_back(named, 1);
+    }
+    if (m_sitemapQueue.empty())
+        m_sitemapQueue.emplace_back(m_siteRoot + "/sitemap.xml", 1);
+    nextSitemap();
+}
+
+void TSearchRun::nextSitemap()
+{
+    if (m_sitemapFetch) {
+        m_sitemapFetch->deleteLater();
+        m_sitemapFetch = nullptr;
+    }
+    if (m_sitemapQueue.empty()) {
+        startCrawl();
+        return;
+    }
+    const auto [address, level] = m_sitemapQueue.front();
+    m_sitemapQueue.erase(m_sitemapQueue.begin());
+    m_sitemapFetch = new THTTPGet(this);
+    m_sitemapFetch->UseCache = true;
+    m_sitemapFetch->TimeOut = m_settings.timeoutSeconds;
+    m_sitemapFetch->Agent = agent();
+    m_sitemapFetch->RedirectHost = m_startHost;
+    m_sitemapFetch->URL = address;
+    const std::uint64_t generation = m_generation;
+    const auto done = [this, generation, level](const String& body) {
+        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
+            return;
+        const TSitemap map = ParseSitemap(body);
+        for (const String& page : map.Pages) {
+            if (m_sitemapPages.size() < kMaxSitemapPages && hostOf(page) == m_startHost)
+                m_sitemapPages.push_back(page);
+        }
+        for (const String& nested : map.Sitemaps) {
+            if (level < kMaxSitemapNesting && m_sitemapsSeen.size() < kMaxSitemapFiles &&
+                hostOf(nested) == m_startHost && m_sitemapsSeen.insert(nested).second)
+                m_sitemapQueue.emplace_back(nested, level + 1);
+        }
+        nextSitemap();
+    };
+    // A sitemap that cannot be had is no reason to stop: the crawl goes on
+    // without it.
+    m_sitemapFetch->OnDoneString = [done](TObject*, const String& body) {
+        guarded([&] { done(body); });
+    };
+    m_sitemapFetch->OnError = [done](TObject*) { guarded([&] { done(kEmpty); }); };
+    m_sitemapFetch->DownloadFile();
 }
 
 void TSearchRun::startCrawl()
@@ -341,6 +418,9 @@ void TSearchRun::startCrawl()
     addPage(m_settings.address);
     m_scope->AdmitStart();
     bindCrawler(crawler);
+    // The sitemaps' pages, as if the start page linked to them.
+    for (const String& page : std::exchange(m_sitemapPages, {}))
+        crawler->AddStartLink(page);
 }
 
 void TSearchRun::bindCrawler(TRuziZidu* crawler)

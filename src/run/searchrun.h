@@ -138,6 +138,9 @@ private:
 
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
+    // After robots.txt: the site's sitemaps, one at a time, then the crawl.
+    void fetchSitemaps();
+    void nextSitemap();
     void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
@@ -200,6 +203,12 @@ private:
     std::unordered_map<String, String> m_redirects;
     // What the user's options let the crawl fetch; made anew by every run.
     std::unique_ptr<TCrawlScope> m_scope;
+    // --follow-sitemaps: sitemaps still to read (address, nesting level),
+    // those asked for already, and the pages they listed.
+    std::vector<std::pair<String, int>> m_sitemapQueue;
+    std::unordered_set<String> m_sitemapsSeen;
+    std::vector<String> m_sitemapPages;
+    THTTPGet* m_sitemapFetch = nullptr; // owned as a child
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
