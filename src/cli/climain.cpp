@@ -164,6 +164,15 @@ const OptionRow kOptions[] = {
              badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
          options.settings.timeoutSeconds = *seconds;
      }},
+    {"read-timeout", 0, "SECS",
+     "end a transfer that receives nothing, or not its whole reply headers,\n"
+     "                       for SECS seconds (default 30, never beyond --timeout)",
+     [](const String& value, Options& options) {
+         const auto seconds = wholeNumber(value);
+         if (!seconds || *seconds < 1)
+             badArguments("invalid read timeout '" + value + "': give a number of seconds above 0");
+         options.settings.readTimeoutSeconds = *seconds;
+     }},
     {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
      [](const String& value, Options& options) {
          options.settings.exactKeywords.push_back(value);

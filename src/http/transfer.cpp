@@ -95,6 +95,12 @@ bool Transfer::failed() const
     return Fail(failure());
 }
 
+bool Transfer::headersComplete() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_headers.isFinal();
+}
+
 bool Transfer::waitForHeaders(ReplyHeaders* headers, std::string* url)
 {
     std::unique_lock lock(m_mutex);

@@ -30,6 +30,9 @@ struct TransferOrder
     std::string userName;
     std::string password;
     std::uint32_t timeoutMs = 0;
+    // No byte for this long, or the final reply's headers not complete this
+    // long after the start, fails the transfer as timed out; 0: no bound.
+    std::uint32_t readTimeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
     // Non-empty: redirects are followed by the loop, one checked hop at a
     // time, and only to this host; one elsewhere is the reply, unfollowed.
@@ -89,6 +92,8 @@ public:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     void attach(CURL* easy) { m_easy = easy; }
+    // The final reply's headers are all there.
+    bool headersComplete() const;
     // The reply being received is a redirect that the loop judges itself.
     bool checkedRedirect() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);

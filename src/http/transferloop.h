@@ -60,6 +60,8 @@ private:
     void add(const std::shared_ptr<Transfer>& transfer);
     void remove(Transfer* transfer);
     void collectFinished();
+    // Fails, as timed out, each transfer whose headers are overdue.
+    void expireLateHeaders();
     // A finished redirect that its order limits to one host: true when it
     // was sent on to its next hop there, or ended; false when the redirect
     // leads elsewhere and is the reply.

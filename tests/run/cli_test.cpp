@@ -656,6 +656,7 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"-z", address}, "invalid option -- 'z'"},
         {{"--format", "xml", address}, "invalid format 'xml'"},
         {{"--timeout", "0", address}, "invalid timeout '0'"},
+        {{"--read-timeout=0", address}, "invalid read timeout '0'"},
         {{"--parallel=0", address}, "invalid parallel '0'"},
         {{"--parallel", "33", address}, "invalid parallel '33'"},
         {{"--case=yes", address}, "'--case' doesn't allow an argument"},
