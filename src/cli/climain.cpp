@@ -201,6 +201,8 @@ const OptionRow kOptions[] = {
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"ca-certificate", 0, "FILE", "the same as --cacert, under wget2's name",
+     [](const String& value, Options& options) { options.settings.caFile = value; }},
     {"save", 0, "FILE", "keep the crawl in FILE, a new file, to search it again later",
      [](const String& value, Options& options) {
          if (value.empty())

@@ -1013,10 +1013,13 @@ TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
         "-d",     "2", "-f", "csv", "--timeout", "10", QString::fromStdString(server.url("/")),
         "granite"};
 
-    const Outcome trusted = runCli(QStringList{"--cacert", dir.filePath("ca.pem")} + args);
-    EXPECT_EQ(trusted.exitCode, 0) << trusted.err;
-    EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/index.htm", 1}, {site + "/b.htm", 2}}))
-        << trusted.out;
+    // curl's name for the option and wget2's.
+    for (const QString& option : {QStringLiteral("--cacert"), QStringLiteral("--ca-certificate")}) {
+        const Outcome trusted = runCli(QStringList{option, dir.filePath("ca.pem")} + args);
+        EXPECT_EQ(trusted.exitCode, 0) << option.toStdString() << trusted.err;
+        EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/index.htm", 1}, {site + "/b.htm", 2}}))
+            << trusted.out;
+    }
 
     const Outcome untrusted = runCli(args);
     EXPECT_EQ(untrusted.exitCode, 4) << untrusted.err;
