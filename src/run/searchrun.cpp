@@ -673,6 +673,8 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
         const String key = AsciiLower(Url);
         m_keptOut[key] = "redirect";
         m_redirects[key] = Error.detail;
+        if (TCrawlRecorder* recorder = recorderFor(sender))
+            recorder->Failed(Url, Error);
     }
     if (m_startFailed || Url != m_outcome.Address)
         return;
@@ -857,6 +859,9 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
         entry.State = TPageState::Skipped;
         entry.Rule = "redirect";
         entry.Location = fetcher->RedirectTarget();
+        if (m_recorder)
+            m_recorder->Failed(entry.Address, {TransferError::Kind::Redirect, fetcher->StatusCode(),
+                                               entry.Location});
         ok = false;
     } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
@@ -1087,6 +1092,12 @@ void TSearchRun::readSavedPages()
         const auto page = m_saved->Page(entry.Name);
         if (page && page->HasBody && !page->Failure.failed()) {
             takeCounts(entry, m_counter.Count(page->Body));
+        } else if (page && page->Failure.kind == TransferError::Kind::Redirect &&
+                   page->Status >= 300) {
+            // A redirect off the site, kept with its target.
+            entry.State = TPageState::Skipped;
+            entry.Rule = "redirect";
+            entry.Location = page->Failure.detail;
         } else {
             entry.State = TPageState::Failed;
             // A page the saved crawl never came to was stopped before it.

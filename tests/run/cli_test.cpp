@@ -415,8 +415,9 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
     server.serve("/away.htm", Reply::redirect(302, away));
     server.serve("/moved.htm", Reply::redirect(301, "/a.htm"));
     server.serve("/loop.htm", Reply::redirect(302, "/loop.htm"));
-    const auto pages = [this](const QStringList& options) {
-        const Outcome r = runCli(options + QStringList{"-f", "json", url("/index.htm"), "quarry"});
+    // options end with the address, or name a saved crawl.
+    const auto pages = [](const QStringList& options) {
+        const Outcome r = runCli(options + QStringList{"-f", "json", "quarry"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         QJsonObject summary;
         parseJson(r.out, &summary);
@@ -427,15 +428,19 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
                            page["location"].toString().toStdString());
         return seen;
     };
-    // At depth 1 the search fetches the linked pages; at depth 2 the crawl does.
+    // At depth 1 the search fetches the linked pages; at depth 2 the crawl
+    // does. A saved crawl keeps the redirect and its target.
+    const QTemporaryDir dir;
     for (const char* depth : {"1", "2"}) {
         SCOPED_TRACE(depth);
-        EXPECT_EQ(pages({"-d", depth}),
-                  (std::vector<std::string>{"ok ", "redirect " + away, "ok ", "redirect "}));
+        const QString saved = dir.filePath(QStringLiteral("crawl%1").arg(depth));
+        const std::vector<std::string> expected = {"ok ", "redirect " + away, "ok ", "redirect "};
+        EXPECT_EQ(pages({"-d", depth, "--save", saved, url("/index.htm")}), expected);
+        EXPECT_EQ(pages({"--from", saved}), expected);
     }
     EXPECT_EQ(other.requestCount(), 0u);
 
-    EXPECT_EQ(pages({"-d", "2", "--span-hosts"}),
+    EXPECT_EQ(pages({"-d", "2", "--span-hosts", url("/index.htm")}),
               (std::vector<std::string>{"ok ", "ok ", "ok ", "redirect "}));
     EXPECT_GT(other.requestCount(), 0u);
 }
