@@ -500,6 +500,9 @@ void TSearchRun::ResetRun()
     m_robotsUnavailable = false;
     m_keptOut.clear();
     m_redirects.clear();
+    // A run cancelled while it read sitemaps leaves none to the next.
+    m_sitemapPages.clear();
+    m_sitemapQueue.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
