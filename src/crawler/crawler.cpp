@@ -174,6 +174,30 @@ void TRuziZidu::Stop()
     }
 }
 
+void TRuziZidu::AddStartLink(const String& Address)
+{
+    TCrackUrl parts;
+    if (!m_working || m_aborting || !parts.Crack(Address))
+        return;
+    const String type = LinkType(Address);
+    if (type == "unknown")
+        return;
+    TPageJob start;
+    start.Url = StartingUrl;
+    start.Level = 1;
+    const TFoundLink link{Address,
+                          type,
+                          parts.Scheme.Text(),
+                          parts.HostName.Text(),
+                          parts.Port,
+                          parts.Directory(),
+                          parts.UrlPath.Text(),
+                          parts.ExtraInfo.Text(),
+                          0,
+                          kMarkHref};
+    fileLink(start, link, 0);
+}
+
 void TRuziZidu::SetWorking(bool Value)
 {
     // A failing close must not keep the crawler working for ever.

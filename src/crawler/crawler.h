@@ -107,6 +107,9 @@ public:
     bool Start(const String& Address = String());
     // Asks a running crawl to wind down; on an idle crawler it does nothing.
     void Stop();
+    // Files Address as a link of the start page, reported and followed as
+    // if the start page held it (a page the site's sitemap lists).
+    void AddStartLink(const String& Address);
 
     bool Working() const { return m_working; }
     // Nothing queued and every controller idle: no result is still to come.

@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "runaccount.h"
 #include "scopeexit.h"
+#include "sitemap.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
@@ -138,6 +139,20 @@ void TSearchRun::StopTransfers()
         crawler->Stop();
     for (THTTPGet* fetcher : m_fetchers)
         fetcher->Cancel();
+    dropRobotsFetch();
+}
+
+void TSearchRun::dropRobotsFetch()
+{
+    // Destroying the fetch ends its transfer; a cancel alone would leave it
+    // running until its time limit on a server that never answers.
+    for (THTTPGet** fetch : {&m_robotsFetch, &m_sitemapFetch}) {
+        if (*fetch) {
+            (*fetch)->Cancel();
+            (*fetch)->deleteLater();
+            *fetch = nullptr;
+        }
+    }
 }
 
 void TSearchRun::playSound(Integer index)
@@ -234,7 +249,134 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         m_crawlerLive = true;
     }
-    startCrawl();
+    // Each host's robots.txt comes before its first page, and its pace holds
+    // for the search's downloads too.
+    m_policy = std::make_shared<THostPolicy>(PolicyClock);
+    m_policy->ObeyRobots = m_settings.obeyRobots;
+    m_policy->AgentToken = RobotsProductToken(agent());
+    m_policy->Wait = m_settings.waitSeconds;
+    m_policy->RandomWait = m_settings.randomWait;
+    m_policy->TimeOut = static_cast<double>(m_settings.timeoutSeconds);
+    // The crawler reads robots.txt itself; only the sitemaps it names must be
+    // known before the crawl. An address the crawler refuses is refused at once.
+    const bool valid = TCrackUrl().Crack(m_settings.address);
+    if (m_settings.followSitemaps && valid && m_settings.obeyRobots)
+        fetchRobots();
+    else if (m_settings.followSitemaps && valid)
+        fetchSitemaps();
+    else
+        startCrawl();
+}
+
+void TSearchRun::fetchRobots()
+{
+    // The last run's fetch may be the one whose event led here.
+    dropRobotsFetch();
+    m_robotsFetch = new THTTPGet(this);
+    m_robotsFetch->UseCache = true;
+    m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
+    m_robotsFetch->ReadTimeOut = m_settings.readTimeoutSeconds;
+    m_robotsFetch->Agent = agent();
+    m_robotsFetch->URL = m_siteRoot + "/robots.txt";
+    THTTPGet* fetch = m_robotsFetch;
+    const std::uint64_t generation = m_generation;
+    // 4xx: no rules; 5xx or no answer: nothing of the site may be fetched.
+    const auto done = [this, fetch, generation](bool received, const String& body) {
+        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
+            return;
+        const Integer status = received ? fetch->StatusCode()
+                                        : (fetch->Error().kind == TransferError::Kind::HttpStatus
+                                               ? fetch->Error().status
+                                               : 0);
+        if (status == 0) {
+            // The start host cannot be reached: the start fails as it would.
+            m_startFailure = m_outcome;
+            m_startFailure.kind = TRunOutcome::Unreachable;
+            m_startFailure.Failure = fetch->Error();
+            FailStart();
+            return;
+        }
+        // The crawler takes the rules as read and does not ask again.
+        m_policy->RobotsRead(m_siteRoot, status, received ? body : kEmpty);
+        if (status < 500)
+            fetchSitemaps();
+        else
+            startCrawl();
+    };
+    fetch->OnDoneString = [done](TObject*, const String& body) {
+        guarded([&] { done(true, body); });
+    };
+    fetch->OnError = [done](TObject*) { guarded([&] { done(false, kEmpty); }); };
+    fetch->DownloadFile();
+}
+
+namespace {
+
+// Sitemap files read at most, and how deep indexes may nest: a hostile site
+// must not keep the run reading sitemaps.
+constexpr std::size_t kMaxSitemapFiles = 100;
+constexpr int kMaxSitemapNesting = 3;
+// Pages taken from all sitemaps together.
+constexpr std::size_t kMaxSitemapPages = 50000;
+
+} // namespace
+
+void TSearchRun::fetchSitemaps()
+{
+    m_sitemapQueue.clear();
+    m_sitemapsSeen.clear();
+    m_sitemapPages.clear();
+    // Only the site's own sitemaps are read; robots.txt may name any host.
+    for (const String& named : m_policy->Sitemaps(m_siteRoot)) {
+        if (hostOf(named) == m_startHost && m_sitemapsSeen.insert(named).second)
+            m_sitemapQueue.emplace_back(named, 1);
+    }
+    if (m_sitemapQueue.empty())
+        m_sitemapQueue.emplace_back(m_siteRoot + "/sitemap.xml", 1);
+    nextSitemap();
+}
+
+void TSearchRun::nextSitemap()
+{
+    if (m_sitemapFetch) {
+        m_sitemapFetch->deleteLater();
+        m_sitemapFetch = nullptr;
+    }
+    if (m_sitemapQueue.empty()) {
+        startCrawl();
+        return;
+    }
+    const auto [address, level] = m_sitemapQueue.front();
+    m_sitemapQueue.erase(m_sitemapQueue.begin());
+    m_sitemapFetch = new THTTPGet(this);
+    m_sitemapFetch->UseCache = true;
+    m_sitemapFetch->TimeOut = m_settings.timeoutSeconds;
+    m_sitemapFetch->Agent = agent();
+    m_sitemapFetch->RedirectHost = m_startHost;
+    m_sitemapFetch->URL = address;
+    const std::uint64_t generation = m_generation;
+    const auto done = [this, generation, level](const String& body) {
+        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
+            return;
+        const TSitemap map = ParseSitemap(body);
+        for (const String& page : map.Pages) {
+            if (m_sitemapPages.size() < kMaxSitemapPages && hostOf(page) == m_startHost)
+                m_sitemapPages.push_back(page);
+        }
+        for (const String& nested : map.Sitemaps) {
+            if (level < kMaxSitemapNesting && m_sitemapsSeen.size() < kMaxSitemapFiles &&
+                hostOf(nested) == m_startHost && m_sitemapsSeen.insert(nested).second)
+                m_sitemapQueue.emplace_back(nested, level + 1);
+        }
+        nextSitemap();
+    };
+    // A sitemap that cannot be had is no reason to stop: the crawl goes on
+    // without it.
+    m_sitemapFetch->OnDoneString = [done](TObject*, const String& body) {
+        guarded([&] { done(body); });
+    };
+    m_sitemapFetch->OnError = [done](TObject*) { guarded([&] { done(kEmpty); }); };
+    m_sitemapFetch->DownloadFile();
 }
 
 void TSearchRun::startCrawl()
@@ -249,14 +391,6 @@ void TSearchRun::startCrawl()
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
-    // Each host's robots.txt comes before its first page, and its pace holds
-    // for the search's downloads too.
-    m_policy = std::make_shared<THostPolicy>(PolicyClock);
-    m_policy->ObeyRobots = m_settings.obeyRobots;
-    m_policy->AgentToken = RobotsProductToken(agent());
-    m_policy->Wait = m_settings.waitSeconds;
-    m_policy->RandomWait = m_settings.randomWait;
-    m_policy->TimeOut = static_cast<double>(m_settings.timeoutSeconds);
     crawler->Policy = m_policy;
     crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
@@ -271,6 +405,9 @@ void TSearchRun::startCrawl()
     addPage(m_settings.address);
     m_scope->AdmitStart();
     bindCrawler(crawler);
+    // The sitemaps' pages, as if the start page linked to them.
+    for (const String& page : std::exchange(m_sitemapPages, {}))
+        crawler->AddStartLink(page);
 }
 
 void TSearchRun::bindCrawler(TRuziZidu* crawler)
@@ -356,6 +493,9 @@ void TSearchRun::ResetRun()
     m_redirects.clear();
     m_paceNote.clear();
     m_policy.reset();
+    // A run cancelled while it read sitemaps leaves none to the next.
+    m_sitemapPages.clear();
+    m_sitemapQueue.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -532,6 +672,8 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
         const String key = AsciiLower(Url);
         m_keptOut[key] = "redirect";
         m_redirects[key] = Error.detail;
+        if (TCrawlRecorder* recorder = recorderFor(sender))
+            recorder->Failed(Url, Error);
     }
     if (m_startFailed || Url != m_outcome.Address)
         return;
@@ -778,6 +920,9 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
         entry.State = TPageState::Skipped;
         entry.Rule = "redirect";
         entry.Location = fetcher->RedirectTarget();
+        if (m_recorder)
+            m_recorder->Failed(entry.Address, {TransferError::Kind::Redirect, fetcher->StatusCode(),
+                                               entry.Location});
         ok = false;
     } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
@@ -863,6 +1008,7 @@ void TSearchRun::CancelAction()
             m_crawler->Stop();
         m_crawlerLive = false;
     }
+    dropRobotsFetch();
     if (m_fetchActive) {
         for (THTTPGet* fetcher : m_fetchers)
             fetcher->Cancel();
@@ -1012,6 +1158,12 @@ void TSearchRun::readSavedPages()
         const auto page = m_saved->Page(entry.Name);
         if (page && page->HasBody && !page->Failure.failed()) {
             takeCounts(entry, m_counter.Count(page->Body));
+        } else if (page && page->Failure.kind == TransferError::Kind::Redirect &&
+                   page->Status >= 300) {
+            // A redirect off the site, kept with its target.
+            entry.State = TPageState::Skipped;
+            entry.Rule = "redirect";
+            entry.Location = page->Failure.detail;
         } else {
             entry.State = TPageState::Failed;
             // A page the saved crawl never came to was stopped before it.

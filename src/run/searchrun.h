@@ -142,6 +142,11 @@ private:
     void refuseScheme(const String& address);
 
     void bindCrawler(TRuziZidu* crawler);
+    void fetchRobots();
+    // After robots.txt: the site's sitemaps, one at a time, then the crawl.
+    void fetchSitemaps();
+    void nextSitemap();
+    void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
     // The agent text the settings name, or the product's own.
@@ -212,6 +217,13 @@ private:
     std::unordered_map<String, String> m_redirects;
     // What the user's options let the crawl fetch; made anew by every run.
     std::unique_ptr<TCrawlScope> m_scope;
+    // --follow-sitemaps: sitemaps still to read (address, nesting level),
+    // those asked for already, and the pages they listed.
+    std::vector<std::pair<String, int>> m_sitemapQueue;
+    std::unordered_set<String> m_sitemapsSeen;
+    std::vector<String> m_sitemapPages;
+    THTTPGet* m_robotsFetch = nullptr;  // owned as a child; only for the sitemaps it names
+    THTTPGet* m_sitemapFetch = nullptr; // owned as a child
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;

@@ -1,6 +1,7 @@
 #include "eventpump.h"
 #include "loopbackserver.h"
 #include "modernsite.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -448,8 +449,9 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
     server.serve("/away.htm", Reply::redirect(302, away));
     server.serve("/moved.htm", Reply::redirect(301, "/a.htm"));
     server.serve("/loop.htm", Reply::redirect(302, "/loop.htm"));
-    const auto pages = [this](const QStringList& options) {
-        const Outcome r = runCli(options + QStringList{"-f", "json", url("/index.htm"), "quarry"});
+    // options end with the address, or name a saved crawl.
+    const auto pages = [](const QStringList& options) {
+        const Outcome r = runCli(options + QStringList{"-f", "json", "quarry"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         QJsonObject summary;
         parseJson(r.out, &summary);
@@ -460,17 +462,75 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
                            page["location"].toString().toStdString());
         return seen;
     };
-    // At depth 1 the search fetches the linked pages; at depth 2 the crawl does.
+    // At depth 1 the search fetches the linked pages; at depth 2 the crawl
+    // does. A saved crawl keeps the redirect and its target.
+    const QTemporaryDir dir;
     for (const char* depth : {"1", "2"}) {
         SCOPED_TRACE(depth);
-        EXPECT_EQ(pages({"-d", depth}),
-                  (std::vector<std::string>{"ok ", "redirect " + away, "ok ", "redirect "}));
+        const QString saved = dir.filePath(QStringLiteral("crawl%1").arg(depth));
+        const std::vector<std::string> expected = {"ok ", "redirect " + away, "ok ", "redirect "};
+        EXPECT_EQ(pages({"-d", depth, "--save", saved, url("/index.htm")}), expected);
+        EXPECT_EQ(pages({"--from", saved}), expected);
     }
     EXPECT_EQ(other.requestCount(), 0u);
 
-    EXPECT_EQ(pages({"-d", "2", "--span-hosts"}),
+    EXPECT_EQ(pages({"-d", "2", "--span-hosts", url("/index.htm")}),
               (std::vector<std::string>{"ok ", "ok ", "ok ", "redirect "}));
     EXPECT_GT(other.requestCount(), 0u);
+}
+
+// The sitemaps robots.txt names, an index and a gzip file among them, add
+// the site's pages that no link reaches; other hosts' sitemaps and pages
+// are never asked for. Without a Sitemap line, /sitemap.xml is read.
+TEST_F(Cli, FollowSitemapsAddsTheSitesListedPages)
+{
+    LoopbackServer other;
+    const std::string elsewhere = "http://localhost:" + std::to_string(other.port());
+    const auto urlset = [](const std::vector<std::string>& pages) {
+        std::string xml = "<?xml version=\"1.0\"?><urlset "
+                          "xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+        for (const std::string& page : pages)
+            xml += "<url><loc>" + page + "</loc></url>";
+        return xml + "</urlset>";
+    };
+    server.serve("/robots.txt", Reply::html("User-agent: *\nDisallow: /private\n"
+                                            "Sitemap: " +
+                                            server.url("/maps/index.xml") +
+                                            "\n"
+                                            "Sitemap: " +
+                                            elsewhere + "/evil.xml\n"));
+    server.serve("/maps/index.xml",
+                 Reply::html("<sitemapindex><sitemap><loc>" + server.url("/maps/pages.xml.gz") +
+                             "</loc></sitemap><sitemap><loc>" + elsewhere +
+                             "/other.xml</loc></sitemap></sitemapindex>"));
+    server.serve(
+        "/maps/pages.xml.gz",
+        Reply::html(nqtest::Gzip(urlset(
+            {server.url("/hidden.htm"), server.url("/private/p.htm"), elsewhere + "/x.htm"}))));
+    server.serve("/hidden.htm", Reply::html("quarry quarry"));
+    server.serve("/sitemap.xml", Reply::html(urlset({server.url("/plain.htm")})));
+    server.serve("/plain.htm", Reply::html("quarry"));
+
+    const Outcome r = runCli(search({"--follow-sitemaps", "-f", "csv"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Listed pages come before the start page's links: the crawl files them first.
+    std::map<std::string, std::string> status;
+    for (const auto& record : readCsv(r.out))
+        status[record.at(0)] = record.at(1) + " " + record.at(2);
+    EXPECT_EQ(status.size(), 7u) << r.out;
+    EXPECT_EQ(status[server.url("/hidden.htm")], "ok 2");
+    EXPECT_EQ(status[server.url("/private/p.htm")], "robots ");
+    EXPECT_EQ(other.requestCount(), 0u);
+
+    const Outcome fallback = runCli(search({"--follow-sitemaps", "--no-robots", "-f", "csv"}));
+    const Rows plain = parseCsv(fallback.out);
+    ASSERT_EQ(plain.size(), 5u) << fallback.out;
+    EXPECT_EQ(plain[1], (std::pair<std::string, int>{server.url("/plain.htm"), 1}));
+
+    // Not asked for, no sitemap is read.
+    const std::size_t before = server.requestCount();
+    EXPECT_EQ(parseCsv(runCli(search({"-f", "csv"})).out).size(), 4u);
+    EXPECT_EQ(server.requestCount() - before, 5u) << "robots.txt and the four pages";
 }
 
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
