@@ -33,6 +33,15 @@ String AsciiUpper(std::string_view text)
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size() &&
-           AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
+    // Byte by byte, without the two lower-case copies: every link asks.
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    };
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (lower(text[i]) != lower(prefix[i]))
+            return false;
+    }
+    return true;
 }

@@ -32,6 +32,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     }
     m_state = GETHTTP_GETTING;
     Request = ARequest;
+    Kept = false;
     if (Busy) {
         ShowMessageBox("thread deja assigne : " + CrackUrl.Url(), TMsgKind::Error);
         return;
@@ -67,6 +68,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
 void TKsHttpGet::Answer(Integer status, String head, String body, String effectiveUrl)
 {
     Request = GETHTTP_BODY;
+    Kept = true;
     m_statusCode = status;
     m_head = std::move(head);
     m_body = std::move(body);

@@ -98,6 +98,8 @@ public:
     // Ends in GETHTTP_OK with this reply, as if the address had answered
     // it: a copy kept from an earlier fetch stands in for a transfer.
     void Answer(Integer status, String head, String body, String effectiveUrl);
+    // The last reply came from Answer; no request was made for it.
+    bool Kept = false;
     void KillGet();
     void SetWaiting() { m_state = GETHTTP_WAITING; }
 

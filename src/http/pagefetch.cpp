@@ -114,6 +114,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     });
 
     m_statusCode = worker->StatusCode;
+    m_head = worker->Head;
     m_effectiveUrl = worker->EffectiveUrl;
     m_head = worker->Head;
     m_redirectTarget = worker->RedirectTarget;
