@@ -116,7 +116,6 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     m_statusCode = worker->StatusCode;
     m_head = worker->Head;
     m_effectiveUrl = worker->EffectiveUrl;
-    m_head = worker->Head;
     m_redirectTarget = worker->RedirectTarget;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();

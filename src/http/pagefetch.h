@@ -79,8 +79,6 @@ public:
     const String& ErrorMsg() const { return m_errorMsg; }
     // The final address after redirects; empty when no reply arrived.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
-    // The final reply's header block; empty when no reply arrived.
-    const String& Head() const { return m_head; }
     const String& RedirectTarget() const { return m_redirectTarget; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
@@ -101,6 +99,5 @@ private:
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     String m_effectiveUrl;
-    String m_head;
     String m_redirectTarget;
 };
