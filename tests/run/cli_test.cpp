@@ -346,6 +346,40 @@ TEST_F(Cli, RobotsTxtIsObeyedByDefault)
     EXPECT_EQ(server.requestCount(), before + 1) << "only robots.txt was asked for";
 }
 
+TEST_F(Cli, WaitAsksAHostOneRequestAtATime)
+{
+    // a.htm is held until released; while it is, a paced host is asked nothing else.
+    const std::string held = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: "
+                             "close\r\n\r\naaaa quarry QUARRY";
+    server.serveRaw("/a.htm", held, held.size());
+    for (const QStringList& pace :
+         {QStringList{"--wait=0.01"}, QStringList{"--wait=0.01", "--random-wait"}, QStringList{}}) {
+        SCOPED_TRACE(pace.join(' ').toStdString());
+        const std::size_t before = server.requestCount();
+        const auto pagesAsked = [&](std::size_t& pages, bool& a) {
+            const auto requests = server.requests();
+            pages = 0;
+            a = false;
+            for (std::size_t i = before; i < requests.size(); ++i) {
+                const std::string& target = requests[i].target;
+                pages += target == "/robots.txt" || target == "/index.htm" ? 0U : 1U;
+                a = a || target == "/a.htm";
+            }
+        };
+        bool alone = false;
+        const Outcome r = runCli(search(pace + QStringList{"-f", "csv"}), [&](QProcess&) {
+            std::size_t pages = 0;
+            bool a = false;
+            nqtest::PumpUntil([&] { return pagesAsked(pages, a), a; }, std::chrono::seconds(20));
+            alone = a && !nqtest::PumpUntil([&] { return pagesAsked(pages, a), pages > 1; },
+                                            std::chrono::milliseconds(700));
+            server.releaseStalls();
+        });
+        EXPECT_EQ(alone, !pace.isEmpty());
+        EXPECT_EQ(parseCsv(r.out), rows(4, 0, 1)) << r.err;
+    }
+}
+
 // Each scope option leaves pages out, lists them with the rule's word, and
 // never asks the server for them.
 TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
@@ -668,6 +702,9 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{}, "missing ADDRESS"},
         {{"--case", "--depth"}, "'--depth' requires an argument"},
         {{"--snippets=0", address}, "invalid snippet count '0'"},
+        {{"--wait=-1", address}, "invalid wait '-1'"},
+        {{"--wait", "soon", address}, "invalid wait 'soon'"},
+        {{"--wait=4000", address}, "invalid wait '4000'"},
         {{"--reject-regex=a(b", address}, "invalid --reject-regex 'a(b': missing closing"},
         {{"--accept-regex", "[", address}, "invalid --accept-regex '['"},
         {{"--max-pages=0", address}, "invalid max-pages '0'"},
