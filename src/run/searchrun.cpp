@@ -346,7 +346,9 @@ void TSearchRun::nextSitemap()
         startCrawl();
         return;
     }
-    const auto [address, level] = m_sitemapQueue.front();
+    // Plain copies: clang refuses a structured binding in a lambda's capture.
+    const String address = m_sitemapQueue.front().first;
+    const int level = m_sitemapQueue.front().second;
     m_sitemapQueue.erase(m_sitemapQueue.begin());
     m_sitemapFetch = new THTTPGet(this);
     m_sitemapFetch->UseCache = true;
