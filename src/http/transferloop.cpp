@@ -30,6 +30,8 @@ struct TransferLoop::Active
     // drips them a byte at a time never looks idle to libcurl.
     std::optional<std::chrono::steady_clock::time_point> headersDue;
     long hops = 0; // redirects the loop has followed itself
+    // When the first request went out: the hops share the transfer's time.
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 TransferLoop& TransferLoop::instance()
@@ -299,6 +301,18 @@ bool TransferLoop::followChecked(Active& active)
     const std::string next = target;
     curl_multi_remove_handle(m_multi.get(), easy);
     curl_easy_setopt(easy, CURLOPT_URL, next.c_str());
+    // What is left of the transfer's time, not the whole of it again; the
+    // next reply's headers get their own time.
+    const TransferOrder& order = transfer.order();
+    const auto now = std::chrono::steady_clock::now();
+    if (order.timeoutMs > 0) {
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - active.started).count();
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                         std::max<long>(1, static_cast<long>(order.timeoutMs) - spent));
+    }
+    if (order.readTimeoutMs > 0)
+        active.headersDue = now + std::chrono::milliseconds(order.readTimeoutMs);
     if (transfer.order().verb == "POST")
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
