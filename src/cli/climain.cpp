@@ -197,7 +197,7 @@ const OptionRow kOptions[] = {
          options.settings.snippets = *count;
      },
      true},
-    {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
+    {"span-hosts", 0, nullptr, "fetch pages of, and follow redirects to, other hosts too",
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
@@ -228,8 +228,7 @@ const OptionRow kOptions[] = {
              badArguments("invalid parallel '" + value + "': give a number from 1 to 32");
          options.settings.parallel = *count;
      }},
-    {"accept-regex", 0, "REGEX",
-     "fetch only pages whose address matches REGEX (repeatable; the others are excluded)",
+    {"accept-regex", 0, "REGEX", "fetch only pages whose address matches REGEX (repeatable)",
      [](const String& value, Options& options) {
          options.settings.acceptPatterns.push_back(value);
      }},
