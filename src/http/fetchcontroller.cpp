@@ -44,6 +44,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     worker->Request.Agent = Agent;
     worker->Request.Referer = Referer;
     worker->Request.Reload = !ReuseCache;
+    worker->Request.SiteStart = SiteStart;
     // The same limit as the crawler's deadline, enforced by the layer.
     worker->Request.TimeOutMs = TimeOutMs(TimeOut);
     worker->FileName = FileName;

@@ -85,6 +85,8 @@ public:
     Integer Tries = 0;
     Integer CountArea = 0;
     char LinkKind = ' ';
+    // The site's start page: where its redirects lead gets the site's access.
+    bool SiteStart = false;
 
     void StartGet(TKsHttpGetRequest ARequest);
     void KillGet();

@@ -181,6 +181,18 @@ void Transfer::deliver(std::unique_lock<std::mutex>& lock)
     handler(std::move(reply));
 }
 
+void Transfer::attach(CURL* easy)
+{
+    const std::lock_guard lock(m_mutex);
+    m_easy = easy;
+}
+
+bool Transfer::redirectPending() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_headers.redirectPending();
+}
+
 void Transfer::headersFinal()
 {
     char* url = nullptr;
@@ -229,6 +241,9 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
         // libcurl passes no body of a redirect it follows, so body bytes
         // belong to the final reply.
         if (!t->m_headers.isFinal()) {
+            // The body of a redirect being followed is not the page's.
+            if (t->m_headers.redirectPending())
+                return n;
             t->m_headers.endOfHeaders();
             t->headersFinal();
         }

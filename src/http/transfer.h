@@ -31,6 +31,9 @@ struct TransferOrder
     std::string password;
     std::uint32_t timeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
+    // The site's start page: where its redirects lead is the site from then
+    // on, so the site's access goes along.
+    bool siteStart = false;
 };
 
 // A finished transfer as one value: the final reply's headers, its address
@@ -85,7 +88,10 @@ public:
     // --- the transfer thread's side ---
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
-    void attach(CURL* easy) { m_easy = easy; }
+    void attach(CURL* easy);
+    // The last reply is a redirect that the transfer thread follows itself;
+    // its body is dropped.
+    bool redirectPending() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:

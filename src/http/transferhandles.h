@@ -42,6 +42,7 @@ struct TTransferRequest
     String Referer;
     String PostQuery; // non-empty: a form POST
     bool Reload = true;
+    bool SiteStart = false;      // the site's start page: its redirects move the site
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
 };
 

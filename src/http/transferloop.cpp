@@ -4,19 +4,44 @@
 
 #include "internetaccess.h"
 #include "lasterror.h"
+#include "siteaccess.h"
+#include "stringhelpers.h"
 #include "transfer.h"
+
+#include <algorithm>
 
 #include <system_error>
 
 namespace inet {
 
 namespace {
+
 constexpr long kIdleConnections = 32;
+
+using Clock = std::chrono::steady_clock;
+
+bool sameOrigin(std::string_view a, std::string_view b)
+{
+    std::string hostA;
+    std::string hostB;
+    long portA = 0;
+    long portB = 0;
+    return OriginOf(a, &hostA, &portA) && OriginOf(b, &hostB, &portB) && hostA == hostB &&
+           portA == portB;
 }
+
+std::string_view headerName(std::string_view line)
+{
+    return TrimSpace(line.substr(0, line.find(':')));
+}
+
+} // namespace
 
 struct TransferLoop::Active
 {
     std::shared_ptr<Transfer> transfer;
+    std::shared_ptr<const SiteAccess> access; // the one the transfer started with
+    Hop hop;
     // Declared before the easy handle, which uses it, so it goes after it.
     CurlSlist headers;
     CurlEasy easy;
@@ -51,6 +76,13 @@ bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
         // libcurl's default shrinks with the number of running transfers,
         // which would drop idle connections between a worker's requests.
         curl_multi_setopt(m_multi.get(), CURLMOPT_MAXCONNECTS, kIdleConnections);
+        // Only the transfer thread uses it, so it needs no locks.
+        m_share.reset(curl_share_init());
+        if (!m_share) {
+            m_multi.reset();
+            return Fail(ERROR_INTERNET_INTERNAL_ERROR, "Out of memory");
+        }
+        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
         try {
             m_thread = std::thread([this] { run(); });
         } catch (const std::system_error&) {
@@ -100,6 +132,8 @@ void TransferLoop::shutdown()
     const std::lock_guard lock(m_mutex);
     m_queue.clear();
     m_multi.reset();
+    m_cookiesOf.reset();
+    m_share.reset();
     m_running = false;
     m_stopping = false;
 }
@@ -160,8 +194,42 @@ void TransferLoop::apply(const Command& command)
 
 void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
 {
+    const TransferOrder& order = transfer->order();
+    auto access = CurrentSiteAccess();
+    Hop hop;
+    hop.url = order.url;
+    hop.verb = order.verb;
+    hop.deadline = Clock::now() + std::chrono::milliseconds(order.timeoutMs);
+    hop.access = access && access->covers(order.url);
+    addHop(transfer, std::move(access), std::move(hop));
+}
+
+void TransferLoop::syncCookies(const std::shared_ptr<const SiteAccess>& access)
+{
+    if (!access || access == m_cookiesOf)
+        return;
+    const CurlEasy helper(curl_easy_init());
+    if (!helper)
+        return;
+    curl_easy_setopt(helper.get(), CURLOPT_SHARE, m_share.get());
+    if (!m_cookiesOf || m_cookiesOf->run != access->run)
+        curl_easy_setopt(helper.get(), CURLOPT_COOKIELIST, "ALL");
+    // Only the cookies of the site's host: the user's others stay at home.
+    for (const std::string& line : access->cookies) {
+        if (CookieServesHost(line, access->host))
+            curl_easy_setopt(helper.get(), CURLOPT_COOKIELIST, line.c_str());
+    }
+    m_cookiesOf = access;
+}
+
+void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
+                          std::shared_ptr<const SiteAccess> access, Hop hop)
+{
+    syncCookies(access);
     auto active = std::make_unique<Active>();
     active->transfer = transfer;
+    active->access = std::move(access);
+    active->hop = std::move(hop);
     active->easy.reset(curl_easy_init());
     CURL* easy = active->easy.get();
     if (!easy) {
@@ -169,16 +237,16 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         return;
     }
     const TransferOrder& order = transfer->order();
+    const Hop& step = active->hop;
     transfer->attach(easy);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, active.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_URL, order.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, step.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // libcurl follows without limit unless told; 10 is what platform
-    // clients allow.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed here, request by request, so that what only
+    // the site may see stays off the hosts a redirect leads to (libcurl
+    // would carry every extra header along).
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // HTTP/2 where TLS offers it: the transfers to one site then share a
     // connection as streams, instead of one handshake each.
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
@@ -186,14 +254,23 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     // A new secure transfer waits for a connection being set up to the same
     // host, to share it once it turns out to speak HTTP/2. Plain ones never
     // share, and waiting would only delay them.
-    if (order.url.rfind("https:", 0) == 0)
+    if (step.url.rfind("https:", 0) == 0)
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(order.timeoutMs));
+    if (order.timeoutMs > 0) {
+        // The limit is the whole transfer's, redirects included.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(step.deadline - Clock::now());
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                         std::max<long>(1, static_cast<long>(left.count())));
+    }
     if (!order.caFile.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());
     // Every encoding libcurl can decode; the body is handed out decoded.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    // Cookies the sites set are kept for the run and sent back by the rules.
+    curl_easy_setopt(easy, CURLOPT_SHARE, m_share.get());
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
@@ -202,13 +279,38 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         curl_easy_setopt(easy, CURLOPT_USERAGENT, order.agent.c_str());
     if (!order.referrer.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, order.referrer.c_str());
-    if (!order.userName.empty())
-        curl_easy_setopt(easy, CURLOPT_USERNAME, order.userName.c_str());
-    if (!order.password.empty())
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, order.password.c_str());
+
+    std::vector<std::string> headers = order.headers;
+    const SiteAccess* site = step.access ? active->access.get() : nullptr;
+    if (site) {
+        if (!site->userName.empty())
+            curl_easy_setopt(easy, CURLOPT_USERNAME, site->userName.c_str());
+        if (!site->password.empty())
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, site->password.c_str());
+        if (site->netrc) {
+            curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+            if (!site->netrcFile.empty())
+                curl_easy_setopt(easy, CURLOPT_NETRC_FILE, site->netrcFile.c_str());
+        }
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+        // The user's header replaces ours of the same name.
+        for (const std::string& line : site->headers) {
+            const std::string name = AsciiLower(headerName(line));
+            std::erase_if(headers, [&name](const std::string& ours) {
+                return AsciiLower(headerName(ours)) == name;
+            });
+        }
+        headers.insert(headers.end(), site->headers.begin(), site->headers.end());
+    } else if (sameOrigin(step.url, order.url)) {
+        // Credentials of the request itself stay on its own host too.
+        if (!order.userName.empty())
+            curl_easy_setopt(easy, CURLOPT_USERNAME, order.userName.c_str());
+        if (!order.password.empty())
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, order.password.c_str());
+    }
 
     curl_slist* list = nullptr;
-    for (const std::string& line : order.headers) {
+    for (const std::string& line : headers) {
         if (curl_slist* grown = curl_slist_append(list, line.c_str()))
             list = grown;
     }
@@ -216,14 +318,14 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     if (list)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
-    if (order.verb == "POST") {
+    if (step.verb == "POST") {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(order.body.size()));
         curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, order.body.c_str());
-    } else if (order.verb == "HEAD") {
+    } else if (step.verb == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (order.verb != "GET" && !order.verb.empty()) {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, order.verb.c_str());
+    } else if (step.verb != "GET" && !step.verb.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, step.verb.c_str());
     }
 
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
@@ -231,6 +333,36 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         return;
     }
     m_active.emplace(transfer.get(), std::move(active));
+}
+
+void TransferLoop::follow(const std::shared_ptr<Transfer>& transfer, CURL* easy)
+{
+    const auto it = m_active.find(transfer.get());
+    if (it == m_active.end())
+        return;
+    char* target = nullptr;
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &target);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    Hop next = it->second->hop;
+    std::shared_ptr<const SiteAccess> access = it->second->access;
+    next.url = target ? target : "";
+    ++next.redirects;
+    // As browsers do: a form sent again after 301, 302 or 303 becomes a GET.
+    if (next.verb == "POST" && status != 307 && status != 308)
+        next.verb = "GET";
+    // The start page's redirect moves the site, and its access with it.
+    const bool wasAccess = next.access;
+    next.access =
+        access && (access->covers(next.url) || (transfer->order().siteStart && wasAccess));
+    remove(transfer.get());
+    if (next.redirects > kMaxRedirects) {
+        transfer->finish(
+            CURLE_TOO_MANY_REDIRECTS,
+            ("Maximum (" + std::to_string(kMaxRedirects) + ") redirects followed").c_str());
+        return;
+    }
+    addHop(transfer, std::move(access), std::move(next));
 }
 
 // libcurl's order: out of the multi, then the easy handle.
@@ -258,6 +390,13 @@ void TransferLoop::collectFinished()
         long osErrno = 0;
         curl_easy_getinfo(msg->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         const auto transfer = active->transfer;
+        char* target = nullptr;
+        if (result == CURLE_OK && transfer->redirectPending() &&
+            curl_easy_getinfo(msg->easy_handle, CURLINFO_REDIRECT_URL, &target) == CURLE_OK &&
+            target) {
+            follow(transfer, msg->easy_handle);
+            continue;
+        }
         transfer->finish(result, active->errorText, result == CURLE_OK ? 0 : osErrno);
         remove(transfer.get());
     }

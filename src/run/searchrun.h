@@ -16,6 +16,10 @@
 
 #include <QObject>
 
+namespace inet {
+struct SiteAccess;
+}
+
 #include <QPointer>
 #include <QString>
 #include <any>
@@ -135,6 +139,8 @@ private:
     void FailStart();
     void refuseScheme(const String& address);
 
+    // The start host's credentials, headers and cookies, for every transfer.
+    void grantSiteAccess();
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
     void dropRobotsFetch();
@@ -196,6 +202,10 @@ private:
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
+    // The credentials the start address carried, and what the site is let in by.
+    String m_addressUser;
+    String m_addressPassword;
+    std::shared_ptr<const inet::SiteAccess> m_access;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;
     std::unordered_set<String> m_linkKeys;

@@ -511,6 +511,12 @@ void LoopbackServer::serve(std::string path, Reply reply)
     m_routes.insert_or_assign(std::move(path), Route{std::move(reply), std::nullopt, std::nullopt});
 }
 
+void LoopbackServer::setGate(std::function<std::optional<Reply>(const Request&)> gate)
+{
+    const std::lock_guard lock(m_mutex);
+    m_gate = std::move(gate);
+}
+
 void LoopbackServer::serveRaw(std::string path, std::string bytes,
                               std::optional<std::size_t> stallAfter)
 {
@@ -648,7 +654,11 @@ void LoopbackServer::handleConnection(int socket)
             // can never leave this connection stalled.
             generation = m_releaseGeneration;
             keepAlive = m_keepAlive && clientKeepsAlive(in.request);
-            if (const Route* route = findRoute(in.request.target); route == nullptr) {
+            const std::optional<Reply> gated = m_gate ? m_gate(in.request) : std::nullopt;
+            if (gated) {
+                keepAlive = keepAlive && gated->addContentLength;
+                response = serialize(*gated, headOnly, keepAlive);
+            } else if (const Route* route = findRoute(in.request.target); route == nullptr) {
                 response = serialize(plainReply(404, "Not Found"), headOnly, keepAlive);
             } else if (route->raw) {
                 response = *route->raw;

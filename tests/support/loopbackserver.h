@@ -89,6 +89,11 @@ public:
     void serve(std::string path, Reply reply);
     void serveRaw(std::string path, std::string bytes, std::optional<std::size_t> stallAfter = {});
 
+    // Asked first for every request, under the server's lock: a reply it
+    // gives (a 401 to a request without credentials) is served instead of
+    // the path's.
+    void setGate(std::function<std::optional<Reply>(const Request&)> gate);
+
     std::vector<Request> requests() const;
     std::size_t requestCount() const;
 
@@ -130,6 +135,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
     std::map<std::string, Route, std::less<>> m_routes;
+    std::function<std::optional<Reply>(const Request&)> m_gate;
     std::vector<Request> m_requests;
     std::uint64_t m_releaseGeneration = 0;
     bool m_stopping = false;
