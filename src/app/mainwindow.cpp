@@ -5,6 +5,7 @@
 #include "aboutbox.h"
 #include "artwork.h"
 #include "colors.h"
+#include "crawlwriter.h"
 #include "filedialogs.h"
 #include "hoverbutton.h"
 #include "ioerror.h"
@@ -41,9 +42,11 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstring>
@@ -98,6 +101,14 @@ constexpr int kAddressColumnWidth = 423;
 // The heading and a few rows stay in sight however small the window gets.
 constexpr int kMinGridHeight = 80;
 
+const QString kCrawlSuffix = QStringLiteral(".nqcrawl");
+const QString kCrawlFilter = QStringLiteral("Netquarry crawls (*.nqcrawl);;All files (*)");
+
+QString documentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
 const std::pair<const char*, const char*> kResources[] = {
     {":/RCDATA_0", "qlogo.gif"}, {":/RCDATA_1", "1.wav"}, {":/RCDATA_2", "2.wav"},
     {":/RCDATA_3", "3.wav"},     {":/RCDATA_4", "4.wav"},
@@ -123,7 +134,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The run, a child, outlives the members: it must not record into a
+    // writer that is gone.
+    m_run->SaveTo(nullptr);
+}
 
 void TForm1::buildControls()
 {
@@ -276,6 +292,7 @@ void TForm1::buildControls()
     connect(QuitKey, &QAction::triggered, this, &TForm1::Exit1Click);
 
     m_run = new TSearchRun(*this, m_textBuffer, this);
+    connect(m_run, &TSearchRun::Finished, this, &TForm1::runFinished);
     connect(PassOverBtn1, &QPushButton::clicked, this, &TForm1::PassOverBtn1Click);
     connect(PassOverBtn5, &QPushButton::clicked, this, &TForm1::PassOverBtn5Click);
     connect(PassOverBtn3, &QPushButton::clicked, this, &TForm1::PassOverBtn3Click);
@@ -286,6 +303,14 @@ void TForm1::buildControls()
 void TForm1::buildFileMenu()
 {
     FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    OpenCrawl1 = FileMenu->addAction(QStringLiteral("Open Crawl..."));
+    OpenCrawl1->setShortcut(QKeySequence::Open);
+    SaveCrawlAs1 = FileMenu->addAction(QStringLiteral("Save Crawl As..."));
+    SaveCrawlAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    SaveCrawlAs1->setEnabled(false); // until a run has finished
+    connect(OpenCrawl1, &QAction::triggered, this, &TForm1::OpenCrawlClick);
+    connect(SaveCrawlAs1, &QAction::triggered, this, &TForm1::SaveCrawlAsClick);
+    FileMenu->addSeparator();
     SaveReportAs1 = FileMenu->addAction(QStringLiteral("Save Report As..."));
     SaveReportAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     ExportCsv1 = FileMenu->addAction(QStringLiteral("Export Results as CSV..."));
@@ -420,7 +445,127 @@ void TForm1::PassOverBtn5Click()
 
 void TForm1::PassOverBtn1Click()
 {
+    if (m_crawl && !m_openedAddress.isEmpty() && ComboBox1->currentText() == m_openedAddress) {
+        searchOpenedCrawl();
+        return;
+    }
+    m_openedAddress.clear();
+    // Keywords that cannot be searched for start nothing, and leave the
+    // last run's crawl as it was. A scan for nothing lists the site as it
+    // always did: recorded, it would fetch every page a second time.
+    const TKeywordCounter counter = TSearchRun::CounterFor(Settings());
+    if (counter.Error().empty() && counter.NothingToFind()) {
+        m_crawl.reset();
+        m_recordError = StoreError{};
+    } else if (counter.Error().empty()) {
+        recordNextRun();
+    }
     m_run->Start(Settings());
+    if (!m_run->Running() && m_recording)
+        runFinished(); // it ended before it began
+}
+
+void TForm1::recordNextRun()
+{
+    m_crawl.reset();
+    m_recordError = StoreError{};
+    if (!m_recordFolder)
+        m_recordFolder = std::make_unique<QTemporaryDir>();
+    const QString path = m_recordFolder->filePath(QStringLiteral("last") + kCrawlSuffix);
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-wal"));
+    StoreError error;
+    std::unique_ptr<CrawlFile> file =
+        CrawlFile::Open(ToUtf8(path), CrawlFile::Mode::Create, &error);
+    if (!file) {
+        m_recordError = error; // the scan goes on; saving it will say why it cannot
+        return;
+    }
+    m_recording = std::make_unique<CrawlWriter>(std::move(file));
+    m_run->SaveTo(m_recording.get());
+}
+
+void TForm1::runFinished()
+{
+    if (m_recording) {
+        m_run->SaveTo(nullptr);
+        const StoreError written = m_recording->Finish();
+        m_recording.reset();
+        const String path = ToUtf8(m_recordFolder->filePath(QStringLiteral("last") + kCrawlSuffix));
+        StoreError error;
+        m_crawl = written ? nullptr : CrawlFile::Open(path, CrawlFile::Mode::Read, &error);
+        m_recordError = written ? written : error;
+        // A run refused before its crawl began has nothing to save.
+        if (m_crawl && m_crawl->Settings().Address.empty())
+            m_crawl.reset();
+    }
+    SaveCrawlAs1->setEnabled(m_crawl || m_recordError);
+}
+
+void TForm1::searchOpenedCrawl()
+{
+    m_paintStatus = true;
+    m_run->SearchSaved(Settings(), *m_crawl);
+    m_paintStatus = false;
+    if (m_crawl->Error()) {
+        ShowMessageBox(m_crawl->Error().Message(), TMsgKind::Error);
+        m_crawl.reset(); // a file that failed once is read no more
+        m_openedAddress.clear();
+        SaveCrawlAs1->setEnabled(false);
+    }
+}
+
+void TForm1::OpenCrawlClick()
+{
+    const QString path = FileDialogs().ChooseOpenFile(this, QStringLiteral("Open Crawl"),
+                                                      documentsFolder(), kCrawlFilter);
+    if (path.isEmpty())
+        return;
+    StoreError error;
+    std::unique_ptr<CrawlFile> file = CrawlFile::Open(ToUtf8(path), CrawlFile::Mode::Read, &error);
+    const CrawlSettings saved = file ? file->Settings() : CrawlSettings{};
+    if (file && file->Error())
+        error = file->Error();
+    if (error) {
+        ShowMessageBox(error.Message(), TMsgKind::Error);
+        return;
+    }
+    m_crawl = std::move(file);
+    m_recordError = StoreError{};
+    // The controls show the saved run, as the report will.
+    m_openedAddress = DecodeWebText(saved.Address);
+    ComboBox1->setEditText(m_openedAddress);
+    Edit1->setText(DecodeWebText(saved.Keywords));
+    CheckBox1->setChecked(saved.CaseSensitive);
+    if (saved.Depth >= 1 && saved.Depth <= ComboBox2->count())
+        ComboBox2->setCurrentIndex(saved.Depth - 1);
+    searchOpenedCrawl();
+}
+
+void TForm1::SaveCrawlAsClick()
+{
+    if (m_recordError) {
+        ShowMessageBox(m_recordError.Message(), TMsgKind::Error);
+        return;
+    }
+    if (!m_crawl)
+        return;
+    const QString host = QUrl(DecodeWebText(m_crawl->Settings().Address)).host();
+    QString path = FileDialogs().ChooseSaveFile(
+        this, QStringLiteral("Save Crawl As"),
+        documentsFolder() + QLatin1Char('/') + (host.isEmpty() ? QStringLiteral("crawl") : host) +
+            kCrawlSuffix,
+        kCrawlFilter);
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(kCrawlSuffix))
+        path += kCrawlSuffix;
+    const StoreError error = m_crawl->CopyTo(ToUtf8(path));
+    if (error)
+        ShowMessageBox(error.Message(), TMsgKind::Error);
+    else
+        StatusChanged(ToUtf8(QStringLiteral(" Crawl saved in ") + QDir::toNativeSeparators(path) +
+                             QLatin1Char('.')));
 }
 
 void TForm1::PassOverBtn3Click()
@@ -538,6 +683,8 @@ void TForm1::setButtons(bool scan, bool cancel, bool report)
     PassOverBtn5->setEnabled(scan);
     PassOverBtn3->setEnabled(cancel);
     PassOverBtn2->setEnabled(report);
+    OpenCrawl1->setEnabled(scan);
+    SaveCrawlAs1->setEnabled(report && (m_crawl || m_recordError));
     SaveReportAs1->setEnabled(report);
     ExportCsv1->setEnabled(report);
 }
@@ -566,6 +713,8 @@ void TForm1::PhaseChanged(Phase phase)
 void TForm1::StatusChanged(const String& text)
 {
     StatusPanel0->setText(DecodeWebText(text));
+    if (std::exchange(m_paintStatus, false))
+        StatusPanel0->repaint(); // the search holds the event loop until it is done
 }
 
 void TForm1::ResultsCleared()
@@ -796,6 +945,8 @@ void TForm1::ShortcutsClick()
     ShowMessageBox("Keyboard shortcuts\n\n"
                    "Enter in the address or keyword box: Scan/Search site\n"
                    "Esc: Cancel a running scan\n"
+                   "Ctrl+O: Open Crawl...\n"
+                   "Ctrl+S: Save Crawl As...\n"
                    "Ctrl+Shift+S: Save Report As...\n"
                    "Ctrl+E: Export Results as CSV...\n"
                    "Enter or double-click in the grid: open the page in the browser\n"

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "crawlfile.h"
 #include "runview.h"
 #include "searchrun.h"
 
@@ -9,6 +10,7 @@
 
 #include <memory>
 
+class CrawlWriter;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -17,6 +19,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QTableWidget;
+class QTemporaryDir;
 class QTimer;
 class TAppDlg;
 class TForm2;
@@ -85,6 +88,8 @@ public:
 
     // Beyond the design: the File and Help menus, the keys, the grid's menu.
     QMenu* FileMenu = nullptr;
+    QAction* OpenCrawl1 = nullptr;
+    QAction* SaveCrawlAs1 = nullptr;
     QAction* SaveReportAs1 = nullptr;
     QAction* ExportCsv1 = nullptr;
     QMenu* HelpMenu = nullptr;
@@ -107,6 +112,11 @@ public:
     void Timer2Timer();
     void AboutNetquarry1Click();
     void Exit1Click();
+    // A saved crawl: opened, it fills the grid, and Scan searches it again
+    // while the address box holds its address; any other address is crawled.
+    void OpenCrawlClick();
+    // The last run's crawl into a file of the user's choice.
+    void SaveCrawlAsClick();
     void SaveReportAsClick();
     void ExportCsvClick();
     void UserGuideClick();
@@ -166,6 +176,9 @@ private:
     void PlaySoundGuarded(Integer index);
 
     void setButtons(bool scan, bool cancel, bool report);
+    void recordNextRun();
+    void runFinished();
+    void searchOpenedCrawl();
 
     // The buffer each page's text is searched in.
     TMemo m_textBuffer;
@@ -176,4 +189,13 @@ private:
     std::vector<int> m_order;    // grid row -> index in m_rows, while sorted
     int m_sortColumn = -1;
     bool m_resortPending = false;
+
+    // Every scan is recorded in a file of this folder, for Save Crawl As.
+    std::unique_ptr<QTemporaryDir> m_recordFolder;
+    // The last run's crawl: the file opened, or the record of the last scan.
+    std::unique_ptr<CrawlFile> m_crawl;
+    QString m_openedAddress;                  // the opened crawl's address; empty: Scan crawls
+    std::unique_ptr<CrawlWriter> m_recording; // during a scan
+    StoreError m_recordError;                 // why the last scan's record cannot be saved
+    bool m_paintStatus = false; // shown at once: a saved crawl is searched without a pause
 };

@@ -1,6 +1,7 @@
 // netquarry-cli: the same search as the desktop window, on a terminal.
 
 #include "crawlfile.h"
+#include "crawlscope.h"
 #include "crawlwriter.h"
 #include "curlhandles.h"
 #include "ioerror.h"
@@ -254,6 +255,24 @@ const OptionRow kOptions[] = {
      [](const String&, Options& options) { options.askPassword = true; }},
     {"no-netrc", 0, nullptr, "take no credentials from ~/.netrc",
      [](const String&, Options& options) { options.settings.useNetrc = false; }},
+    {"accept-regex", 0, "REGEX",
+     "fetch only pages whose address matches REGEX (repeatable; the others are excluded)",
+     [](const String& value, Options& options) {
+         options.settings.acceptPatterns.push_back(value);
+     }},
+    {"reject-regex", 0, "REGEX", "leave out pages whose address matches REGEX (repeatable)",
+     [](const String& value, Options& options) {
+         options.settings.rejectPatterns.push_back(value);
+     }},
+    {"max-pages", 0, "N", "fetch at most N pages, the start page included; list the rest",
+     [](const String& value, Options& options) {
+         const auto count = wholeNumber(value);
+         if (!count || *count < 1)
+             badArguments("invalid max-pages '" + value + "': give a number above 0");
+         options.settings.maxPages = *count;
+     }},
+    {"follow-sitemaps", 0, nullptr, "also take the site's pages that its sitemaps list",
+     [](const String&, Options& options) { options.settings.followSitemaps = true; }},
     {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {
@@ -486,10 +505,13 @@ void printJson(std::span<const TPageEntry> rows, const std::vector<String>& keyw
     for (const auto& [reason, count] : account.Reasons)
         reasons +=
             String(reasons.empty() ? "" : ", ") + jsonString(reason) + ": " + std::to_string(count);
+    String traps;
+    for (const String& path : account.TrapPaths)
+        traps += String(traps.empty() ? "" : ", ") + jsonString(path);
     std::printf(",\n \"summary\": {\"pages\": %d, \"searched\": %d, \"with_hits\": %d, "
-                "\"not_searched\": %d, \"reasons\": {%s}}}\n",
+                "\"not_searched\": %d, \"reasons\": {%s}, \"trap_paths\": [%s]}}\n",
                 account.Pages, account.Searched, account.WithHits, account.NotSearched,
-                reasons.c_str());
+                reasons.c_str(), traps.c_str());
 }
 
 // The grid's two columns, each keyword's count when there are several, and
@@ -753,6 +775,9 @@ int main(int argc, char* argv[])
         badArguments("cannot read the CA file '" + caFile + "'");
     // A pattern that cannot be used is a mistake in the arguments, known
     // before any transfer.
+    const String scopeError = TCrawlScope(options.settings).Error();
+    if (!scopeError.empty())
+        badArguments(scopeError);
     const String keywordError = TSearchRun::CounterFor(options.settings).Error();
     if (!keywordError.empty()) {
         std::fprintf(stderr, "%s: %s\n", kProgram, keywordError.c_str());

@@ -24,6 +24,8 @@ public:
     void Commit();
 
     const String& Target() const { return m_target; }
+    // The fresh file until Commit, for a writer that opens it by name.
+    const String& StagedPath() const { return m_staged; }
 
 private:
     void flush();

@@ -68,10 +68,12 @@ String TRunAccount::SummaryLine() const
 {
     String line = grouped(Pages) + " pages: " + grouped(Searched) + " searched (" +
                   grouped(WithHits) + " with hits)";
-    if (NotSearched == 0)
-        return line;
-    line += ", " + grouped(NotSearched) + " not searched:";
-    for (std::size_t i = 0; i < Reasons.size(); ++i)
-        line += (i ? ", " : " ") + grouped(Reasons[i].second) + " " + Reasons[i].first;
+    if (NotSearched > 0) {
+        line += ", " + grouped(NotSearched) + " not searched:";
+        for (std::size_t i = 0; i < Reasons.size(); ++i)
+            line += (i ? ", " : " ") + grouped(Reasons[i].second) + " " + Reasons[i].first;
+    }
+    for (std::size_t i = 0; i < TrapPaths.size(); ++i)
+        line += (i ? ", " : "; too many query strings: ") + TrapPaths[i];
     return line;
 }

@@ -18,12 +18,16 @@ struct TRunAccount
     Integer NotSearched = 0;
     // Most frequent first; ties in the order of the reasons' names.
     std::vector<std::pair<String, Integer>> Reasons;
+    // Addresses (without their query) that offered more query strings than
+    // the run takes per path; the pages beyond are among the excluded.
+    std::vector<String> TrapPaths;
 
     // rows: the used part of the page table; otherHost: pages found on other
     // hosts and left unfetched.
     static TRunAccount Of(const std::vector<TPageEntry>& rows, Integer otherHost);
 
-    // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404"
+    // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404",
+    // then "; too many query strings: http://host/calendar" when a path had.
     String SummaryLine() const;
 };
 

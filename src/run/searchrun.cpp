@@ -189,11 +189,18 @@ TCrawlRecorder* TSearchRun::recorderFor(TObject* sender) const
 
 bool TSearchRun::beginRun()
 {
-    // A keyword list that cannot be searched for starts nothing.
+    // A keyword list that cannot be searched for starts nothing, nor does
+    // a pattern of the scope that does not compile.
     if (!ParseKeywords()) {
         ShowMessageBox(m_counter.Error(), TMsgKind::Error);
         return false;
     }
+    auto scope = std::make_unique<TCrawlScope>(m_settings);
+    if (!scope->Error().empty()) {
+        ShowMessageBox(scope->Error(), TMsgKind::Error);
+        return false;
+    }
+    m_scope = std::move(scope);
     m_firstLinkPending = true;
     m_data.Cancelled = false;
     ++m_generation;
@@ -374,6 +381,7 @@ void TSearchRun::startCrawl()
     }
     // The start page is a page of the site, whether or not a page links back to it.
     addPage(m_settings.address);
+    m_scope->AdmitStart();
     bindCrawler(crawler);
 }
 
@@ -449,7 +457,7 @@ void TSearchRun::ResetRun()
     m_otherHostPages.clear();
     m_robots = TRobotsRules();
     m_robotsUnavailable = false;
-    m_robotsRefused.clear();
+    m_keptOut.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -464,10 +472,13 @@ void TSearchRun::addPage(const String& address)
 TRunAccount TSearchRun::Account() const
 {
     const auto rows = std::min(m_data.PageList.size(), m_data.PageTable.size());
-    return TRunAccount::Of(
+    TRunAccount account = TRunAccount::Of(
         std::vector<TPageEntry>(m_data.PageTable.begin(),
                                 m_data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
         static_cast<Integer>(m_otherHostPages.size()));
+    if (m_scope)
+        account.TrapPaths = m_scope->TrapPaths();
+    return account;
 }
 
 TKeywordCounter TSearchRun::CounterFor(const SearchSettings& settings)
@@ -528,13 +539,21 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     // Scheme and host are case-blind on the web. Only web addresses are
     // fetched again; a scheme named like a page type stays a link.
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
-    if (TypeLink == "htm" && web && key.find(AsciiLower(m_siteRoot)) != String::npos) {
-        if (AsciiLower(HostName) == m_startHost && !m_robots.Allowed(pathOf(UrlFound))) {
+    const bool page = TypeLink == "htm" && web;
+    const bool onSite = page && key.find(AsciiLower(m_siteRoot)) != String::npos;
+    if (page && FollowIfHtmlLink && !m_pageKeys.contains(key)) {
+        String rule;
+        if (onSite && AsciiLower(HostName) == m_startHost && !m_robots.Allowed(pathOf(UrlFound)))
+            rule = "robots";
+        else if (m_scope)
+            rule = m_scope->Admit(UrlFound);
+        if (!rule.empty()) {
             FollowIfHtmlLink = false;
-            m_robotsRefused.insert(key);
+            m_keptOut.emplace(key, rule);
         }
-        addPage(shown);
     }
+    if (onSite)
+        addPage(shown);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(shown);
         ++m_data.LinkCount;
@@ -697,11 +716,13 @@ void TSearchRun::applyCrawlCounts()
 {
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
-        if (entry.State == TPageState::NotSearched &&
-            m_robotsRefused.contains(AsciiLower(entry.Address))) {
-            entry.State = TPageState::Skipped;
-            entry.Rule = "robots";
-            continue;
+        if (entry.State == TPageState::NotSearched) {
+            const auto rule = m_keptOut.find(AsciiLower(entry.Address));
+            if (rule != m_keptOut.end()) {
+                entry.State = TPageState::Skipped;
+                entry.Rule = rule->second;
+                continue;
+            }
         }
         const auto known = m_crawlCounts.find(entry.Address);
         if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
@@ -960,6 +981,7 @@ void TSearchRun::replaySaved(CrawlFile& saved)
 {
     // The crawl's events as it reported them, to the same handlers.
     addPage(m_settings.address);
+    m_scope->AdmitStart();
     TRuziZidu* const crawler = m_crawler.data();
     saved.ForEachFound([&](const FoundLink& found) {
         bool follow = true;

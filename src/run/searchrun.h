@@ -4,6 +4,7 @@
 
 #include "crawler.h"
 #include "crawlrecorder.h"
+#include "crawlscope.h"
 #include "keywordcount.h"
 #include "nqtypes.h"
 #include "pagefetch.h"
@@ -198,7 +199,11 @@ private:
     THTTPGet* m_robotsFetch = nullptr; // owned as a child
     TRobotsRules m_robots;
     bool m_robotsUnavailable = false;
-    std::unordered_set<String> m_robotsRefused; // lower-case addresses its rules keep out
+    // Lower-case addresses a rule kept out, with the rule's word ("robots",
+    // "excluded", "not searched"): listed, never fetched.
+    std::unordered_map<String, String> m_keptOut;
+    // What the user's options let the crawl fetch; made anew by every run.
+    std::unique_ptr<TCrawlScope> m_scope;
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;

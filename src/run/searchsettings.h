@@ -67,4 +67,18 @@ struct SearchSettings
     std::vector<String> headers;
     String cookieFile;
     bool useNetrc = true;
+    // Addresses a page must match one of (when any are given) and must match
+    // none of, as regular expressions on the whole address: a page left out
+    // is listed as "excluded" and never fetched. The start page is fetched.
+    std::vector<String> acceptPatterns;
+    std::vector<String> rejectPatterns;
+    // Pages fetched at most, the start page included; those found beyond it
+    // are listed as "not searched". 0: no cap.
+    Integer maxPages = 0;
+    // Distinct query strings taken per path; more are "excluded". Guards
+    // against a calendar or a sort order that makes a new address per click.
+    Integer maxQueriesPerPath = 1000;
+    // Read the sitemaps robots.txt names, or /sitemap.xml, and take their
+    // pages on the site as if the start page linked to them.
+    bool followSitemaps = false;
 };

@@ -2,10 +2,14 @@
 
 #include "crawlfile.h"
 
+#include "ioerror.h"
+#include "stagedfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <sqlite3.h>
 #include <zstd.h>
 
@@ -617,4 +621,68 @@ void CrawlFile::ForEachPage(const std::function<void(const PageRecord&)>& visit)
         page.HasBody = sqlite3_column_int(statement, 11) != 0;
         visit(page);
     }
+}
+
+StoreError CrawlFile::CopyTo(const String& path)
+{
+    StoreError error;
+    error.Path = path;
+    const QString name = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    const QFileInfo target(name);
+    if (target.isDir()) {
+        error.kind = StoreError::IsFolder;
+        return error;
+    }
+    const QString own = QFileInfo(QString::fromUtf8(m_path.c_str())).canonicalFilePath();
+    if (target.exists() && target.canonicalFilePath() == own)
+        return error; // already there
+    const auto failed = [&error](sqlite3* db, int code) {
+        error.kind = kindOf(code, db ? sqlite3_system_errno(db) : 0);
+        error.Detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+        return error;
+    };
+    if (target.exists()) {
+        // A crawl file that a writer holds answers busy; anything else may go.
+        sqlite3* probe = nullptr;
+        sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READWRITE, nullptr);
+        const std::unique_ptr<sqlite3, DatabaseDeleter> probed(probe);
+        const int code =
+            sqlite3_exec(probe, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+        if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+            return failed(probe, code);
+    }
+
+    // Copied beside the target and renamed over it, so that a failed copy
+    // leaves the old file as it was.
+    try {
+        StagedFile staged(path);
+        {
+            sqlite3* raw = nullptr;
+            int code =
+                sqlite3_open_v2(staged.StagedPath().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+            const std::unique_ptr<sqlite3, DatabaseDeleter> copy(raw);
+            if (code != SQLITE_OK)
+                return failed(raw, code);
+            sqlite3_backup* backup = sqlite3_backup_init(raw, "main", m_db.get(), "main");
+            if (!backup)
+                return failed(raw, sqlite3_errcode(raw));
+            sqlite3_backup_step(backup, -1);
+            code = sqlite3_backup_finish(backup);
+            if (code == SQLITE_OK)
+                code = sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+            if (code != SQLITE_OK)
+                return failed(raw, code);
+        } // closed: everything is in the main file and no -wal is left
+        // A log left by an earlier file of that name would be read into this one.
+        QFile::remove(name + QStringLiteral("-wal"));
+        QFile::remove(name + QStringLiteral("-shm"));
+        staged.Commit();
+    } catch (const EInOutError& e) {
+        const int code = e.ErrorCode;
+        error.kind = code == ENOSPC || code == EDQUOT || code == EFBIG  ? StoreError::DiskFull
+                     : code == EACCES || code == EPERM || code == EROFS ? StoreError::ReadOnly
+                                                                        : StoreError::Io;
+        error.Detail = std::strerror(code);
+    }
+    return error;
 }

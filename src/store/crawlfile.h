@@ -134,6 +134,11 @@ public:
 
     const StoreError& Error() const { return m_error; }
 
+    // Writes a copy of the whole crawl to path, replacing what is there
+    // whole or not at all; a file another process is writing is left as it
+    // is. This file's own error stays as it was.
+    StoreError CopyTo(const String& path);
+
 private:
     struct StatementDeleter
     {

@@ -1,8 +1,9 @@
-// The file dialogs layer: where the user picks a folder or a file to save into.
+// The file dialogs layer: where the user picks a folder, a file to save into or one to open.
 
 #include "filedialogs.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace {
 
@@ -16,7 +17,19 @@ public:
     QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& start,
                            const QString& filter) override
     {
-        return QFileDialog::getSaveFileName(parent, title, start, filter);
+        QFileDialog dialog(parent, title, start, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        // The filter's suffix goes on a name typed without one before the
+        // dialog asks whether to replace a file of that name.
+        static const QRegularExpression suffix(QStringLiteral(R"(\(\*\.(\w+))"));
+        if (const QRegularExpressionMatch match = suffix.match(filter); match.hasMatch())
+            dialog.setDefaultSuffix(match.captured(1));
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    }
+    QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& start,
+                           const QString& filter) override
+    {
+        return QFileDialog::getOpenFileName(parent, title, start, filter);
     }
 };
 

@@ -1,4 +1,4 @@
-// The file dialogs layer: where the user picks a folder or a file to save into.
+// The file dialogs layer: where the user picks a folder, a file to save into or one to open.
 
 #pragma once
 
@@ -17,6 +17,8 @@ public:
     virtual QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
     // filter as in "CSV files (*.csv)".
     virtual QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& start,
+                                   const QString& filter) = 0;
+    virtual QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& start,
                                    const QString& filter) = 0;
 };
 

@@ -25,6 +25,9 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -88,19 +91,40 @@ private:
     const bool* m_starts;
 };
 
-// Answers every file dialog with the path a test sets, as if the user chose it.
+// Answers every file dialog with the path a test sets, as if the user chose
+// it, and keeps where the dialog would have started.
 class AnsweringDialogs final : public IFileDialogs
 {
 public:
-    explicit AnsweringDialogs(const QString* answer) : m_answer(answer) {}
+    AnsweringDialogs(const QString* answer, QString* start) : m_answer(answer), m_start(start) {}
     QString ChooseFolder(QWidget*, const QString&, const QString&) override { return *m_answer; }
-    QString ChooseSaveFile(QWidget*, const QString&, const QString&, const QString&) override
+    QString ChooseSaveFile(QWidget*, const QString&, const QString& start, const QString&) override
     {
+        *m_start = start;
+        return *m_answer;
+    }
+    QString ChooseOpenFile(QWidget*, const QString&, const QString& start, const QString&) override
+    {
+        *m_start = start;
         return *m_answer;
     }
 
 private:
     const QString* m_answer;
+    QString* m_start;
+};
+
+// The window with every status it showed: a saved crawl is searched before
+// the event loop runs again, so only the last would stay in sight.
+class StatusRecordingForm final : public TForm1
+{
+public:
+    void StatusChanged(const String& text) override
+    {
+        statuses.push_back(text);
+        TForm1::StatusChanged(text);
+    }
+    std::vector<String> statuses;
 };
 
 struct WaveFormat
@@ -145,7 +169,8 @@ protected:
     MainWindow()
         : m_previousMedia(SetMediaControl(std::make_unique<RecordingMedia>(&sounds))),
           m_previousShell(SetShell(std::make_unique<RecordingShell>(&opened, &browserStarts))),
-          m_previousDialogs(SetFileDialogs(std::make_unique<AnsweringDialogs>(&chosenPath)))
+          m_previousDialogs(
+              SetFileDialogs(std::make_unique<AnsweringDialogs>(&chosenPath, &dialogStart)))
     {
         m_previousDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
@@ -163,7 +188,9 @@ protected:
 
     TForm1& open()
     {
-        window = std::make_unique<TForm1>();
+        auto form = std::make_unique<StatusRecordingForm>();
+        statuses = &form->statuses;
+        window = std::move(form);
         window->CloseDelayMs = 0;
         auto* form2 = new TForm2(window.get());
         auto* progress = new TProgress(window.get());
@@ -198,6 +225,8 @@ protected:
     std::vector<String> opened;
     bool browserStarts = true;
     QString chosenPath;
+    QString dialogStart;
+    std::vector<String>* statuses = nullptr;
     std::unique_ptr<IMediaControl> m_previousMedia;
     std::unique_ptr<IShell> m_previousShell;
     std::unique_ptr<IFileDialogs> m_previousDialogs;
@@ -294,7 +323,14 @@ TEST_F(MainWindow, LaidOutAsDesigned)
                                   QStringLiteral("&Search"), QStringLiteral("&Help")}));
     EXPECT_EQ(form.menuBar()->actions()[1]->menu()->actions(),
               (QList<QAction*>{form.AboutNetquarry1, form.Exit1}));
-    EXPECT_EQ(form.FileMenu->actions(), (QList<QAction*>{form.SaveReportAs1, form.ExportCsv1}));
+    const QList<QAction*> fileItems = form.FileMenu->actions();
+    ASSERT_EQ(fileItems.size(), 5);
+    EXPECT_TRUE(fileItems[2]->isSeparator());
+    EXPECT_EQ(fileItems, (QList<QAction*>{form.OpenCrawl1, form.SaveCrawlAs1, fileItems[2],
+                                          form.SaveReportAs1, form.ExportCsv1}));
+    EXPECT_EQ(form.OpenCrawl1->text(), QStringLiteral("Open Crawl..."));
+    EXPECT_EQ(form.SaveCrawlAs1->text(), QStringLiteral("Save Crawl As..."));
+    EXPECT_FALSE(form.SaveCrawlAs1->isEnabled()) << "no run, no crawl to save";
     EXPECT_EQ(form.SaveReportAs1->text(), QStringLiteral("Save Report As..."));
     EXPECT_EQ(form.ExportCsv1->text(), QStringLiteral("Export Results as CSV..."));
 
@@ -723,4 +759,119 @@ TEST_F(MainWindow, TheSearchMenuChangesHowTheNextScanSearches)
     EXPECT_EQ(messages.texts(), std::vector<String>{"invalid pattern \"gran(ite\": missing closing "
                                                     "parenthesis at offset 8"});
     EXPECT_EQ(server.requestCount(), requests);
+}
+
+TEST_F(MainWindow, ASavedCrawlIsSearchedAgainWithoutTheNetwork)
+{
+    server.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a>"));
+    server.serve("/a.htm", Reply::html("quarry granite Quarry"));
+    server.serve("/b.htm", Reply::html("granites"));
+    const std::string start = server.url("/index.htm");
+    TForm1& scanned = open();
+    scanned.ComboBox1->setEditText(QString::fromStdString(start));
+    scanned.Edit1->setText(QStringLiteral("quarry"));
+    scanned.PassOverBtn1->click();
+    EXPECT_FALSE(scanned.SaveCrawlAs1->isEnabled()) << "not while the run goes on";
+    ASSERT_TRUE(PumpUntil([&] { return !scanned.Run().Running(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(scanned.SaveCrawlAs1->isEnabled());
+
+    // Saved where the user says, with the suffix; the dialog starts among the documents.
+    const QTemporaryDir elsewhere;
+    chosenPath = elsewhere.filePath(QStringLiteral("site"));
+    scanned.SaveCrawlAs1->trigger();
+    EXPECT_EQ(dialogStart, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                               QStringLiteral("/127.0.0.1.nqcrawl"));
+    const QString saved = elsewhere.filePath(QStringLiteral("site.nqcrawl"));
+    ASSERT_TRUE(QFile::exists(saved));
+    EXPECT_TRUE(messages.messages().empty());
+
+    // The command searches it as it would the site.
+    QProcess cli;
+    cli.start(QStringLiteral(NQ_CLI), {QStringLiteral("--from=") + saved,
+                                       QStringLiteral("--format=csv"), QStringLiteral("granite")});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+              "address,status,total,granite\r\n" + start + ",ok,0,0\r\n" + server.url("/a.htm") +
+                  ",ok,1,1\r\n" + server.url("/b.htm") + ",ok,1,1\r\n");
+
+    // Opened in a new window: the grid and the controls come from the file,
+    // and every scan of it is a search without a single request.
+    window.reset();
+    TForm1& form = open();
+    const std::size_t requests = server.requestCount();
+    chosenPath = saved;
+    form.OpenCrawl1->trigger();
+    EXPECT_EQ(dialogStart, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    EXPECT_EQ(form.ComboBox1->currentText().toStdString(), start);
+    EXPECT_EQ(form.Edit1->text(), QStringLiteral("quarry"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("2"));
+    EXPECT_EQ(cell(3, 1), QStringLiteral("0"));
+    ASSERT_FALSE(statuses->empty());
+    const QRegularExpression searching(
+        QStringLiteral("^ Searching saved crawl of ") +
+        QRegularExpression::escape(QString::fromStdString(start)) +
+        QStringLiteral(R"( \(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\)\.\.\.$)"));
+    EXPECT_EQ(std::count_if(statuses->begin(), statuses->end(),
+                            [&](const String& status) {
+                                return searching.match(QString::fromStdString(status)).hasMatch();
+                            }),
+              1);
+    EXPECT_EQ(form.StatusPanel0->text(), QStringLiteral(" 3 pages analyzed. Ready."));
+
+    form.Edit1->setText(QStringLiteral("granite"));
+    form.WholeWords1->trigger();
+    form.PassOverBtn1->click();
+    EXPECT_FALSE(form.Run().Running());
+    EXPECT_EQ(cell(2, 1), QStringLiteral("1"));
+    EXPECT_EQ(cell(3, 1), QStringLiteral("0")) << "granites is no whole word";
+    form.PassOverBtn2->click();
+    EXPECT_TRUE(readFile(QStringLiteral("results.htm")).contains("granite [whole words]"));
+
+    // The crawl opened is the one Save Crawl As writes, and a copy opens alike.
+    chosenPath = elsewhere.filePath(QStringLiteral("again.nqcrawl"));
+    form.SaveCrawlAs1->trigger();
+    form.OpenCrawl1->trigger();
+    EXPECT_EQ(form.Edit1->text(), QStringLiteral("quarry"));
+    EXPECT_EQ(cell(2, 1), QStringLiteral("2"));
+    EXPECT_EQ(server.requestCount(), requests);
+    EXPECT_TRUE(messages.messages().empty());
+
+    // Another address is crawled, and recorded in place of the file.
+    form.ComboBox1->setEditText(QString::fromStdString(server.url("/b.htm")));
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+    EXPECT_GT(server.requestCount(), requests);
+    chosenPath = elsewhere.filePath(QStringLiteral("b.nqcrawl"));
+    form.SaveCrawlAs1->trigger();
+    chosenPath = elsewhere.filePath(QStringLiteral("b.nqcrawl"));
+    form.OpenCrawl1->trigger();
+    EXPECT_EQ(form.ComboBox1->currentText().toStdString(), server.url("/b.htm"));
+
+    // A scan for nothing lists the site as ever, and leaves no crawl to save.
+    form.ComboBox1->setEditText(QString::fromStdString(start));
+    form.Edit1->clear();
+    form.PassOverBtn1->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.Run().Running(); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(form.SaveCrawlAs1->isEnabled());
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(MainWindow, ACrawlFileItCannotUseIsNamedAndChangesNothing)
+{
+    // Every named error of the crawl file takes this one way to the user.
+    const QString garbage = QDir::current().filePath(QStringLiteral("notes.nqcrawl"));
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a crawl, just notes\n");
+    file.close();
+    TForm1& form = open();
+    chosenPath = garbage;
+    form.OpenCrawl1->trigger();
+    ASSERT_EQ(messages.messages().size(), 1U);
+    EXPECT_EQ(messages.texts()[0], garbage.toStdString() + ": not a Netquarry crawl file");
+    EXPECT_EQ(messages.messages()[0].kind, TMsgKind::Error);
+    EXPECT_EQ(readFile(garbage), QByteArray("not a crawl, just notes\n"));
+    EXPECT_EQ(form.ComboBox1->currentText(), QStringLiteral("http://www.example.com/"));
+    EXPECT_FALSE(form.SaveCrawlAs1->isEnabled());
 }

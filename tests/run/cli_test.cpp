@@ -347,6 +347,62 @@ TEST_F(Cli, RobotsTxtIsObeyedByDefault)
     EXPECT_EQ(server.requestCount(), before + 1) << "only robots.txt was asked for";
 }
 
+// Each scope option leaves pages out, lists them with the rule's word, and
+// never asks the server for them.
+TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
+{
+    const struct
+    {
+        QStringList options;
+        std::vector<std::string> statuses; // index, a, b, "a,b"
+        const char* summary;
+    } cases[] = {
+        {{"--reject-regex=b\\.htm$"},
+         {"ok", "ok", "excluded", "excluded"},
+         "4 pages: 2 searched (1 with hits), 2 not searched: 2 excluded\n"},
+        {{"--accept-regex", "/a\\.", "--accept-regex=/b"},
+         {"ok", "ok", "ok", "excluded"},
+         "4 pages: 3 searched (1 with hits), 1 not searched: 1 excluded\n"},
+        {{"--max-pages=2"},
+         {"ok", "ok", "not searched", "not searched"},
+         "4 pages: 2 searched (1 with hits), 2 not searched: 2 not searched\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        const std::size_t before = server.requestCount();
+        // Two levels: the crawl itself would fetch the pages the scope keeps out.
+        const Outcome r = runCli(
+            c.options + QStringList{"-f", "csv", "-d", "2", url("/index.htm"), "quarry", "aa"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, c.summary);
+        const auto records = readCsv(r.out);
+        std::vector<std::string> statuses;
+        for (std::size_t i = 1; i < records.size(); ++i)
+            statuses.push_back(records[i].at(1));
+        EXPECT_EQ(statuses, c.statuses) << r.out;
+        const auto requests = server.requests();
+        const std::size_t fetched =
+            static_cast<std::size_t>(std::count(c.statuses.begin(), c.statuses.end(), "ok"));
+        EXPECT_EQ(requests.size() - before, 1 + fetched) << "robots.txt and the pages searched";
+    }
+
+    // A path that offers a new query string per link is cut at 1,000; the
+    // summary names it. Without keywords nothing is fetched after the crawl.
+    std::string calendar;
+    for (int day = 0; day < 1002; ++day)
+        calendar += "<a href=\"cal.htm?day=" + std::to_string(day) + "\">d</a>\n";
+    server.serve("/index.htm", Reply::html(calendar + "<a href=\"a.htm?x\">a</a>"));
+    const Outcome trap = runCli({"-d", "1", "-f", "json", url("/index.htm")});
+    EXPECT_EQ(trap.exitCode, 0) << trap.err;
+    EXPECT_EQ(trap.err, "1,004 pages: 0 searched (0 with hits), 1,004 not searched: "
+                        "1,002 not searched, 2 excluded; too many query strings: " +
+                            server.url("/cal.htm") + "\n");
+    QJsonObject summary;
+    parseJson(trap.out, &summary);
+    EXPECT_EQ(summary.value("trap_paths").toArray(),
+              QJsonArray({QString::fromStdString(server.url("/cal.htm"))}));
+}
+
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
 {
     const QTemporaryDir base;
@@ -520,6 +576,9 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"--header=X-Token: a\nb", address}, "a header is one line"},
         {{"--load-cookies=/nonexistent/cookies.txt", address}, "cannot read the cookie file"},
         {{"-U", "", address}, "invalid agent text"},
+        {{"--reject-regex=a(b", address}, "invalid --reject-regex 'a(b': missing closing"},
+        {{"--accept-regex", "[", address}, "invalid --accept-regex '['"},
+        {{"--max-pages=0", address}, "invalid max-pages '0'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

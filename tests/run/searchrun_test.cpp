@@ -1,3 +1,4 @@
+#include "crawlscope.h"
 #include "eventpump.h"
 #include "fakerunview.h"
 #include "loopbackserver.h"
@@ -511,4 +512,77 @@ TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
         "3 timeout, 2 404, 2 other host");
     EXPECT_EQ(TRunAccount::Of({page(TPageState::Searched, "", 1)}, 0).SummaryLine(),
               "1 pages: 1 searched (1 with hits)");
+}
+
+// Pages in the order a crawl finds them, after the start page, and what the
+// scope makes of each: "" fetched, or the word its row shows.
+TEST(CrawlScope, EachPageFoundIsFetchedExcludedOrNotSearched)
+{
+    const auto with = [](auto change) {
+        SearchSettings settings;
+        change(settings);
+        return settings;
+    };
+    using Found = std::vector<std::pair<String, String>>;
+    const struct
+    {
+        const char* why;
+        SearchSettings settings;
+        Found found;
+        std::vector<String> trapPaths;
+    } cases[] = {
+        {"nothing asked", {}, {{"http://s/a.htm", ""}, {"http://s/a.htm?x=1", ""}}, {}},
+        {"reject on the whole address, host included",
+         with([](SearchSettings& s) {
+             s.rejectPatterns = {"/archive/", "^http://other"};
+         }),
+         {{"http://s/archive/1.htm", "excluded"},
+          {"http://other/a.htm", "excluded"},
+          {"http://s/a.htm", ""}},
+         {}},
+        {"accept any of several; reject wins over accept",
+         with([](SearchSettings& s) {
+             s.acceptPatterns = {"/docs/", "\\.txt$"};
+             s.rejectPatterns = {"draft"};
+         }),
+         {{"http://s/docs/a.htm", ""},
+          {"http://s/blog/a.htm", "excluded"},
+          {"http://s/notes.txt", ""},
+          {"http://s/docs/draft.htm", "excluded"}},
+         {}},
+        {"the cap counts the start page and only pages let through",
+         with([](SearchSettings& s) {
+             s.maxPages = 3;
+             s.rejectPatterns = {"x"};
+         }),
+         {{"http://s/a.htm", ""},
+          {"http://s/x.htm", "excluded"},
+          {"http://s/b.htm", ""},
+          {"http://s/c.htm", "not searched"}},
+         {}},
+        {"distinct query strings per path; a fragment makes none",
+         with([](SearchSettings& s) { s.maxQueriesPerPath = 2; }),
+         {{"http://s/cal?d=1", ""},
+          {"http://s/cal?d=2#top", ""},
+          {"http://s/cal?d=1#x", ""},
+          {"http://s/cal?d=3", "excluded"},
+          {"http://s/cal?d=4", "excluded"},
+          {"http://s/other?d=3", ""},
+          {"http://s/cal", ""}},
+         {"http://s/cal"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        TCrawlScope scope(c.settings);
+        EXPECT_EQ(scope.Error(), "");
+        scope.AdmitStart();
+        for (const auto& [address, expected] : c.found)
+            EXPECT_EQ(scope.Admit(address), expected) << address;
+        EXPECT_EQ(scope.TrapPaths(), c.trapPaths);
+    }
+
+    // A pattern that does not compile is named with Qt's reason.
+    const TCrawlScope bad(with([](SearchSettings& s) { s.rejectPatterns = {"ok", "(a"}; }));
+    EXPECT_EQ(bad.Error().rfind("invalid --reject-regex '(a': missing closing parenthesis", 0), 0u)
+        << bad.Error();
 }

@@ -205,8 +205,19 @@ TEST_F(CrawlFileTest, ASecondWriterIsRefusedWhileTheFirstHoldsTheFile)
     ASSERT_TRUE(first) << error.Message();
     EXPECT_FALSE(CrawlFile::Open(crawl, CrawlFile::Mode::Continue, &error));
     EXPECT_EQ(error.kind, StoreError::Locked);
+    // Nor is a copy of another crawl written over it.
+    auto other = CrawlFile::Open(saved("other.nqcrawl", 3), CrawlFile::Mode::Read, &error);
+    ASSERT_TRUE(other) << error.Message();
+    EXPECT_EQ(other->CopyTo(crawl).kind, StoreError::Locked);
     first.reset();
-    EXPECT_TRUE(CrawlFile::Open(crawl, CrawlFile::Mode::Continue, &error)) << error.Message();
+    EXPECT_FALSE(other->CopyTo(crawl)) << other->CopyTo(crawl).Message();
+    other.reset();
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"crawl.nqcrawl", "other.nqcrawl"}))
+        << "nothing staged is left behind";
+    auto copy = CrawlFile::Open(crawl, CrawlFile::Mode::Continue, &error);
+    ASSERT_TRUE(copy) << error.Message();
+    EXPECT_TRUE(copy->Page("http://a/2")) << "the copy replaced the file";
 }
 
 // Runs work in a child process and gives its exit status.
