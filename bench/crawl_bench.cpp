@@ -82,8 +82,7 @@ int main(int argc, char** argv)
     for (int i = 0; big.size() < 1024 * 1024; ++i)
         big += "<p>some text of the page <a href = \"p" + std::to_string(i) + ".htm\">p</a></p>\n";
     const auto scanStarted = std::chrono::steady_clock::now();
-    String marked = PreparePage(big);
-    MarkTags(marked);
+    const String marked = PrepareAndMark(big);
     Integer anchors = 0;
     std::size_t values = 0;
     ScanHooks hooks;

@@ -67,28 +67,33 @@ std::vector<std::string> accessLog(const fs::path& folder)
 
 } // namespace
 
-NginxServer::NginxServer(const fs::path& folder, const Pages& pages) : m_folder(folder)
+NginxServer::NginxServer(const fs::path& folder, const Pages& pages, const Options& options)
+    : m_folder(folder), m_secure(!options.certificate.empty() && !options.key.empty())
 {
-    const fs::path site = folder / "site";
+    const fs::path site = options.root.empty() ? folder / "site" : options.root;
     std::error_code error;
-    fs::create_directories(site, error);
     fs::create_directories(folder / "temp", error);
-    for (const auto& [path, body] : pages) {
-        const fs::path file = site / fs::path(path).relative_path();
-        fs::create_directories(file.parent_path(), error);
-        std::ofstream(file, std::ios::binary) << body;
+    // A folder given is served as it is: never written to, its permissions untouched.
+    if (options.root.empty()) {
+        fs::create_directories(site, error);
+        for (const auto& [path, body] : pages) {
+            const fs::path file = site / fs::path(path).relative_path();
+            fs::create_directories(file.parent_path(), error);
+            std::ofstream(file, std::ios::binary) << body;
+        }
+        // nginx's workers drop root for nobody, who must reach the files.
+        for (fs::path p = site; !p.empty() && p != p.root_path(); p = p.parent_path())
+            fs::permissions(p, fs::perms::others_read | fs::perms::others_exec,
+                            fs::perm_options::add, error);
+        for (const auto& entry : fs::recursive_directory_iterator(site, error))
+            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec,
+                            fs::perm_options::add, error);
     }
-    // nginx's workers drop root for nobody, who must reach the files.
-    for (fs::path p = site; !p.empty() && p != p.root_path(); p = p.parent_path())
-        fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add,
-                        error);
-    for (const auto& entry : fs::recursive_directory_iterator(site, error))
-        fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec,
-                        fs::perm_options::add, error);
 
     m_port = freePort();
     const std::string dir = folder.string();
-    std::ofstream(folder / "nginx.conf")
+    std::ofstream config(folder / "nginx.conf");
+    config
         // As root (in a namespace of its own too) the workers keep root
         // rather than become nobody, who may not exist there.
         << (geteuid() == 0 ? "user root root;\n" : "") << "daemon off;\nworker_processes 1;\npid "
@@ -105,8 +110,14 @@ NginxServer::NginxServer(const fs::path& folder, const Pages& pages) : m_folder(
         << "  uwsgi_temp_path " << dir << "/temp/uwsgi;\n"
         << "  scgi_temp_path " << dir << "/temp/scgi;\n"
         << "  keepalive_requests 1000000;\n  sendfile on;\n"
-        << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << site.string()
-        << ";\n  }\n}\n";
+        << "  server {\n    listen 127.0.0.1:" << m_port << (m_secure ? " ssl http2" : "")
+        << ";\n    root " << site.string() << ";\n";
+    if (m_secure)
+        config << "    ssl_certificate " << options.certificate.string() << ";\n"
+             << "    ssl_certificate_key " << options.key.string() << ";\n"
+             << "    http2_max_concurrent_streams 128;\n";
+    config << "  }\n}\n";
+    config.close();
 
     const std::string conf = (folder / "nginx.conf").string();
     std::vector<std::string> argv = {"nginx", "-p", dir, "-c", conf, "-e", dir + "/error.log"};
@@ -145,7 +156,8 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::url(std::string_view path) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
+    return (m_secure ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port) +
+           std::string(path);
 }
 
 std::size_t NginxServer::requestCount() const

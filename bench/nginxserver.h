@@ -18,8 +18,16 @@ class NginxServer
 {
 public:
     using Pages = std::unordered_map<std::string, std::string>; // path to HTML body
+    struct Options
+    {
+        std::filesystem::path root; // serve this folder as it is instead of the pages
+        // Both set: https with HTTP/2 instead of plain http.
+        std::filesystem::path certificate;
+        std::filesystem::path key;
+    };
 
-    NginxServer(const std::filesystem::path& folder, const Pages& pages);
+    NginxServer(const std::filesystem::path& folder, const Pages& pages,
+                const Options& options = {});
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -28,6 +36,7 @@ public:
     bool running() const { return m_running; }
     const std::string& why() const { return m_why; }
     std::string url(std::string_view path) const;
+    std::uint16_t port() const { return m_port; }
     std::size_t requestCount() const;
     std::size_t connectionCount() const;
 
@@ -36,5 +45,6 @@ private:
     pid_t m_pid = -1;
     std::uint16_t m_port = 0;
     bool m_running = false;
+    bool m_secure = false;
     std::string m_why;
 };

@@ -4,9 +4,11 @@
 #include "crackurl.h"
 #include "fuzzcheck.h"
 #include "linkscan.h"
+#include "pagescan.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -63,10 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t prepared = text.size();
     MarkTags(text);
     FUZZ_CHECK(text.size() <= prepared);
+    // The crawler's one pass must mark exactly what the two steps mark.
+    FUZZ_CHECK(PrepareAndMark(body) == text);
 
     Integer anchorCount = 0;
+    std::vector<TFoundLink> links; // what the crawler's page scan must give, found the long way
     ScanHooks hooks;
-    hooks.found = [&anchorCount, &page](const String& value, Integer countArea, char kind) {
+    hooks.found = [&anchorCount, &page, &links](const String& value, Integer countArea, char kind) {
         FUZZ_CHECK(kind == kMarkHref || kind == kMarkSrc || kind == kMarkLocation);
         FUZZ_CHECK(countArea >= 0 && countArea <= anchorCount);
         checkType(value);
@@ -79,9 +84,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (link.Crack(address)) {
             FUZZ_CHECK(!link.Directory().empty() && link.Directory().front() == '/');
             FUZZ_CHECK(link.Url() == address);
+            const String type = LinkType(address);
+            if (type != "unknown")
+                links.push_back({address, type, link.Scheme, link.HostName, link.Port,
+                                 link.Directory(), link.UrlPath, link.ExtraInfo, countArea, kind});
         }
     };
     ScanLinks(text, anchorCount, hooks);
     FUZZ_CHECK(anchorCount >= 0);
+
+    // The page scan's short way for links of the page's own host must give
+    // what the parser gives.
+    const TScannedPage scanned = ScanPageLinks(body, page.Url());
+    FUZZ_CHECK(scanned.Anchors == anchorCount);
+    FUZZ_CHECK(scanned.Links.size() == links.size());
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        const TFoundLink& a = scanned.Links[i];
+        const TFoundLink& b = links[i];
+        FUZZ_CHECK(a.Address == b.Address && a.Type == b.Type && a.Scheme == b.Scheme &&
+                   a.HostName == b.HostName && a.Port == b.Port && a.Directory == b.Directory &&
+                   a.UrlPath == b.UrlPath && a.ExtraInfo == b.ExtraInfo && a.Anchor == b.Anchor &&
+                   a.Kind == b.Kind);
+    }
     return 0;
 }

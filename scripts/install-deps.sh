@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Netquarry
 # need. Does nothing (and no "apt-get update") when they are all present.
+# "--bench" adds what bench/run_bench compares against and profiles with;
+# CI never asks for them.
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,9 @@ packages=(
     xvfb xauth
     fonts-urw-base35
 )
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(nginx-light wget2 curl python3.11-doc iproute2 util-linux valgrind)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -67,7 +67,11 @@ void TCrackUrl::clearParts()
 
 void TCrackUrl::deriveDirectory()
 {
-    String p = UrlPath.Text();
+    m_directory = DirectoryOf(UrlPath.Text());
+}
+
+String TCrackUrl::DirectoryOf(String p)
+{
     const Integer i = LastCharPos('/', p);
     if (i < static_cast<Integer>(p.size())) {
         // A last segment without a dot names a directory, not a file.
@@ -75,5 +79,5 @@ void TCrackUrl::deriveDirectory()
             p += '/';
     }
     const Integer j = LastCharPos('/', p);
-    m_directory = j < 2 ? String("/") : p.substr(0, static_cast<std::size_t>(j - 1));
+    return j < 2 ? String("/") : p.substr(0, static_cast<std::size_t>(j - 1));
 }

@@ -44,6 +44,8 @@ public:
     String Url() const { return m_address.Text(); }
     const String& Directory() const { return m_directory; }
     bool Valid() const { return m_valid; }
+    // The directory Crack derives from a decoded path.
+    static String DirectoryOf(String Path);
 
     TUrlPartBuffer Scheme;
     TUrlPartBuffer HostName;

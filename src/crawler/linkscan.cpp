@@ -7,8 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -304,6 +309,146 @@ void MarkTags(String& Text)
     Text.resize(out);
 }
 
+namespace {
+
+// What the one-pass preparation does with each byte. Blanks and letters
+// are plain text here: a blank matters only after "=", and an "a" only after
+// "<", which the bytes before them look ahead for.
+enum class ByteRole : unsigned char
+{
+    Text,
+    Drop,
+    Equals,
+    Less,
+    Greater
+};
+
+constexpr std::array<ByteRole, 256> kByteRoles = [] {
+    std::array<ByteRole, 256> roles{};
+    for (int c = 0; c < 256; ++c)
+        roles[static_cast<std::size_t>(c)] = c < ' ' ? ByteRole::Drop : ByteRole::Text;
+    roles['='] = ByteRole::Equals;
+    roles['<'] = ByteRole::Less;
+    roles['>'] = ByteRole::Greater;
+    return roles;
+}();
+
+ByteRole roleOf(char ch)
+{
+    return kByteRoles[static_cast<unsigned char>(ch)];
+}
+
+// The end of the run of plain text (ByteRole::Text) that starts at i.
+std::size_t plainRunEnd(const char* in, std::size_t i, std::size_t size)
+{
+#ifdef __SSE2__
+    // Sixteen bytes at a time: below a blank, "=", "<" or ">" end a run.
+    const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i greater = _mm_set1_epi8('>');
+    while (i + 16 <= size) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        // max(b, ' ') == b exactly when b is a blank or above, unsigned.
+        const __m128i text = _mm_cmpeq_epi8(_mm_max_epu8(bytes, blank), bytes);
+        const __m128i marks =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, equals), _mm_cmpeq_epi8(bytes, less)),
+                         _mm_cmpeq_epi8(bytes, greater));
+        const int stops =
+            _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(text, _mm_set1_epi8(-1)), marks));
+        if (stops != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
+        i += 16;
+    }
+#endif
+    while (i < size && roleOf(in[i]) == ByteRole::Text)
+        ++i;
+    return i;
+}
+
+// Whether the n characters before end read word, ignoring ASCII case. A
+// marker code already written there is never a letter, so a pattern never
+// reuses the characters of another.
+bool endsWithNoCase(const char* data, std::size_t end, std::string_view word)
+{
+    if (end < word.size())
+        return false;
+    const char* from = data + end - word.size();
+    for (std::size_t k = 0; k < word.size(); ++k) {
+        if (upperAscii(from[k]) != word[k])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+String PrepareAndMark(const String& Body)
+{
+    // No pattern's ending starts another, so replacing each one the moment
+    // its last character is written marks the same places as MarkTags'
+    // left-to-right pass over the prepared text.
+    String out(Body.size(), '\0');
+    char* const data = out.data();
+    const char* const in = Body.data();
+    const std::size_t size = Body.size();
+    std::size_t n = 0;
+    std::size_t i = 0;
+    while (i < size) {
+        // A run of plain text is copied as it is.
+        const std::size_t j = plainRunEnd(in, i, size);
+        std::memcpy(data + n, in + i, j - i);
+        n += j - i;
+        if (j == size)
+            break;
+        const char ch = in[j];
+        i = j + 1;
+        switch (roleOf(ch)) {
+        case ByteRole::Text:
+        case ByteRole::Drop:
+            break;
+        case ByteRole::Less: {
+            // "<A", with only dropped characters between.
+            std::size_t k = i;
+            while (k < size && roleOf(in[k]) == ByteRole::Drop)
+                ++k;
+            if (k < size && upperAscii(in[k]) == 'A') {
+                data[n++] = kMarkAnchorOpen;
+                i = k + 1;
+            } else {
+                data[n++] = ch;
+            }
+            break;
+        }
+        case ByteRole::Greater:
+            data[n++] = ch;
+            if (endsWithNoCase(data, n, "/A>")) {
+                n -= 3;
+                data[n++] = kMarkAnchorClose;
+            }
+            break;
+        case ByteRole::Equals:
+            while (n > 0 && data[n - 1] == ' ')
+                --n;
+            data[n++] = ch;
+            for (const TagPattern& pattern : kTagPatterns) {
+                const std::string_view word = pattern.text;
+                if (word.back() == '=' && endsWithNoCase(data, n, word)) {
+                    n -= word.size();
+                    data[n++] = pattern.code;
+                    break;
+                }
+            }
+            // The blanks after it go, and what is dropped anyway.
+            while (i < size && (in[i] == ' ' || roleOf(in[i]) == ByteRole::Drop))
+                ++i;
+            break;
+        }
+    }
+    out.resize(n);
+    return out;
+}
+
 void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
 {
     bool pending = false;
@@ -441,6 +586,29 @@ String TLinkBase::Resolve(const String& Value) const
     if (hash != String::npos && hash > 0)
         result.erase(hash);
     return result;
+}
+
+bool TLinkBase::SplitOwn(const String& Address, String& Path, String& Extra) const
+{
+    if (!m_plain || Address.size() >= TUrlPartBuffer::Capacity || Address.size() <= m_pathStart ||
+        Address.compare(0, m_pathStart, m_base, 0, m_pathStart) != 0 || Address[m_pathStart] != '/')
+        return false;
+    const std::string_view rest = std::string_view(Address).substr(m_pathStart);
+    if (rest.find('%') != std::string_view::npos)
+        return false;
+    const std::size_t query = rest.find('?');
+    const std::string_view path = rest.substr(0, query);
+    if (!isPlainPath(path))
+        return false;
+    if (query != std::string_view::npos) {
+        // Decoding turns a query's "+" into a blank; an empty one is dropped.
+        const std::string_view text = rest.substr(query + 1);
+        if (text.empty() || text.find('+') != std::string_view::npos || !isPlainPath(text))
+            return false;
+    }
+    Path.assign(path);
+    Extra.assign(query == std::string_view::npos ? std::string_view() : rest.substr(query));
+    return true;
 }
 
 String ResolveLink(const TCrackUrl& page, const String& Value)

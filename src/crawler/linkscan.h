@@ -25,6 +25,10 @@ String PreparePage(const String& Body);
 // .LOCATION= by their marker codes.
 void MarkTags(String& Text);
 
+// PreparePage and MarkTags in one pass over Body: the same text, with no
+// second copy and no second walk over a large page.
+String PrepareAndMark(const String& Body);
+
 // Walks marked text and hands the link of every complete quoted attribute
 // value to found(value, countArea, kind): the value without the blanks around
 // it, or, when it is a script call such as popup(x.htm), the call's argument.
@@ -54,6 +58,11 @@ class TLinkBase
 public:
     explicit TLinkBase(const TCrackUrl& page);
     String Resolve(const String& Value) const;
+    // Splits an address Resolve gave into its decoded path and its "?query"
+    // (or nothing) when it is on the page's own scheme, host and port and
+    // decomposing it would change nothing: plain characters, no %xx escape,
+    // no dot segment, no "+" in the query. False leaves it to TCrackUrl.
+    bool SplitOwn(const String& Address, String& Path, String& Extra) const;
 
 private:
     String m_base; // scheme://host[:port]/directory/

@@ -13,9 +13,12 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
     if (!baseParts.Crack(BaseUrl))
         return page;
     const TLinkBase base(baseParts);
-    String text = PreparePage(Body);
-    MarkTags(text);
+    const String text = PrepareAndMark(Body);
     TCrackUrl parts; // reused for every link
+    const String scheme = baseParts.Scheme.Text();
+    const String host = baseParts.HostName.Text();
+    String path;
+    String extra;
     ScanHooks hooks;
     if (Cancelled)
         hooks.aborted = [Cancelled] { return Cancelled->load(std::memory_order_relaxed); };
@@ -24,8 +27,17 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
         if (address.empty())
             return;
         String type = LinkType(address);
-        if (type == "unknown" || !parts.Crack(address))
+        if (type == "unknown")
             return; // nothing trustworthy to report or follow
+        // Most links of a page stay on its host: those need no parser.
+        if (base.SplitOwn(address, path, extra)) {
+            String directory = TCrackUrl::DirectoryOf(path);
+            page.Links.push_back({std::move(address), std::move(type), scheme, host, baseParts.Port,
+                                  std::move(directory), path, extra, anchor, kind});
+            return;
+        }
+        if (!parts.Crack(address))
+            return;
         page.Links.push_back({std::move(address), std::move(type), parts.Scheme.Text(),
                               parts.HostName.Text(), parts.Port, parts.Directory(),
                               parts.UrlPath.Text(), parts.ExtraInfo.Text(), anchor, kind});

@@ -1,8 +1,10 @@
 #include "linkscan.h"
+#include "pagescan.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -92,6 +94,39 @@ TEST(MarkTagsTest, ReplacesEachPatternIgnoringCase)
         String text = c.input;
         MarkTags(text);
         EXPECT_EQ(text, c.expected) << "input: " << c.input;
+    }
+}
+
+TEST(PrepareAndMarkTest, GivesWhatPreparingThenMarkingGives)
+{
+    std::vector<String> inputs = {
+        "<a href = \"x.htm\">X</a><img src='i.gif'>",
+        "HrEf \n = 'x'",
+        "<\nA href='y'",
+        "/\x01a>",
+        "w.LOCATION  =  'p'",
+        "</A><A/a><<a//a>",
+        "hhref=ssrc=..location=",
+        "hre\tf='z' s\rrc = \"q\"",
+        "src= =x = href=",
+        "x= \n 'a'",
+        "<abbr>a>A>",
+        "caf\xe9<a href='\xe9'>",
+        "",
+    };
+    // Long text goes through in blocks: every byte that matters, at every
+    // place of a block and across its edges.
+    for (const char special : {'\n', '\x01', '=', '<', '>', ' ', 'a', '\xe9', '\x7f'}) {
+        for (std::size_t at = 0; at < 40; ++at) {
+            String text(40, 'x');
+            text[at] = special;
+            inputs.push_back(text + "<a href = 'p.htm'>A</a>" + text + " src=\n'i.gif'");
+        }
+    }
+    for (const String& input : inputs) {
+        String twoPasses = PreparePage(input);
+        MarkTags(twoPasses);
+        EXPECT_EQ(PrepareAndMark(input), twoPasses) << "input: " << input;
     }
 }
 
@@ -216,6 +251,52 @@ TEST(LinkExtractionTest, WorkedCaseFromBodyToTypedAddresses)
     EXPECT_EQ(image, "http://h/d/i.gif");
     EXPECT_EQ(LinkType(page1), "htm");
     EXPECT_EQ(LinkType(image), "gif");
+}
+
+TEST(ScanPageLinksTest, DecomposesEveryLinkAsTheAddressParserDoes)
+{
+    // Links of the page's own host take a short way past the parser; each
+    // must come out as the parser would have given it.
+    const String body =
+        "<a href='x.htm'>1</a><a href='/abs/y.htm?q=1&r=2'>2</a><a href=\"z.htm?a+b\">3</a>"
+        "<a href='%7Euser/p.htm'>4</a><a href='./a/../b.htm'>5</a><a href='sub/'>6</a>"
+        "<a href='http://h/d/q.htm'>7</a><a href='http://other:81/r.htm'>8</a>"
+        "<a href='HTTP://H/d/upper.htm'>9</a><img src='img.gif'><a href='d/e.php?x=1'>10</a>"
+        "<a href='more/file'>11</a><a href='?only'>12</a><a href='//h/twice.htm'>13</a>"
+        "<a href='q.htm?'>14</a><a href='a/..'>15</a>"
+        // Other hosts and ports that start like the page's own.
+        "<a href='http://hx/d.htm'>16</a><a href='http://h:81/e.htm'>17</a>";
+    for (const String& base : {String("http://h/d/p.htm"), String("http://Host.Example:8080/a/b/"),
+                               String("https://h/x.htm"), String("http://h:80/")}) {
+        TCrackUrl page;
+        ASSERT_TRUE(page.Crack(base));
+        std::vector<TFoundLink> expected;
+        Integer anchors = 0;
+        TCrackUrl parts;
+        ScanHooks hooks;
+        hooks.found = [&](const String& value, Integer area, char kind) {
+            const String address = ResolveLink(page, value);
+            const String type = address.empty() ? String() : LinkType(address);
+            if (!address.empty() && type != "unknown" && parts.Crack(address))
+                expected.push_back({address, type, parts.Scheme, parts.HostName, parts.Port,
+                                    parts.Directory(), parts.UrlPath, parts.ExtraInfo, area, kind});
+        };
+        ScanLinks(PrepareAndMark(body), anchors, hooks);
+        ASSERT_GE(expected.size(), 15U) << base;
+
+        const TScannedPage scanned = ScanPageLinks(body, base);
+        EXPECT_EQ(scanned.Anchors, anchors);
+        ASSERT_EQ(scanned.Links.size(), expected.size()) << base;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const TFoundLink& got = scanned.Links[i];
+            const TFoundLink& want = expected[i];
+            const auto fields = [](const TFoundLink& l) {
+                return std::make_tuple(l.Address, l.Type, l.Scheme, l.HostName, l.Port, l.Directory,
+                                       l.UrlPath, l.ExtraInfo, l.Anchor, l.Kind);
+            };
+            EXPECT_EQ(fields(got), fields(want)) << base << " link " << want.Address;
+        }
+    }
 }
 
 TEST(ResolveLinkTest, CombinesWithPageDirectory)
