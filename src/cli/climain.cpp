@@ -486,9 +486,14 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
         }
         const String snippetPart =
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
-        std::printf("%s\n%s  {\"address\": %s, \"status\": %s, \"hits\": %s, \"keywords\": {%s}%s}",
+        // A redirect that was not followed names where it leads.
+        const String locationPart =
+            entry.Location.empty() ? String()
+                                   : ", \"location\": " + jsonString(MaskPasswords(entry.Location));
+        std::printf("%s\n%s  {\"address\": %s, \"status\": %s%s, \"hits\": %s, \"keywords\": "
+                    "{%s}%s}",
                     first ? "" : ",", indent, jsonString(MaskPasswords(entry.Address)).c_str(),
-                    jsonString(PageStatus(entry)).c_str(),
+                    jsonString(PageStatus(entry)).c_str(), locationPart.c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null",
                     counts.c_str(), snippetPart.c_str());
         first = false;

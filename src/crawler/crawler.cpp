@@ -357,7 +357,11 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             }
         } else {
             ++m_errorCount;
-            const TransferError status{TransferError::Kind::HttpStatus, Fetcher->StatusCode(), ""};
+            // A redirect off the site was not followed: the page ends here.
+            const String& target = Fetcher->RedirectTarget();
+            const TransferError status{target.empty() ? TransferError::Kind::HttpStatus
+                                                      : TransferError::Kind::Redirect,
+                                       Fetcher->StatusCode(), target};
             if (!reportFailure(url, status))
                 return false;
         }
@@ -416,6 +420,9 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
         Fetcher->Agent = Agent;
         Fetcher->Referer = Referer;
         Fetcher->ReuseCache = ReuseCache;
+        Fetcher->RedirectHost = RedirectsStayOnSite && entry.LinkKind != kKindStart
+                                    ? AsciiLower(m_startUrlParts.HostName.Text())
+                                    : String();
         const bool valid = Fetcher->CrackUrl.Crack(m_queue.Url(index));
         if (valid && Fetcher->CrackUrl.UserName.empty() && !UserName.empty()) {
             Fetcher->CrackUrl.UserName.Assign(UserName);

@@ -66,6 +66,11 @@ public:
     Integer HttpPort = 80; // stored only
     Integer Retries = 3;
     bool StayOnSite = false;
+    // A page's redirect is followed only to the start host (where the start
+    // page led); one elsewhere ends the page, unfollowed, as a failure of
+    // kind Redirect naming its target. The start page's own redirects move
+    // the site and are followed anywhere.
+    bool RedirectsStayOnSite = false;
     Integer DepthSearchLevel() const { return m_depthSearchLevel; }
     void SetDepthSearchLevel(Integer Value);
     Integer ConcurrentDownloads() const { return m_concurrentDownloads; }

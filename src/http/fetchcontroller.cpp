@@ -43,6 +43,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     m_worker = worker;
     worker->Request.Agent = Agent;
     worker->Request.Referer = Referer;
+    worker->Request.RedirectHost = RedirectHost;
     worker->Request.Reload = !ReuseCache;
     worker->Request.SiteStart = SiteStart;
     // The same limit as the crawler's deadline, enforced by the layer.
@@ -87,6 +88,7 @@ void TKsHttpGet::ThreadDone(THTTPGetThread* worker)
         });
         m_statusCode = worker->StatusCode;
         m_effectiveUrl = std::move(worker->EffectiveUrl);
+        m_redirectTarget = std::move(worker->RedirectTarget);
         if (!worker->FileName.empty()) {
             Fire(OnFileComplete, this, worker->FileName, worker->ContentLength);
         } else {

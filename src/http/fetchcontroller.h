@@ -56,6 +56,9 @@ public:
     String Password;  // stored only
     String PostQuery; // stored only: transfers are GET requests
     String Referer;
+    // Non-empty: redirects are followed only to this host; a page whose
+    // redirect leads elsewhere ends with that 3xx, and RedirectTarget says where.
+    String RedirectHost;
     bool Wait = false;
     TKsHttpGetState State() const { return m_state; }
     TKsHttpGetRequest Request = GETHTTP_BODY;
@@ -64,6 +67,8 @@ public:
     const String& Body() const { return m_body; }
     // The final address, after redirects, of the last page received.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
+    // Where the last page's redirect, not followed, leads; empty otherwise.
+    const String& RedirectTarget() const { return m_redirectTarget; }
     TOnFileComplete OnFileComplete;
     TOnHeadComplete OnHeadComplete;
     TOnDataComplete OnDataComplete;
@@ -100,6 +105,7 @@ private:
     String m_head;
     String m_body;
     String m_effectiveUrl;
+    String m_redirectTarget;
     TransferError m_error;
     Cardinal m_errorCode = 0;
     String m_errorMsg;

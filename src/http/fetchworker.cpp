@@ -6,6 +6,9 @@
 #include "lasterror.h"
 #include "messagebox.h"
 #include "stringhelpers.h"
+#include "textdecode.h"
+
+#include <QUrl>
 
 #include <charconv>
 #include <cstdio>
@@ -118,6 +121,16 @@ bool TFetchWorker::take(inet::TransferReply& reply)
     if (ErrorStatusFails && StatusCode >= 400)
         return fail({Kind::HttpStatus, StatusCode,
                      "The server answered with status " + std::to_string(StatusCode)});
+    // A redirect kept from another host is the whole outcome: its body was
+    // never kept, so no check of the body applies.
+    if (StatusCode >= 300 && StatusCode < 400 && !Request.RedirectHost.empty()) {
+        if (const auto location = reply.headers.field("Location")) {
+            RedirectTarget = ToUtf8(QUrl(DecodeWebText(EffectiveUrl))
+                                        .resolved(QUrl(DecodeWebText(*location)))
+                                        .toString(QUrl::FullyEncoded));
+            return true;
+        }
+    }
     const auto type = reply.headers.field("Content-Type");
     if (TypeRequired && !type)
         return fail({Kind::MissingHeader, 0, "The header was not found"});

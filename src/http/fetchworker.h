@@ -37,6 +37,9 @@ public:
     String Body;
     Integer TotalRead = 0;
     String EffectiveUrl; // the final reply's address, after redirects
+    // The final reply is a redirect that was not followed (see
+    // TTransferRequest::RedirectHost): the absolute address it leads to.
+    String RedirectTarget;
     TransferError Error;
 
     // Open while the transfer runs; closed on the transfer thread as soon as

@@ -199,6 +199,11 @@ bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buff
     const auto request = HandleTable::instance().find<RequestHandle>(handle, HandleKind::Request);
     if (!request)
         return false;
+    if (option == INTERNET_OPTION_REDIRECT_HOST) {
+        if (!buffer || length == 0)
+            return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH, "No host was given");
+        return request->setRedirectHost(std::string(static_cast<const char*>(buffer), length));
+    }
     if (option != INTERNET_OPTION_RECEIVE_TIMEOUT)
         return Fail(ERROR_INTERNET_INVALID_OPTION, "The option is not offered");
     std::uint32_t milliseconds = 0;

@@ -42,6 +42,11 @@ inline constexpr std::uint32_t INTERNET_OPTION_URL = 34;
 // On no handle (NullHandle): the path of a file of certificate authorities
 // that later https transfers trust instead of the system's; not WinInet's.
 inline constexpr std::uint32_t INTERNET_OPTION_CA_FILE = 0x10001;
+// On a request before it is sent: the host (text, any letter case) that its
+// redirects may lead to. They are then followed one hop at a time, each
+// checked; one to any other host ends the transfer with that 3xx reply,
+// unfollowed, so the other host sees no request. Not WinInet's.
+inline constexpr std::uint32_t INTERNET_OPTION_REDIRECT_HOST = 0x10002;
 
 // Lengths given as this mean "up to the terminating NUL".
 inline constexpr std::uint32_t NUL_TERMINATED = 0xFFFFFFFFU;

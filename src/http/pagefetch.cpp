@@ -73,6 +73,7 @@ void THTTPGet::DownloadFile()
     request.Password = Password;
     request.AcceptTypes = AcceptTypes;
     request.Referer = Referer;
+    request.RedirectHost = RedirectHost;
     request.PostQuery = PostQuery;
     request.Reload = !UseCache;
     request.TimeOutMs = TimeOutMs(TimeOut);
@@ -112,6 +113,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
 
     m_statusCode = worker->StatusCode;
     m_effectiveUrl = worker->EffectiveUrl;
+    m_redirectTarget = worker->RedirectTarget;
     // A Cancel that came after the run's last check still counts.
     const bool success = worker->Success && !worker->Terminated();
     m_error = TransferError{};

@@ -48,6 +48,10 @@ public:
     String Password;
     String PostQuery;
     String Referer;
+    // Non-empty: redirects are followed only to this host; a download whose
+    // redirect leads elsewhere ends with that 3xx reply and no body, and
+    // RedirectTarget says where.
+    String RedirectHost;
     bool WaitThread = false;
     // Seconds one download may take, from the request to the body's end;
     // 0: no bound. A download that runs out ends in OnError.
@@ -66,6 +70,7 @@ public:
     const String& ErrorMsg() const { return m_errorMsg; }
     // The final address after redirects; empty when no reply arrived.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
+    const String& RedirectTarget() const { return m_redirectTarget; }
 
     pagefetch::THTTPGetThread* Worker() const { return m_worker.data(); }
 
@@ -84,4 +89,5 @@ private:
     Cardinal m_errorCode = 0;
     String m_errorMsg;
     String m_effectiveUrl;
+    String m_redirectTarget;
 };

@@ -34,6 +34,9 @@ struct TransferOrder
     // The site's start page: where its redirects lead is the site from then
     // on, so the site's access goes along.
     bool siteStart = false;
+    // Non-empty: redirects are followed by the loop, one checked hop at a
+    // time, and only to this host; one elsewhere is the reply, unfollowed.
+    std::string redirectHost;
 };
 
 // A finished transfer as one value: the final reply's headers, its address

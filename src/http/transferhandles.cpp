@@ -44,6 +44,11 @@ bool OpenRequest(TTransferHandles& Handles, const TTransferRequest& Request,
         Request.Target.c_str(), "HTTP/1.1", Request.Referer.c_str(), acceptList, flags, 0);
     if (Handles.Request.load() == NullHandle || Worker.Terminated())
         return false;
+    if (!Request.RedirectHost.empty() &&
+        !InternetSetOptionA(Handles.Request.load(), INTERNET_OPTION_REDIRECT_HOST,
+                            Request.RedirectHost.data(),
+                            static_cast<std::uint32_t>(Request.RedirectHost.size())))
+        return false;
     return Request.TimeOutMs == 0 ||
            InternetSetOptionA(Handles.Request.load(), INTERNET_OPTION_RECEIVE_TIMEOUT,
                               &Request.TimeOutMs, sizeof(Request.TimeOutMs));

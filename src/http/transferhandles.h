@@ -44,6 +44,9 @@ struct TTransferRequest
     bool Reload = true;
     bool SiteStart = false;      // the site's start page: its redirects move the site
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
+    // Non-empty: redirects are followed only to this host; one elsewhere is
+    // the reply, unfollowed (INTERNET_OPTION_REDIRECT_HOST).
+    String RedirectHost;
 };
 
 // Opens the handles into Handles and applies the options, ready for the

@@ -30,6 +30,19 @@ bool sameOrigin(std::string_view a, std::string_view b)
            portA == portB;
 }
 
+// An order limited to one host follows a redirect only there; one that
+// leads elsewhere is the reply, and that host sees no request.
+bool mayFollow(const TransferOrder& order, const char* target)
+{
+    if (order.redirectHost.empty())
+        return true;
+    std::string host;
+    long port = 0;
+    const std::string_view address(target);
+    const bool web = StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://");
+    return web && OriginOf(address, &host, &port) && host == AsciiLower(order.redirectHost);
+}
+
 std::string_view headerName(std::string_view line)
 {
     return TrimSpace(line.substr(0, line.find(':')));
@@ -393,7 +406,7 @@ void TransferLoop::collectFinished()
         char* target = nullptr;
         if (result == CURLE_OK && transfer->redirectPending() &&
             curl_easy_getinfo(msg->easy_handle, CURLINFO_REDIRECT_URL, &target) == CURLE_OK &&
-            target) {
+            target && mayFollow(transfer->order(), target)) {
             follow(transfer, msg->easy_handle);
             continue;
         }

@@ -30,6 +30,7 @@ struct TPageEntry
     TPageState State = TPageState::NotSearched;
     TransferError Failure; // why a failed page failed
     String Rule;           // the rule that kept a skipped page out ("robots", "excluded")
+    String Location;       // Rule "redirect": where the redirect, not followed, leads
     // Per keyword, where it was found, when snippets were asked for.
     std::vector<std::vector<String>> Snippets;
 };

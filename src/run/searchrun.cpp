@@ -371,6 +371,7 @@ void TSearchRun::startCrawl()
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->Agent = agent();
+    crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
     if (!crawler->Start(m_settings.address)) {
@@ -458,6 +459,7 @@ void TSearchRun::ResetRun()
     m_robots = TRobotsRules();
     m_robotsUnavailable = false;
     m_keptOut.clear();
+    m_redirects.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -630,7 +632,16 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 
 void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error)
 {
-    if (sender != m_crawler || m_data.Cancelled || m_startFailed || Url != m_outcome.Address)
+    if (sender != m_crawler || m_data.Cancelled)
+        return;
+    // A redirect off the site ends the page: listed with its target, never
+    // fetched again by the search.
+    if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
+        const String key = AsciiLower(Url);
+        m_keptOut[key] = "redirect";
+        m_redirects[key] = Error.detail;
+    }
+    if (m_startFailed || Url != m_outcome.Address)
         return;
     // Only the last word counts: a retry may still succeed.
     m_startFailure = m_outcome;
@@ -721,6 +732,8 @@ void TSearchRun::applyCrawlCounts()
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
                 entry.Rule = rule->second;
+                if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
+                    entry.Location = to->second;
                 continue;
             }
         }
@@ -755,6 +768,9 @@ void TSearchRun::makeFetchers()
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
         fetcher->Agent = agent();
+        // A page's redirect stays on the site, as the crawl's do.
+        if (!m_settings.spanHosts)
+            fetcher->RedirectHost = m_startHost;
         m_fetchers.push_back(fetcher);
     }
     m_fetcherPage.assign(m_fetchers.size(), -1);
@@ -795,8 +811,14 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
-    if (ok && m_recorder)
+    if (ok && !fetcher->RedirectTarget().empty()) {
+        entry.State = TPageState::Skipped;
+        entry.Rule = "redirect";
+        entry.Location = fetcher->RedirectTarget();
+        ok = false;
+    } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
+    }
     if (ok) {
         try {
             takeCounts(entry, m_counter.Count(body));
@@ -806,7 +828,7 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
             ok = false;
         }
     }
-    if (!ok) {
+    if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
         entry.Failure = fetcher->Error();
         if (m_recorder)

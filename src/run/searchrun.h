@@ -202,6 +202,8 @@ private:
     // Lower-case addresses a rule kept out, with the rule's word ("robots",
     // "excluded", "not searched"): listed, never fetched.
     std::unordered_map<String, String> m_keptOut;
+    // Lower-case addresses whose redirect led off the site, with its target.
+    std::unordered_map<String, String> m_redirects;
     // What the user's options let the crawl fetch; made anew by every run.
     std::unique_ptr<TCrawlScope> m_scope;
     // Pages on other hosts that the crawl listed and did not fetch.

@@ -182,7 +182,7 @@ Rows parseJson(const std::string& text, QJsonObject* summary = nullptr)
     Rows rows;
     for (const QJsonValue& value : pages) {
         const QJsonObject row = value.toObject();
-        EXPECT_EQ(row.size(), 4);
+        EXPECT_EQ(row.size(), row.contains("location") ? 5 : 4);
         EXPECT_TRUE(row.value("hits").isDouble() || row.value("hits").isNull()) << text;
         EXPECT_TRUE(row.value("address").isString() && row.value("status").isString() &&
                     row.value("keywords").isObject())
@@ -401,6 +401,44 @@ TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
     parseJson(trap.out, &summary);
     EXPECT_EQ(summary.value("trap_paths").toArray(),
               QJsonArray({QString::fromStdString(server.url("/cal.htm"))}));
+}
+
+// A page that redirects to another host is listed as "redirect" with its
+// target, in the crawl and in the search after it, and the other host sees
+// no request; a redirect on the site is followed. --span-hosts widens it.
+TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
+{
+    LoopbackServer other;
+    other.serve("/x.htm", Reply::html("quarry"));
+    const std::string away = "http://localhost:" + std::to_string(other.port()) + "/x.htm";
+    server.serve("/index.htm", Reply::html("<a href=\"away.htm\">A</a> <a href=\"moved.htm\">M</a> "
+                                           "<a href=\"loop.htm\">L</a>"));
+    server.serve("/away.htm", Reply::redirect(302, away));
+    server.serve("/moved.htm", Reply::redirect(301, "/a.htm"));
+    server.serve("/loop.htm", Reply::redirect(302, "/loop.htm"));
+    const auto pages = [this](const QStringList& options) {
+        const Outcome r = runCli(options + QStringList{"-f", "json", url("/index.htm"), "quarry"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        QJsonObject summary;
+        parseJson(r.out, &summary);
+        std::vector<std::string> seen;
+        for (const QJsonValue& page :
+             QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["pages"].toArray())
+            seen.push_back(page["status"].toString().toStdString() + " " +
+                           page["location"].toString().toStdString());
+        return seen;
+    };
+    // At depth 1 the search fetches the linked pages; at depth 2 the crawl does.
+    for (const char* depth : {"1", "2"}) {
+        SCOPED_TRACE(depth);
+        EXPECT_EQ(pages({"-d", depth}),
+                  (std::vector<std::string>{"ok ", "redirect " + away, "ok ", "redirect "}));
+    }
+    EXPECT_EQ(other.requestCount(), 0u);
+
+    EXPECT_EQ(pages({"-d", "2", "--span-hosts"}),
+              (std::vector<std::string>{"ok ", "ok ", "ok ", "redirect "}));
+    EXPECT_GT(other.requestCount(), 0u);
 }
 
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
