@@ -169,6 +169,15 @@ const OptionRow kOptions[] = {
              badArguments("invalid timeout '" + value + "': give a number of seconds above 0");
          options.settings.timeoutSeconds = *seconds;
      }},
+    {"read-timeout", 0, "SECS",
+     "end a transfer that receives nothing, or not its whole reply headers,\n"
+     "                       for SECS seconds (default 30, never beyond --timeout)",
+     [](const String& value, Options& options) {
+         const auto seconds = wholeNumber(value);
+         if (!seconds || *seconds < 1)
+             badArguments("invalid read timeout '" + value + "': give a number of seconds above 0");
+         options.settings.readTimeoutSeconds = *seconds;
+     }},
     {"keyword", 'e', "TEXT", "search for TEXT as one keyword, exactly as given (repeatable)",
      [](const String& value, Options& options) {
          options.settings.exactKeywords.push_back(value);
@@ -196,6 +205,8 @@ const OptionRow kOptions[] = {
     {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
+     [](const String& value, Options& options) { options.settings.caFile = value; }},
+    {"ca-certificate", 0, "FILE", "the same as --cacert, under wget2's name",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
     {"save", 0, "FILE", "keep the crawl in FILE, a new file, to search it again later",
      [](const String& value, Options& options) {

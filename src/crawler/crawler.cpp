@@ -417,6 +417,7 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
         const Integer index = nextQueueIndex();
         const TObjectUrlInQueue& entry = *m_queue.Item(index);
         Fetcher->TimeOut = TimeOut;
+        Fetcher->ReadTimeOut = ReadTimeOut;
         Fetcher->Agent = Agent;
         Fetcher->Referer = Referer;
         Fetcher->ReuseCache = ReuseCache;

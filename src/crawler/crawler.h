@@ -54,6 +54,7 @@ public:
 
     // Published properties.
     Integer TimeOut = 300;
+    Integer ReadTimeOut = 30; // seconds without a byte, or to a reply's whole headers
     String FileOfResults;
     bool LeavesFirst = false; // true: the deepest queued address goes first
     bool ReuseCache = false;

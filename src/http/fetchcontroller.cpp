@@ -48,6 +48,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     worker->Request.SiteStart = SiteStart;
     // The same limit as the crawler's deadline, enforced by the layer.
     worker->Request.TimeOutMs = TimeOutMs(TimeOut);
+    worker->Request.ReadTimeOutMs = ReadTimeOutMs(ReadTimeOut, TimeOut);
     worker->FileName = FileName;
     worker->OnTerminate = [this](TObject* sender) {
         ThreadDone(static_cast<THTTPGetThread*>(sender));

@@ -47,6 +47,7 @@ public:
 
     // Published properties.
     Integer TimeOut = 300;       // seconds
+    Integer ReadTimeOut = 30;    // seconds without a byte, or to the whole headers; 0: none
     Cardinal ConnectTimeOut = 0; // tick count at which the running transfer times out
     String AcceptTypes;          // stored only: transfers accept "*/*"
     String Agent = "Quillbox HTTPGet";

@@ -204,13 +204,14 @@ bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buff
             return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH, "No host was given");
         return request->setRedirectHost(std::string(static_cast<const char*>(buffer), length));
     }
-    if (option != INTERNET_OPTION_RECEIVE_TIMEOUT)
+    if (option != INTERNET_OPTION_RECEIVE_TIMEOUT && option != INTERNET_OPTION_DATA_RECEIVE_TIMEOUT)
         return Fail(ERROR_INTERNET_INVALID_OPTION, "The option is not offered");
     std::uint32_t milliseconds = 0;
     if (!buffer || length != sizeof(milliseconds))
         return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH, "The option's value has the wrong size");
     std::memcpy(&milliseconds, buffer, sizeof(milliseconds));
-    return request->setReceiveTimeout(milliseconds);
+    return option == INTERNET_OPTION_RECEIVE_TIMEOUT ? request->setReceiveTimeout(milliseconds)
+                                                     : request->setIdleTimeout(milliseconds);
 }
 
 bool InternetQueryOptionA(HINTERNET handle, std::uint32_t option, void* buffer,

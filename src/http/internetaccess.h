@@ -38,6 +38,7 @@ inline constexpr std::uint32_t HTTP_QUERY_RAW_HEADERS_CRLF = 22;
 
 // Options of InternetSetOptionA / InternetQueryOptionA.
 inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+inline constexpr std::uint32_t INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
 inline constexpr std::uint32_t INTERNET_OPTION_URL = 34;
 // On no handle (NullHandle): the path of a file of certificate authorities
 // that later https transfers trust instead of the system's; not WinInet's.
@@ -95,6 +96,9 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb, const char* obje
 // std::uint32_t of milliseconds that bounds the whole transfer, from the send
 // to the body's end (0: no bound). A call blocked when it runs out fails with
 // ERROR_INTERNET_TIMEOUT.
+// INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, likewise: a std::uint32_t of
+// milliseconds in which some reply byte must come, and in which the final
+// reply's headers must be complete, counted from the send (0: no bound).
 bool InternetSetOptionA(HINTERNET handle, std::uint32_t option, const void* buffer,
                         std::uint32_t length);
 

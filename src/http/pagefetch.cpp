@@ -77,6 +77,7 @@ void THTTPGet::DownloadFile()
     request.PostQuery = PostQuery;
     request.Reload = !UseCache;
     request.TimeOutMs = TimeOutMs(TimeOut);
+    request.ReadTimeOutMs = ReadTimeOutMs(ReadTimeOut, TimeOut);
     worker->FileName = FileName;
     worker->LengthRequired = BinaryData;
     worker->Progress = OnProgress;

@@ -56,6 +56,10 @@ public:
     // Seconds one download may take, from the request to the body's end;
     // 0: no bound. A download that runs out ends in OnError.
     Integer TimeOut = 300;
+    // Seconds without a reply byte, or until the reply's headers are
+    // complete, that end a download in OnError; never beyond TimeOut; 0: no
+    // bound.
+    Integer ReadTimeOut = 30;
     TOnProgressEvent OnProgress; // sender: the worker
     TOnDoneFileEvent OnDoneFile;
     TOnDoneStringEvent OnDoneString;

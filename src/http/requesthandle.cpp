@@ -96,6 +96,14 @@ bool RequestHandle::setReceiveTimeout(std::uint32_t milliseconds)
     return true;
 }
 
+bool RequestHandle::setIdleTimeout(std::uint32_t milliseconds)
+{
+    if (m_sent)
+        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The request was already sent");
+    m_idleTimeoutMs = milliseconds;
+    return true;
+}
+
 bool RequestHandle::setRedirectHost(std::string name)
 {
     if (m_sent)
@@ -122,6 +130,7 @@ TransferOrder RequestHandle::order(std::string_view extraHeaders, std::string_vi
     order.userName = userName;
     order.password = password;
     order.timeoutMs = m_timeoutMs;
+    order.readTimeoutMs = m_idleTimeoutMs;
     order.redirectHost = m_redirectHost;
     order.caFile = CaFile();
     order.siteStart = (flags & INTERNET_FLAG_SITE_START) != 0;

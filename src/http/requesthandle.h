@@ -39,6 +39,7 @@ public:
     std::uint32_t flags = 0;
 
     bool setReceiveTimeout(std::uint32_t milliseconds);
+    bool setIdleTimeout(std::uint32_t milliseconds);
     bool setRedirectHost(std::string name);
     bool effectiveUrl(void* buffer, std::uint32_t* length) const;
     bool send(std::string_view extraHeaders, std::string_view body);
@@ -65,6 +66,7 @@ private:
     // Used by the calling thread only.
     bool m_sent = false;
     std::uint32_t m_timeoutMs = 0;
+    std::uint32_t m_idleTimeoutMs = 0;
     std::string m_redirectHost;
     ReplyHeaders m_reply;
     bool m_replied = false;

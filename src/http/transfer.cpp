@@ -95,6 +95,12 @@ bool Transfer::failed() const
     return Fail(failure());
 }
 
+bool Transfer::headersComplete() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_headers.isFinal();
+}
+
 bool Transfer::waitForHeaders(ReplyHeaders* headers, std::string* url)
 {
     std::unique_lock lock(m_mutex);
@@ -238,10 +244,9 @@ std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, vo
         const std::lock_guard lock(t->m_mutex);
         if (t->m_cancelled)
             return 0;
-        // libcurl passes no body of a redirect it follows, so body bytes
-        // belong to the final reply.
+        // Body bytes belong to the final reply; those of a redirect, which
+        // the transfer thread follows or judges, are no page.
         if (!t->m_headers.isFinal()) {
-            // The body of a redirect being followed is not the page's.
             if (t->m_headers.redirectPending())
                 return n;
             t->m_headers.endOfHeaders();

@@ -30,6 +30,9 @@ struct TransferOrder
     std::string userName;
     std::string password;
     std::uint32_t timeoutMs = 0;
+    // No byte for this long, or the final reply's headers not complete this
+    // long after the start, fails the transfer as timed out; 0: no bound.
+    std::uint32_t readTimeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
     // The site's start page: where its redirects lead is the site from then
     // on, so the site's access goes along.
@@ -95,6 +98,8 @@ public:
     // The last reply is a redirect that the transfer thread follows itself;
     // its body is dropped.
     bool redirectPending() const;
+    // The final reply's headers are all there.
+    bool headersComplete() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:

@@ -49,9 +49,19 @@ bool OpenRequest(TTransferHandles& Handles, const TTransferRequest& Request,
                             Request.RedirectHost.data(),
                             static_cast<std::uint32_t>(Request.RedirectHost.size())))
         return false;
-    return Request.TimeOutMs == 0 ||
-           InternetSetOptionA(Handles.Request.load(), INTERNET_OPTION_RECEIVE_TIMEOUT,
-                              &Request.TimeOutMs, sizeof(Request.TimeOutMs));
+    return (Request.TimeOutMs == 0 ||
+            InternetSetOptionA(Handles.Request.load(), INTERNET_OPTION_RECEIVE_TIMEOUT,
+                               &Request.TimeOutMs, sizeof(Request.TimeOutMs))) &&
+           (Request.ReadTimeOutMs == 0 ||
+            InternetSetOptionA(Handles.Request.load(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT,
+                               &Request.ReadTimeOutMs, sizeof(Request.ReadTimeOutMs)));
+}
+
+std::uint32_t ReadTimeOutMs(Integer ReadSeconds, Integer TimeOutSeconds)
+{
+    const std::uint32_t read = TimeOutMs(ReadSeconds);
+    const std::uint32_t whole = TimeOutMs(TimeOutSeconds);
+    return read == 0 || whole == 0 ? read : std::min(read, whole);
 }
 
 std::uint32_t TimeOutMs(Integer Seconds)

@@ -44,6 +44,8 @@ struct TTransferRequest
     bool Reload = true;
     bool SiteStart = false;      // the site's start page: its redirects move the site
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
+    // A silence this long, or headers not complete by then; 0: no bound.
+    std::uint32_t ReadTimeOutMs = 0;
     // Non-empty: redirects are followed only to this host; one elsewhere is
     // the reply, unfollowed (INTERNET_OPTION_REDIRECT_HOST).
     String RedirectHost;
@@ -60,6 +62,9 @@ bool OpenRequest(TTransferHandles& Handles, const TTransferRequest& Request,
 // A limit in seconds as the layer takes it, in milliseconds; 0 or less: no
 // limit.
 std::uint32_t TimeOutMs(Integer Seconds);
+// The read limit a transfer gets: ReadSeconds, never beyond the whole
+// transfer's limit TimeOutSeconds; in milliseconds, 0 for none.
+std::uint32_t ReadTimeOutMs(Integer ReadSeconds, Integer TimeOutSeconds);
 
 // The form header of a POST request.
 inline constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";

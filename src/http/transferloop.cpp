@@ -9,7 +9,9 @@
 #include "transfer.h"
 
 #include <algorithm>
-
+#include <chrono>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace inet {
@@ -59,6 +61,9 @@ struct TransferLoop::Active
     CurlSlist headers;
     CurlEasy easy;
     char errorText[CURL_ERROR_SIZE] = {};
+    // Set while the final reply's headers are still to come: a server that
+    // drips them a byte at a time never looks idle to libcurl.
+    std::optional<std::chrono::steady_clock::time_point> headersDue;
 };
 
 TransferLoop& TransferLoop::instance()
@@ -167,6 +172,7 @@ void TransferLoop::run()
         int running = 0;
         curl_multi_perform(multi, &running);
         collectFinished();
+        expireLateHeaders();
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
     // Queued additions were never started; running ones end here.
@@ -213,6 +219,7 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     hop.url = order.url;
     hop.verb = order.verb;
     hop.deadline = Clock::now() + std::chrono::milliseconds(order.timeoutMs);
+    hop.headersDue = Clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
     hop.access = access && access->covers(order.url);
     addHop(transfer, std::move(access), std::move(hop));
 }
@@ -276,6 +283,15 @@ void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
             std::chrono::duration_cast<std::chrono::milliseconds>(step.deadline - Clock::now());
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
                          std::max<long>(1, static_cast<long>(left.count())));
+    }
+    if (order.readTimeoutMs > 0) {
+        // Less than a byte a second over that many seconds: nothing comes.
+        const long seconds =
+            std::max<long>(1, (static_cast<long>(order.readTimeoutMs) + 999) / 1000);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, seconds);
+        // From the transfer's start, redirects included.
+        active->headersDue = step.headersDue;
     }
     if (!order.caFile.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());
@@ -386,6 +402,27 @@ void TransferLoop::remove(Transfer* transfer)
         return;
     curl_multi_remove_handle(m_multi.get(), it->second->easy.get());
     m_active.erase(it);
+}
+
+// Checked at every turn of the loop, which wakes at least once a second.
+void TransferLoop::expireLateHeaders()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::shared_ptr<Transfer>> late;
+    for (auto& [transfer, active] : m_active) {
+        if (!active->headersDue)
+            continue;
+        if (transfer->headersComplete())
+            active->headersDue.reset();
+        else if (now >= *active->headersDue)
+            late.push_back(active->transfer);
+    }
+    for (const auto& transfer : late) {
+        const std::string text = "no complete reply headers within " +
+                                 std::to_string(transfer->order().readTimeoutMs) + " ms";
+        transfer->finish(CURLE_OPERATION_TIMEDOUT, text.c_str());
+        remove(transfer.get());
+    }
 }
 
 void TransferLoop::collectFinished()

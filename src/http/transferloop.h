@@ -61,8 +61,9 @@ private:
         std::string url;
         std::string verb;
         long redirects = 0;
-        std::chrono::steady_clock::time_point deadline; // of the whole transfer
-        bool access = false;                            // the site's access goes with this request
+        std::chrono::steady_clock::time_point deadline;   // of the whole transfer
+        std::chrono::steady_clock::time_point headersDue; // the final reply's headers
+        bool access = false; // the site's access goes with this request
     };
 
     TransferLoop() = default;
@@ -79,6 +80,8 @@ private:
     void syncCookies(const std::shared_ptr<const SiteAccess>& access);
     void remove(Transfer* transfer);
     void collectFinished();
+    // Fails, as timed out, each transfer whose headers are overdue.
+    void expireLateHeaders();
 
     std::mutex m_mutex;
     std::vector<Command> m_queue;

@@ -82,6 +82,9 @@ constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 constexpr std::size_t kPrefixLength = 4;
+// From this many long keywords on, one pass over the text for all of them
+// beats a memmem pass for each.
+constexpr std::size_t kOnePassFrom = 8;
 
 std::uint32_t prefixHash(const char* at)
 {
@@ -317,6 +320,16 @@ TKeywordCounter::TKeywordCounter(std::vector<String> keywords, TCountOptions opt
         limited.optimize();
         m_patterns.push_back(std::move(limited));
     }
+    // Few keywords are found faster each on its own. memmem's way steps over
+    // the rest of a character after a hit that does not count, so a keyword
+    // that starts inside one (not UTF-8) keeps the one pass.
+    const bool startsInside = std::any_of(m_prefixes.begin(), m_prefixes.end(), [this](auto p) {
+        return isContinuation(m_needles[p.second].front());
+    });
+    if (m_prefixes.size() < kOnePassFrom && !startsInside) {
+        m_prefixes.clear();
+        m_prefixBits.clear();
+    }
     std::sort(m_prefixes.begin(), m_prefixes.end());
 }
 
@@ -399,8 +412,8 @@ void TKeywordCounter::countLiterals(const String& text, TKeywordCounts& counts) 
 
     for (std::size_t k = 0; k < m_needles.size(); ++k) {
         const String& needle = m_needles[k];
-        if (needle.empty() || needle.size() >= kPrefixLength)
-            continue;
+        if (needle.empty() || (needle.size() >= kPrefixLength && !m_prefixes.empty()))
+            continue; // nothing to find, or found in the one pass
         std::size_t from = 0;
         while (from + needle.size() <= size) {
             const void* found =

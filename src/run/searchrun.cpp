@@ -316,6 +316,7 @@ void TSearchRun::fetchRobots()
     m_robotsFetch = new THTTPGet(this);
     m_robotsFetch->UseCache = true;
     m_robotsFetch->TimeOut = m_settings.timeoutSeconds;
+    m_robotsFetch->ReadTimeOut = m_settings.readTimeoutSeconds;
     m_robotsFetch->Agent = agent();
     m_robotsFetch->URL = m_siteRoot + "/robots.txt";
     THTTPGet* fetch = m_robotsFetch;
@@ -370,6 +371,7 @@ void TSearchRun::startCrawl()
         return;
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
+    crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
     crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
@@ -453,6 +455,7 @@ void TSearchRun::ResetRun()
     m_pageKeys.clear();
     m_linkKeys.clear();
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
@@ -634,6 +637,8 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
 {
     if (sender != m_crawler || m_data.Cancelled)
         return;
+    if (Error.kind == TransferError::Kind::Timeout)
+        m_crawlTimeouts[Url] = Error;
     // A redirect off the site ends the page: listed with its target, never
     // fetched again by the search.
     if (Error.kind == TransferError::Kind::Redirect && Error.status >= 300) {
@@ -737,12 +742,20 @@ void TSearchRun::applyCrawlCounts()
                 continue;
             }
         }
-        const auto known = m_crawlCounts.find(entry.Address);
-        if (known == m_crawlCounts.end() || entry.State != TPageState::NotSearched)
+        if (entry.State != TPageState::NotSearched)
             continue;
-        takeCounts(entry, known->second);
+        if (const auto known = m_crawlCounts.find(entry.Address); known != m_crawlCounts.end()) {
+            takeCounts(entry, known->second);
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+                   late != m_crawlTimeouts.end()) {
+            entry.State = TPageState::Failed;
+            entry.Failure = late->second;
+            if (m_recorder && !m_saved && !m_data.Cancelled)
+                m_recorder->Failed(entry.Address, entry.Failure);
+        }
     }
     m_crawlCounts.clear();
+    m_crawlTimeouts.clear();
 }
 
 String TSearchRun::notSearchedNote() const
@@ -767,6 +780,7 @@ void TSearchRun::makeFetchers()
         auto* fetcher = new THTTPGet(this);
         fetcher->UseCache = true;
         fetcher->TimeOut = m_settings.timeoutSeconds;
+        fetcher->ReadTimeOut = m_settings.readTimeoutSeconds;
         fetcher->Agent = agent();
         // A page's redirect stays on the site, as the crawl's do.
         if (!m_settings.spanHosts)

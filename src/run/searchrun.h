@@ -149,7 +149,8 @@ private:
     void addPage(const String& address);
     // The agent text the settings name, or the product's own.
     String agent() const;
-    // Pages the crawl received become searched rows, with their counts.
+    // Pages the crawl received become searched rows, with their counts;
+    // those it gave up on after a timeout become failed ones.
     void applyCrawlCounts();
     // ", 2 not searched" when rows so far were not searched; "" otherwise.
     String notSearchedNote() const;
@@ -190,6 +191,9 @@ private:
     std::vector<bool> m_ready; // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, TKeywordCounts> m_crawlCounts;
+    // Pages whose last crawl try timed out, by address: fetching them again
+    // would only wait as long once more.
+    std::unordered_map<String, TransferError> m_crawlTimeouts;
     TKeywordCounter m_counter; // the keyword list and how it is searched for
     String m_keywordLine;      // the keywords as the status shows them
     String m_startHost;        // lower case; where the crawl stays unless spanHosts

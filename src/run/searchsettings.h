@@ -31,6 +31,12 @@ struct SearchSettings
 
     // Settings added by later options go below, each with why it exists.
 
+    // Seconds a transfer may go without receiving a byte, or wait for its
+    // reply's headers to be complete, before it ends as timed out; never
+    // beyond timeoutSeconds. A stalled server then costs seconds, not the
+    // whole transfer limit per try.
+    Integer readTimeoutSeconds = 30;
+
     // The agent text sent with every request; empty: the product's own,
     // "Netquarry/VERSION (+https://netquarry.example.org/)", which site
     // owners can address in robots.txt.

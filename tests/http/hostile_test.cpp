@@ -2,10 +2,10 @@
 // what the transfer must make of it, within a bound that only catches hangs.
 
 #include "eventpump.h"
-#include "pagefetch.h"
 #include "fetchcontroller.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "pagefetch.h"
 
 #include <gtest/gtest.h>
 
@@ -144,10 +144,14 @@ struct Row
     const char* name;
     std::string reply;                          // raw bytes; "{path}" is the row's own path
     std::optional<std::size_t> stallAfter = {}; // bytes sent before the server stalls
-    bool drip = false;                          // reply body sent one byte a second
+    std::chrono::milliseconds drip{0};          // the reply sent a byte at a time, this far apart
+    bool padHead = false;                       // a long header line to drip before the body
+    int dripStatus = 200;                       // a 3xx drips its body after its head
     bool endless = false;                       // head, then body bytes without end
     Integer timeOut = 300;
+    Integer readTimeOut = 30;
     Page page = Page::Error;
+    bool timedOut = false;      // the failure is a timeout
     const char* body = nullptr; // the page fetch's body when done
     Crawl crawl = Crawl::NotRun;
     std::chrono::seconds bound = 30s; // catches a hang, also on a loaded machine under a sanitizer
@@ -214,7 +218,32 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
          .reply = stalledBody,
          .stallAfter = stalledBody.size(),
          .timeOut = 1},
-        {.name = "one byte a second", .reply = "slow body", .drip = true, .timeOut = 2},
+        {.name = "one byte a second", .reply = "slow body", .drip = 1000ms, .timeOut = 2},
+        // Below the whole transfer's limit, the read limit ends what stalls.
+        {.name = "silence before headers",
+         .reply = kHead + "Content-Length: 2\r\n\r\nok",
+         .stallAfter = 0,
+         .readTimeOut = 1,
+         .timedOut = true},
+        {.name = "silence mid-body",
+         .reply = stalledBody,
+         .stallAfter = stalledBody.size(),
+         .readTimeOut = 1,
+         .timedOut = true},
+        // Never silent for a second, yet the headers would take minutes.
+        {.name = "headers a byte at a time",
+         .reply = "dripped",
+         .drip = 300ms,
+         .padHead = true,
+         .readTimeOut = 1,
+         .timedOut = true},
+        // Bytes keep coming, but the final reply's headers never do.
+        {.name = "redirect body a byte at a time",
+         .reply = std::string(400, 'r'),
+         .drip = 300ms,
+         .dripStatus = 302,
+         .readTimeOut = 1,
+         .timedOut = true},
         {.name = "chunked",
          .reply = chunked + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
          .page = Page::Done,
@@ -276,9 +305,19 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
         if (row.endless) {
             stream.emplace(row.reply, std::nullopt);
             url = stream->url();
-        } else if (row.drip) {
+        } else if (row.drip.count() > 0) {
             Reply reply = Reply::html(row.reply);
-            reply.dripInterval = 1000ms;
+            reply.dripInterval = row.drip;
+            if (row.padHead)
+                reply.headers.emplace_back("X-Pad", std::string(400, 'p'));
+            if (row.dripStatus != 200) {
+                reply.status = row.dripStatus;
+                reply.reason = "Found";
+                reply.headers.emplace_back("Location", "/elsewhere");
+                // A client drains the body of a connection it means to reuse.
+                reply.headers.emplace_back("Connection", "keep-alive");
+                reply.dripBodyOnly = true;
+            }
             server.serve(path, reply);
         } else {
             server.serveRaw(path, replacePath(row.reply, path), row.stallAfter);
@@ -286,6 +325,7 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
 
         THTTPGet fetch;
         fetch.TimeOut = row.timeOut;
+        fetch.ReadTimeOut = row.readTimeOut;
         std::optional<Page> page;
         String body;
         fetch.OnDoneString = [&](TObject*, const String& text) {
@@ -301,6 +341,9 @@ TEST(HostileReplies, EachRowEndsAsExpectedInTime)
             EXPECT_EQ(body, row.body);
         else
             EXPECT_NE(fetch.ErrorMsg(), "") << "a failure says why";
+        if (row.timedOut) {
+            EXPECT_EQ(fetch.Error().kind, TransferError::Kind::Timeout) << fetch.ErrorMsg();
+        }
 
         if (row.crawl != Crawl::NotRun) {
             TKsHttpGet get;

@@ -603,6 +603,7 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"-z", address}, "invalid option -- 'z'"},
         {{"--format", "xml", address}, "invalid format 'xml'"},
         {{"--timeout", "0", address}, "invalid timeout '0'"},
+        {{"--read-timeout=0", address}, "invalid read timeout '0'"},
         {{"--parallel=0", address}, "invalid parallel '0'"},
         {{"--parallel", "33", address}, "invalid parallel '33'"},
         {{"--case=yes", address}, "'--case' doesn't allow an argument"},
@@ -964,10 +965,13 @@ TEST(CliSites, RedirectToHttpsTrustsOnlyTheGivenAuthority)
         "-d",     "2", "-f", "csv", "--timeout", "10", QString::fromStdString(server.url("/")),
         "granite"};
 
-    const Outcome trusted = runCli(QStringList{"--cacert", dir.filePath("ca.pem")} + args);
-    EXPECT_EQ(trusted.exitCode, 0) << trusted.err;
-    EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/index.htm", 1}, {site + "/b.htm", 2}}))
-        << trusted.out;
+    // curl's name for the option and wget2's.
+    for (const QString& option : {QStringLiteral("--cacert"), QStringLiteral("--ca-certificate")}) {
+        const Outcome trusted = runCli(QStringList{option, dir.filePath("ca.pem")} + args);
+        EXPECT_EQ(trusted.exitCode, 0) << option.toStdString() << trusted.err;
+        EXPECT_EQ(parseCsv(trusted.out), (Rows{{site + "/index.htm", 1}, {site + "/b.htm", 2}}))
+            << trusted.out;
+    }
 
     const Outcome untrusted = runCli(args);
     EXPECT_EQ(untrusted.exitCode, 4) << untrusted.err;

@@ -483,6 +483,42 @@ TEST_F(Run, AStartThatFailsSaysWhy)
     }
 }
 
+TEST_F(Run, PagesTheCrawlGaveUpOnAfterATimeoutAreNotFetchedAgain)
+{
+    // One page falls silent after its headers; the other sends them a byte
+    // at a time, never silent for a second, yet they would take minutes.
+    server.serve("/slow.htm", Reply::html("<a href='stall.htm'>s</a> <a href='drip.htm'>d</a>"
+                                          " <a href='a.htm'>a</a>"));
+    server.serveRaw("/stall.htm", kStall, kStall.size());
+    Reply drip = Reply::html("dripped quarry");
+    drip.headers.emplace_back("X-Pad", std::string(400, 'p'));
+    drip.dripInterval = std::chrono::milliseconds(300);
+    server.serve("/drip.htm", drip);
+    view.address = url("/slow.htm");
+    SearchSettings settings = view.Settings();
+    settings.depthIndex = 1;
+    settings.readTimeoutSeconds = 1;
+    run.Start(settings);
+    ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(60)));
+
+    const auto fetches = [this](const std::string& path) {
+        const auto requests = server.requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [&](const nqtest::Request& r) { return r.target == path; });
+    };
+    for (const char* path : {"/stall.htm", "/drip.htm"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(fetches(path), 3) << "the crawl's three tries, and no fetch in the search";
+        const auto row = std::find_if(view.entries.begin(), view.entries.end(),
+                                      [&](const auto& e) { return e.second.Address == url(path); });
+        ASSERT_NE(row, view.entries.end());
+        EXPECT_EQ(row->second.State, TPageState::Failed);
+        EXPECT_EQ(row->second.Failure.kind, TransferError::Kind::Timeout);
+    }
+    EXPECT_EQ(fetches("/a.htm"), 1);
+    EXPECT_EQ(view.status, " 2 pages analyzed, 2 not searched. Ready.");
+}
+
 TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
 {
     const auto page = [](TPageState state, const char* why, Integer hits) {

@@ -646,6 +646,7 @@ void LoopbackServer::handleConnection(int socket)
         std::string response;
         std::optional<std::size_t> stallAfter;
         std::chrono::milliseconds drip{0};
+        std::size_t dripFrom = 0;
         bool keepAlive = false;
         std::uint64_t generation = 0;
         {
@@ -671,12 +672,16 @@ void LoopbackServer::handleConnection(int socket)
                 keepAlive = keepAlive && !stallAfter && drip.count() == 0 &&
                             (reply.chunked || reply.addContentLength);
                 response = serialize(reply, headOnly, keepAlive);
+                if (reply.dripBodyOnly)
+                    dripFrom = serialize(reply, true, keepAlive).size();
             }
             m_requests.push_back(std::move(in.request));
         }
 
         if (drip.count() > 0) {
-            for (std::size_t i = 0; i < response.size(); ++i) {
+            if (!ch.sendAll(std::string_view(response).substr(0, dripFrom), deadline))
+                break;
+            for (std::size_t i = dripFrom; i < response.size(); ++i) {
                 if ((i > 0 && !pause(drip)) || !ch.sendAll(response.substr(i, 1), deadline))
                     break;
             }

@@ -64,6 +64,8 @@ struct Reply
     std::optional<std::size_t> stallAfter;
     // Above zero: the reply goes out one byte at a time, this far apart.
     std::chrono::milliseconds dripInterval{0};
+    // With dripInterval: the head goes out at once, only the body drips.
+    bool dripBodyOnly = false;
 
     static Reply html(std::string body);
     static Reply redirect(int status, std::string location);
