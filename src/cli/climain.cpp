@@ -284,6 +284,20 @@ const OptionRow kOptions[] = {
      }},
     {"follow-sitemaps", 0, nullptr, "also take the site's pages that its sitemaps list",
      [](const String&, Options& options) { options.settings.followSitemaps = true; }},
+    {"wait", 0, "SECONDS",
+     "at least SECONDS between requests to one host, one at a time (a longer\n"
+     "                       Crawl-delay of its robots.txt wins; that is capped at 30)",
+     [](const String& value, Options& options) {
+         double seconds = -1;
+         const auto [end, error] =
+             std::from_chars(value.data(), value.data() + value.size(), seconds);
+         if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
+             !(seconds >= 0 && seconds <= 3600))
+             badArguments("invalid wait '" + value + "': give seconds from 0 to 3600");
+         options.settings.waitSeconds = seconds;
+     }},
+    {"random-wait", 0, nullptr, "vary each --wait gap from 0.5 to 1.5 times",
+     [](const String&, Options& options) { options.settings.randomWait = true; }},
     {"help", 'h', nullptr, "show this help and exit", [](const String&, Options&) { showUsage(); }},
     {"version", 'V', nullptr, "show the version and exit",
      [](const String&, Options&) {

@@ -13,7 +13,9 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <exception>
 
 namespace {
@@ -35,6 +37,15 @@ bool fetchable(const String& scheme)
     return lower == "http" || lower == "https";
 }
 
+// The kind of a controller's transfer that reads a host's robots.txt.
+constexpr char kKindRobots = 'R';
+
+// The site's root, where its robots.txt is: "scheme://host:port".
+String robotsAddress(const String& url)
+{
+    return THostPolicy::HostKey(url) + "/robots.txt";
+}
+
 } // namespace
 
 TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
@@ -44,6 +55,8 @@ TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
     m_promptTimer.setSingleShot(true);
     m_promptTimer.setInterval(0);
     connect(&m_promptTimer, &QTimer::timeout, this, &TRuziZidu::onTimer);
+    m_paceTimer.setSingleShot(true);
+    connect(&m_paceTimer, &QTimer::timeout, this, &TRuziZidu::onTimer);
     SetWorking(false);
     m_knownUrls.SetCapacity(32000);
     m_knownHosts.SetCapacity(10000);
@@ -53,6 +66,7 @@ TRuziZidu::~TRuziZidu()
 {
     m_timer.stop();
     m_promptTimer.stop();
+    m_paceTimer.stop();
     // The scanning thread ends before anything it reports to goes.
     m_scanCancel->store(true);
     m_scanner.reset();
@@ -144,7 +158,8 @@ bool TRuziZidu::Start(const String& Address)
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
     m_timer.start();
-    DispatchIdle();
+    if (!DispatchIdle())
+        return true;
     UpdateStats();
     return true;
 }
@@ -157,6 +172,30 @@ void TRuziZidu::Stop()
         m_aborting = true;
         m_scanCancel->store(true);
     }
+}
+
+void TRuziZidu::AddStartLink(const String& Address)
+{
+    TCrackUrl parts;
+    if (!m_working || m_aborting || !parts.Crack(Address))
+        return;
+    const String type = LinkType(Address);
+    if (type == "unknown")
+        return;
+    TPageJob start;
+    start.Url = StartingUrl;
+    start.Level = 1;
+    const TFoundLink link{Address,
+                          type,
+                          parts.Scheme.Text(),
+                          parts.HostName.Text(),
+                          parts.Port,
+                          parts.Directory(),
+                          parts.UrlPath.Text(),
+                          parts.ExtraInfo.Text(),
+                          0,
+                          kMarkHref};
+    fileLink(start, link, 0);
 }
 
 void TRuziZidu::SetWorking(bool Value)
@@ -246,10 +285,12 @@ void TRuziZidu::TimerTick()
             return; // destroyed meanwhile: touch nothing
         // A controller just consumed, this one included, gets its next
         // address in the same pass, so that all of them stay busy.
-        step([this] {
+        step([&] {
             if (m_working && !m_aborting)
-                DispatchIdle();
+                alive = DispatchIdle();
         });
+        if (!alive || !self)
+            return;
         step([this] { UpdateStats(); });
         if (!pumpMessages())
             return;
@@ -258,10 +299,15 @@ void TRuziZidu::TimerTick()
     step([&] { alive = fileScannedPages(); });
     if (!alive || !self)
         return;
-    step([this] {
+    step([&] {
         if (m_working && !m_aborting)
-            DispatchIdle();
+            alive = DispatchIdle();
     });
+    if (!alive || !self)
+        return;
+    step([&] { alive = reportWarnings(); });
+    if (!alive || !self)
+        return;
     step([this] { UpdateStats(); });
     if (!pumpMessages())
         return;
@@ -273,6 +319,7 @@ void TRuziZidu::TimerTick()
             if (m_working) {
                 m_timer.stop();
                 m_promptTimer.stop();
+                m_paceTimer.stop();
                 SetWorking(false);
             }
         } else if (!m_working) {
@@ -302,10 +349,15 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
     const QPointer<TKsHttpGet> fetcher(Fetcher);
     switch (Fetcher->State()) {
     case GETHTTP_WAITING:
-        DispatchNext(Fetcher);
+        if (!DispatchNext(Fetcher))
+            return false;
         break;
     case GETHTTP_GETTING:
-        if (tickPassed(GetTickCount(), Fetcher->ConnectTimeOut)) {
+        if (Fetcher->LinkKind == kKindRobots) {
+            // A robots.txt that never comes is a host that cannot be had.
+            if (m_aborting || tickPassed(GetTickCount(), Fetcher->ConnectTimeOut))
+                Fetcher->KillGet();
+        } else if (tickPassed(GetTickCount(), Fetcher->ConnectTimeOut)) {
             ++m_errorCount;
             const ScopeExit kill([&fetcher] {
                 TKsHttpGet* f = fetcher.data();
@@ -332,6 +384,12 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
         if (Fetcher->Request != GETHTTP_BODY)
             break;
         const String url = Fetcher->CrackUrl.Url();
+        if (Policy && Fetcher->LinkKind == kKindRobots) {
+            Policy->RobotsRead(url, Fetcher->StatusCode(), Fetcher->Body());
+            break;
+        }
+        if (Policy)
+            Policy->Finished(url);
         if (Fetcher->StatusCode() == 200) {
             // A page handed to the scanner is done once its results are in.
             bool handedOver = false;
@@ -355,7 +413,7 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
                 scanPage(*Fetcher, moved ? final : url);
                 handedOver = true;
             }
-        } else {
+        } else if (!backOff(Fetcher)) {
             ++m_errorCount;
             // A redirect off the site was not followed: the page ends here.
             const String& target = Fetcher->RedirectTarget();
@@ -372,6 +430,15 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             if (TKsHttpGet* f = fetcher.data())
                 f->SetWaiting();
         });
+        if (Policy && Fetcher->LinkKind == kKindRobots) {
+            const TransferError& error = Fetcher->Error();
+            Policy->RobotsRead(Fetcher->CrackUrl.Url(),
+                               error.kind == TransferError::Kind::HttpStatus ? error.status : 0,
+                               String(), error);
+            break;
+        }
+        if (Policy)
+            Policy->Finished(Fetcher->CrackUrl.Url());
         if (Fetcher->Tries < Retries) {
             m_queue.Add(Fetcher->CrackUrl.Url(), Fetcher->Level, Fetcher->Tries + 1,
                         Fetcher->LinkKind, Fetcher->CountArea);
@@ -403,28 +470,101 @@ Integer TRuziZidu::nextQueueIndex() const
     return best;
 }
 
-void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
+Integer TRuziZidu::pickEntry(std::vector<String>& hostsWaiting, THostPolicy::Verdict& verdict)
+{
+    verdict = THostPolicy::Verdict::Go;
+    const Integer preferred = nextQueueIndex();
+    if (!Policy)
+        return preferred;
+    // The preferred entry first; when its host must wait, the others in
+    // queue order, so that one slow host holds up no other.
+    for (Integer i = -1; i < m_queue.Count(); ++i) {
+        const Integer index = i < 0 ? preferred : i;
+        if (i == preferred)
+            continue;
+        const String& url = m_queue.Url(index);
+        const String key = THostPolicy::HostKey(url);
+        if (std::find(hostsWaiting.begin(), hostsWaiting.end(), key) != hostsWaiting.end())
+            continue;
+        verdict = Policy->Check(url);
+        if (verdict != THostPolicy::Verdict::Later)
+            return index;
+        hostsWaiting.push_back(key);
+    }
+    return -1;
+}
+
+bool TRuziZidu::refuse(Integer index, THostPolicy::Verdict verdict)
+{
+    const String url = m_queue.Url(index);
+    const bool start = m_queue.Item(index)->LinkKind == kKindStart;
+    m_queue.Delete(index);
+    if (verdict == THostPolicy::Verdict::Unreachable && start) {
+        // The start page fails as it would have: its host cannot be reached.
+        ++m_errorCount;
+        return reportFailure(url, Policy->Failure(url));
+    }
+    const QPointer<TRuziZidu> alive(this);
+    Fire(OnRefused, this, url,
+         verdict == THostPolicy::Verdict::Robots ? String("robots") : String("robots-unavailable"));
+    return static_cast<bool>(alive);
+}
+
+bool TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
 {
     // Deepest first: a page being scanned may still queue deeper links.
     if (LeavesFirst && m_pagesPending > 0)
-        return;
+        return true;
     // While the scanner lags, more bodies would only wait for it in memory.
     if (m_pagesPending >= 2 * m_concurrentDownloads)
-        return;
+        return true;
+    std::vector<String> hostsWaiting;
     // An entry that does not decompose is dropped unseen; the next one is
     // taken instead, so a bad link costs no tick.
     while (m_queue.Count() > 0) {
-        const Integer index = nextQueueIndex();
-        const TObjectUrlInQueue& entry = *m_queue.Item(index);
+        THostPolicy::Verdict verdict = THostPolicy::Verdict::Go;
+        const Integer index = pickEntry(hostsWaiting, verdict);
+        if (index < 0) {
+            armPaceTimer();
+            return true;
+        }
         Fetcher->TimeOut = TimeOut;
         Fetcher->ReadTimeOut = ReadTimeOut;
         Fetcher->Agent = Agent;
         Fetcher->Referer = Referer;
         Fetcher->ReuseCache = ReuseCache;
+        switch (verdict) {
+        case THostPolicy::Verdict::Go:
+        case THostPolicy::Verdict::Later:
+            break;
+        case THostPolicy::Verdict::FetchRobots: {
+            // The entry stays queued until its host's rules are known.
+            const String& url = m_queue.Url(index);
+            Policy->RobotsFetching(url);
+            Fetcher->LinkKind = kKindRobots;
+            Fetcher->Tries = 1;
+            Fetcher->RedirectHost = String();
+            if (Fetcher->CrackUrl.Crack(robotsAddress(url)))
+                Fetcher->StartGet(GETHTTP_BODY);
+            if (Fetcher->State() != GETHTTP_WAITING)
+                return true;
+            Policy->RobotsRead(url, 0, String(),
+                               {TransferError::Kind::Connect, 0, "invalid address"});
+            continue;
+        }
+        case THostPolicy::Verdict::Robots:
+        case THostPolicy::Verdict::RobotsUnavailable:
+        case THostPolicy::Verdict::Unreachable:
+            if (!refuse(index, verdict))
+                return false;
+            continue;
+        }
+        const TObjectUrlInQueue& entry = *m_queue.Item(index);
         Fetcher->RedirectHost = RedirectsStayOnSite && entry.LinkKind != kKindStart
                                     ? AsciiLower(m_startUrlParts.HostName.Text())
                                     : String();
-        const bool valid = Fetcher->CrackUrl.Crack(m_queue.Url(index));
+        const String url = m_queue.Url(index);
+        const bool valid = Fetcher->CrackUrl.Crack(url);
         if (valid && Fetcher->CrackUrl.UserName.empty() && !UserName.empty()) {
             Fetcher->CrackUrl.UserName.Assign(UserName);
             Fetcher->CrackUrl.Password.Assign(Password);
@@ -437,20 +577,65 @@ void TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
         m_queue.Delete(index);
         if (m_aborting) {
             m_queue.Clear();
-            return;
+            return true;
         }
         Fetcher->StartGet(GETHTTP_BODY); // refuses, silently, an invalid address
-        if (Fetcher->State() != GETHTTP_WAITING)
-            return;
+        if (Fetcher->State() != GETHTTP_WAITING) {
+            if (Policy)
+                Policy->Started(Fetcher->CrackUrl.Url());
+            return true;
+        }
     }
+    return true;
 }
 
-void TRuziZidu::DispatchIdle()
+bool TRuziZidu::DispatchIdle()
 {
+    const QPointer<TRuziZidu> alive(this);
     for (TKsHttpGet* fetcher : m_fetchers) {
-        if (fetcher->State() == GETHTTP_WAITING)
-            DispatchNext(fetcher);
+        if (fetcher->State() == GETHTTP_WAITING && (!DispatchNext(fetcher) || !alive))
+            return false;
     }
+    return true;
+}
+
+void TRuziZidu::armPaceTimer()
+{
+    const auto ready = Policy ? Policy->NextReady() : std::nullopt;
+    if (!ready)
+        return;
+    const double wait = std::ceil((*ready - Policy->Now()) * 1000);
+    const int ms = static_cast<int>(std::clamp(wait, 0.0, 3600.0 * 1000));
+    if (!m_paceTimer.isActive() || m_paceTimer.remainingTime() > ms)
+        m_paceTimer.start(ms);
+}
+
+bool TRuziZidu::backOff(TKsHttpGet* Fetcher)
+{
+    const Integer status = Fetcher->StatusCode();
+    if (!Policy || m_aborting || (status != 429 && status != 503))
+        return false;
+    const String url = Fetcher->CrackUrl.Url();
+    const auto wait = Policy->BackOff(url, THostPolicy::RetryAfterOf(Fetcher->Head()),
+                                      static_cast<int>(Fetcher->Tries));
+    if (!wait || Fetcher->Tries >= Retries)
+        return false;
+    m_queue.Add(url, Fetcher->Level, Fetcher->Tries + 1, Fetcher->LinkKind, Fetcher->CountArea);
+    ++m_retryCount;
+    return true;
+}
+
+bool TRuziZidu::reportWarnings()
+{
+    if (!Policy)
+        return true;
+    const QPointer<TRuziZidu> alive(this);
+    for (const String& warning : Policy->TakeWarnings()) {
+        Fire(OnLog, this, warning);
+        if (!alive)
+            return false;
+    }
+    return true;
 }
 
 bool TRuziZidu::UpdateStats()

@@ -4,6 +4,7 @@
 
 #include "crackurl.h"
 #include "fetchcontroller.h"
+#include "hostpolicy.h"
 #include "nqtypes.h"
 #include "pagescan.h"
 #include "stringhelpers.h"
@@ -38,6 +39,7 @@ using TScanOnError =
     TEvent<const String& /*Url*/, Cardinal /*ErrorCode*/, const String& /*ErrorMsg*/>;
 using TOnPageAnalysed = TEvent<const String& /*Url*/, const std::any& /*Analysis*/>;
 using TOnTransferFailed = TEvent<const String& /*Url*/, const TransferError& /*Error*/>;
+using TOnRefused = TEvent<const String& /*Url*/, const String& /*Rule*/>;
 
 // Crawls a web site from one start address on the UI thread: a scheduler
 // tick hands queued addresses to a fixed set of fetch controllers, consumes
@@ -94,10 +96,20 @@ public:
     // Raised just before OnError with the failure itself and the plain
     // address, for owners that act on what went wrong rather than show it.
     TOnTransferFailed OnTransferFailed;
+    // What each host allows and when it may be asked: robots.txt is read
+    // before a host's first page, hosts are paced and back off after 429 and
+    // 503. Null: every queued address goes out as soon as a controller is free.
+    std::shared_ptr<THostPolicy> Policy;
+    // A queued page the policy keeps out ("robots", "robots-unavailable"),
+    // never fetched. Its warnings (a capped Crawl-delay) go to OnLog.
+    TOnRefused OnRefused;
 
     bool Start(const String& Address = String());
     // Asks a running crawl to wind down; on an idle crawler it does nothing.
     void Stop();
+    // Files Address as a link of the start page, reported and followed as
+    // if the start page held it (a page the site's sitemap lists).
+    void AddStartLink(const String& Address);
 
     bool Working() const { return m_working; }
     // Nothing queued and every controller idle: no result is still to come.
@@ -130,8 +142,19 @@ private:
     // Raises OnTransferFailed, then OnError with the layer's number and text.
     // False when a handler destroyed the crawler.
     [[nodiscard]] bool reportFailure(const String& url, const TransferError& error);
-    void DispatchNext(TKsHttpGet* Fetcher);
-    void DispatchIdle();
+    // False when a handler destroyed the crawler.
+    [[nodiscard]] bool DispatchNext(TKsHttpGet* Fetcher);
+    [[nodiscard]] bool DispatchIdle();
+    // The queue entry to fetch next and the policy's word on it; -1 when
+    // every entry waits. hostsWaiting: hosts already found waiting.
+    Integer pickEntry(std::vector<String>& hostsWaiting, THostPolicy::Verdict& verdict);
+    // A queued page the policy keeps out; false when the crawler was destroyed.
+    [[nodiscard]] bool refuse(Integer index, THostPolicy::Verdict verdict);
+    // Wakes the scheduler when the first paced host may be asked again.
+    void armPaceTimer();
+    // A 429 or 503: true when the page was queued again to wait for its host.
+    bool backOff(TKsHttpGet* Fetcher);
+    [[nodiscard]] bool reportWarnings();
     // Hands a received page to the scanning thread.
     void scanPage(const TKsHttpGet& Page, const String& Base);
     // Files the links of the pages scanned so far; false when the crawler
@@ -150,6 +173,7 @@ private:
 
     QTimer m_timer;
     QTimer m_promptTimer; // a finished transfer asks for a tick without waiting 350 ms
+    QTimer m_paceTimer;   // the earliest time a paced host may be asked again
     bool m_tickBusy = false;
     bool m_tickRequested = false;
     bool m_aborting = false;

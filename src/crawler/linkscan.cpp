@@ -366,6 +366,25 @@ std::size_t plainRunEnd(const char* in, std::size_t i, std::size_t size)
     return i;
 }
 
+// The first marker code (a byte of 14 or less) from i on, or stop.
+std::size_t nextMarker(const char* text, std::size_t i, std::size_t stop)
+{
+#ifdef __SSE2__
+    const __m128i highest = _mm_set1_epi8(kMarkAnchorClose);
+    while (i + 16 <= stop) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        // min(b, 14) == b exactly when b is 14 or less, unsigned.
+        const int marks = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(bytes, highest), bytes));
+        if (marks != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(marks)));
+        i += 16;
+    }
+#endif
+    while (i<stop&& static_cast<unsigned char>(text[i])> 14)
+        ++i;
+    return i;
+}
+
 // Whether the n characters before end read word, ignoring ASCII case. A
 // marker code already written there is never a letter, so a pattern never
 // reuses the characters of another.
@@ -473,11 +492,8 @@ void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
         // Runs of ordinary text: nothing to do until a marker code, or a
         // quote while a value is pending.
         if (!pending) {
-            std::size_t j = i;
             const std::size_t stop = std::min(size, nextTurn);
-            while (j<stop&& static_cast<unsigned char>(data[j])> 14)
-                ++j;
-            i = j;
+            i = nextMarker(data, i, stop);
             if (i == stop) {
                 --i;
                 continue;

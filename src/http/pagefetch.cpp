@@ -113,6 +113,7 @@ void THTTPGet::ThreadDone(pagefetch::THTTPGetThread* worker)
     });
 
     m_statusCode = worker->StatusCode;
+    m_head = worker->Head;
     m_effectiveUrl = worker->EffectiveUrl;
     m_redirectTarget = worker->RedirectTarget;
     // A Cancel that came after the run's last check still counts.

@@ -69,6 +69,8 @@ public:
     // the reply's status (0 when none arrived) and, when it failed, the
     // layer's error number and text.
     Integer StatusCode() const { return m_statusCode; }
+    // The final reply's header block, failed status or not (a Retry-After).
+    const String& Head() const { return m_head; }
     const TransferError& Error() const { return m_error; }
     Cardinal ErrorCode() const { return m_errorCode; }
     const String& ErrorMsg() const { return m_errorMsg; }
@@ -89,6 +91,7 @@ private:
     QPointer<pagefetch::THTTPGetThread> m_worker;
     bool m_completing = false;
     Integer m_statusCode = 0;
+    String m_head;
     TransferError m_error;
     Cardinal m_errorCode = 0;
     String m_errorMsg;

@@ -219,7 +219,6 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     hop.url = order.url;
     hop.verb = order.verb;
     hop.deadline = Clock::now() + std::chrono::milliseconds(order.timeoutMs);
-    hop.headersDue = Clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
     hop.access = access && access->covers(order.url);
     addHop(transfer, std::move(access), std::move(hop));
 }
@@ -290,8 +289,8 @@ void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
             std::max<long>(1, (static_cast<long>(order.readTimeoutMs) + 999) / 1000);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, seconds);
-        // From the transfer's start, redirects included.
-        active->headersDue = step.headersDue;
+        // Each hop's reply headers get their own time.
+        active->headersDue = Clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
     }
     if (!order.caFile.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());

@@ -61,9 +61,8 @@ private:
         std::string url;
         std::string verb;
         long redirects = 0;
-        std::chrono::steady_clock::time_point deadline;   // of the whole transfer
-        std::chrono::steady_clock::time_point headersDue; // the final reply's headers
-        bool access = false; // the site's access goes with this request
+        std::chrono::steady_clock::time_point deadline; // of the whole transfer
+        bool access = false;                            // the site's access goes with this request
     };
 
     TransferLoop() = default;

@@ -45,6 +45,8 @@ public:
         Integer Done = 0;
         Integer Retries = 0;
         Integer Errors = 0;
+        // What makes the crawl slow, when a site's pace does.
+        String Note;
     };
 
     virtual ~IRunView() = default;
@@ -63,6 +65,9 @@ public:
     virtual void PhaseChanged(Phase /*phase*/) {}
     // The status text to show.
     virtual void StatusChanged(const String& text) = 0;
+    // Something the user should know that stops nothing (a site's pace
+    // capped); the window shows it as its status.
+    virtual void Warn(const String& text) { StatusChanged(" " + text); }
     virtual void ResultsCleared() {}
     // A page or link the crawl reported, whether new to the lists or not.
     virtual void PageFound(const String& /*address*/) {}

@@ -9,6 +9,7 @@
 #include "runaccount.h"
 #include "scopeexit.h"
 #include "siteaccess.h"
+#include "sitemap.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
 #include "uithread.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <stdexcept>
 
 namespace {
@@ -63,19 +65,6 @@ String hostOf(const String& address)
 }
 
 const String kEmpty;
-
-// The path and query of an absolute address, from "/", as robots.txt rules see them.
-String pathOf(const String& address)
-{
-    const auto sep = address.find("://");
-    if (sep == String::npos)
-        return "/";
-    const auto slash = address.find_first_of("/?#", sep + 3);
-    if (slash == String::npos)
-        return "/";
-    String path = address.substr(slash, address.find('#', slash) - slash);
-    return path.empty() || path[0] != '/' ? "/" + path : path;
-}
 
 } // namespace
 
@@ -160,10 +149,12 @@ void TSearchRun::dropRobotsFetch()
 {
     // Destroying the fetch ends its transfer; a cancel alone would leave it
     // running until its time limit on a server that never answers.
-    if (m_robotsFetch) {
-        m_robotsFetch->Cancel();
-        m_robotsFetch->deleteLater();
-        m_robotsFetch = nullptr;
+    for (THTTPGet** fetch : {&m_robotsFetch, &m_sitemapFetch}) {
+        if (*fetch) {
+            (*fetch)->Cancel();
+            (*fetch)->deleteLater();
+            *fetch = nullptr;
+        }
     }
 }
 
@@ -265,10 +256,21 @@ void TSearchRun::ScanAction()
         m_crawler = crawler;
         m_crawlerLive = true;
     }
-    // The site's rules come before its first page; an address the crawler
-    // refuses is refused at once.
-    if (m_settings.obeyRobots && TCrackUrl().Crack(m_settings.address))
+    // Each host's robots.txt comes before its first page, and its pace holds
+    // for the search's downloads too.
+    m_policy = std::make_shared<THostPolicy>(PolicyClock);
+    m_policy->ObeyRobots = m_settings.obeyRobots;
+    m_policy->AgentToken = RobotsProductToken(agent());
+    m_policy->Wait = m_settings.waitSeconds;
+    m_policy->RandomWait = m_settings.randomWait;
+    m_policy->TimeOut = static_cast<double>(m_settings.timeoutSeconds);
+    // The crawler reads robots.txt itself; only the sitemaps it names must be
+    // known before the crawl. An address the crawler refuses is refused at once.
+    const bool valid = TCrackUrl().Crack(m_settings.address);
+    if (m_settings.followSitemaps && valid && m_settings.obeyRobots)
         fetchRobots();
+    else if (m_settings.followSitemaps && valid)
+        fetchSitemaps();
     else
         startCrawl();
 }
@@ -337,10 +339,12 @@ void TSearchRun::fetchRobots()
             FailStart();
             return;
         }
-        m_robotsUnavailable = status >= 500;
-        m_robots = received && status < 400 ? TRobotsRules::Parse(body, RobotsProductToken(agent()))
-                                            : TRobotsRules();
-        startCrawl();
+        // The crawler takes the rules as read and does not ask again.
+        m_policy->RobotsRead(m_siteRoot, status, received ? body : kEmpty);
+        if (status < 500)
+            fetchSitemaps();
+        else
+            startCrawl();
     };
     fetch->OnDoneString = [done](TObject*, const String& body) {
         guarded([&] { done(true, body); });
@@ -349,20 +353,79 @@ void TSearchRun::fetchRobots()
     fetch->DownloadFile();
 }
 
-void TSearchRun::startCrawl()
+namespace {
+
+// Sitemap files read at most, and how deep indexes may nest: a hostile site
+// must not keep the run reading sitemaps.
+constexpr std::size_t kMaxSitemapFiles = 100;
+constexpr int kMaxSitemapNesting = 3;
+// Pages taken from all sitemaps together.
+constexpr std::size_t kMaxSitemapPages = 50000;
+
+} // namespace
+
+void TSearchRun::fetchSitemaps()
 {
-    const String& address = m_settings.address;
-    const bool refused = m_robotsUnavailable || !m_robots.Allowed(pathOf(address));
-    if (refused) {
-        // The start page is listed with the rule that kept it out, and
-        // nothing of the site is fetched.
-        addPage(address);
-        TPageEntry& start = m_data.PageTable[0];
-        start.State = TPageState::Skipped;
-        start.Rule = m_robotsUnavailable ? "robots-unavailable" : "robots";
-        FinishRun();
+    m_sitemapQueue.clear();
+    m_sitemapsSeen.clear();
+    m_sitemapPages.clear();
+    // Only the site's own sitemaps are read; robots.txt may name any host.
+    for (const String& named : m_policy->Sitemaps(m_siteRoot)) {
+        if (hostOf(named) == m_startHost && m_sitemapsSeen.insert(named).second)
+            m_sitemapQueue.emplace_back(named, 1);
+    }
+    if (m_sitemapQueue.empty())
+        m_sitemapQueue.emplace_back(m_siteRoot + "/sitemap.xml", 1);
+    nextSitemap();
+}
+
+void TSearchRun::nextSitemap()
+{
+    if (m_sitemapFetch) {
+        m_sitemapFetch->deleteLater();
+        m_sitemapFetch = nullptr;
+    }
+    if (m_sitemapQueue.empty()) {
+        startCrawl();
         return;
     }
+    // Plain copies: clang refuses a structured binding in a lambda's capture.
+    const String address = m_sitemapQueue.front().first;
+    const int level = m_sitemapQueue.front().second;
+    m_sitemapQueue.erase(m_sitemapQueue.begin());
+    m_sitemapFetch = new THTTPGet(this);
+    m_sitemapFetch->UseCache = true;
+    m_sitemapFetch->TimeOut = m_settings.timeoutSeconds;
+    m_sitemapFetch->Agent = agent();
+    m_sitemapFetch->RedirectHost = m_startHost;
+    m_sitemapFetch->URL = address;
+    const std::uint64_t generation = m_generation;
+    const auto done = [this, generation, level](const String& body) {
+        if (generation != m_generation || m_data.Cancelled || m_state != Crawling)
+            return;
+        const TSitemap map = ParseSitemap(body);
+        for (const String& page : map.Pages) {
+            if (m_sitemapPages.size() < kMaxSitemapPages && hostOf(page) == m_startHost)
+                m_sitemapPages.push_back(page);
+        }
+        for (const String& nested : map.Sitemaps) {
+            if (level < kMaxSitemapNesting && m_sitemapsSeen.size() < kMaxSitemapFiles &&
+                hostOf(nested) == m_startHost && m_sitemapsSeen.insert(nested).second)
+                m_sitemapQueue.emplace_back(nested, level + 1);
+        }
+        nextSitemap();
+    };
+    // A sitemap that cannot be had is no reason to stop: the crawl goes on
+    // without it.
+    m_sitemapFetch->OnDoneString = [done](TObject*, const String& body) {
+        guarded([&] { done(body); });
+    };
+    m_sitemapFetch->OnError = [done](TObject*) { guarded([&] { done(kEmpty); }); };
+    m_sitemapFetch->DownloadFile();
+}
+
+void TSearchRun::startCrawl()
+{
     TRuziZidu* crawler = m_crawler.data();
     if (!crawler) {
         // Made by the scan, owned by the run: gone only when the run is.
@@ -373,6 +436,7 @@ void TSearchRun::startCrawl()
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
     crawler->Agent = agent();
+    crawler->Policy = m_policy;
     crawler->RedirectsStayOnSite = !m_settings.spanHosts;
     crawler->SetDepthSearchLevel(m_settings.depthIndex + 1);
     crawler->SetConcurrentDownloads(m_settings.parallel);
@@ -386,6 +450,9 @@ void TSearchRun::startCrawl()
     addPage(m_settings.address);
     m_scope->AdmitStart();
     bindCrawler(crawler);
+    // The sitemaps' pages, as if the start page linked to them.
+    for (const String& page : std::exchange(m_sitemapPages, {}))
+        crawler->AddStartLink(page);
 }
 
 void TSearchRun::bindCrawler(TRuziZidu* crawler)
@@ -436,6 +503,14 @@ void TSearchRun::bindCrawler(TRuziZidu* crawler)
             CrawlerStartMoved(sender, finalUrl);
         });
     };
+    crawler->OnRefused = [this](TObject* sender, const String& url, const String& rule) {
+        if (sender == m_crawler && !m_data.Cancelled)
+            m_keptOut.emplace(AsciiLower(url), rule);
+    };
+    crawler->OnLog = [this](TObject* sender, const String& warning) {
+        if (sender == m_crawler && !m_data.Cancelled)
+            guarded([&] { m_view.Warn(warning); });
+    };
     crawler->OnWorking = [this](TObject* sender, bool working) {
         guarded([&] { CrawlerWorking(sender, working); });
     };
@@ -459,10 +534,13 @@ void TSearchRun::ResetRun()
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
-    m_robots = TRobotsRules();
-    m_robotsUnavailable = false;
     m_keptOut.clear();
     m_redirects.clear();
+    m_paceNote.clear();
+    m_policy.reset();
+    // A run cancelled while it read sitemaps leaves none to the next.
+    m_sitemapPages.clear();
+    m_sitemapQueue.clear();
     m_data.PageTable.assign(kTableSize, TPageEntry{});
 }
 
@@ -546,12 +624,9 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
     const bool page = TypeLink == "htm" && web;
     const bool onSite = page && key.find(AsciiLower(m_siteRoot)) != String::npos;
-    if (page && FollowIfHtmlLink && !m_pageKeys.contains(key)) {
-        String rule;
-        if (onSite && AsciiLower(HostName) == m_startHost && !m_robots.Allowed(pathOf(UrlFound)))
-            rule = "robots";
-        else if (m_scope)
-            rule = m_scope->Admit(UrlFound);
+    // robots.txt is the crawler's: it refuses what a host's rules keep out.
+    if (page && FollowIfHtmlLink && !m_pageKeys.contains(key) && m_scope) {
+        const String rule = m_scope->Admit(UrlFound);
         if (!rule.empty()) {
             FollowIfHtmlLink = false;
             m_keptOut.emplace(key, rule);
@@ -624,7 +699,13 @@ void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer D
 {
     if (sender != m_crawler)
         return;
-    m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors});
+    const String note = m_policy ? m_policy->PaceNote() : String();
+    m_view.CrawlProgress({InQueue, Downloading, ToAnalyze, Done, Retries, Errors, note});
+    // The window has no progress line: its status says why the crawl is slow.
+    if (note != m_paceNote && m_state == Crawling && !m_data.Cancelled) {
+        m_paceNote = note;
+        m_view.StatusChanged(" Analyzing site... (" + note + ")");
+    }
     // A failed transfer about to be queued again shows zeros here too; only
     // a settled crawler has nothing more to report.
     if (Downloading == 0 && ToAnalyze == 0 && InQueue == 0 &&
@@ -645,6 +726,8 @@ void TSearchRun::CrawlerFailed(TObject* sender, const String& Url, const Transfe
         const String key = AsciiLower(Url);
         m_keptOut[key] = "redirect";
         m_redirects[key] = Error.detail;
+        if (TCrawlRecorder* recorder = recorderFor(sender))
+            recorder->Failed(Url, Error);
     }
     if (m_startFailed || Url != m_outcome.Address)
         return;
@@ -722,7 +805,12 @@ void TSearchRun::CrawlFinished()
         fillReadyRows();
         return;
     }
-    m_nextDownload = 0;
+    m_toDownload.clear();
+    for (Integer i = 0; i < m_data.PageCount; ++i) {
+        if (!m_ready[static_cast<std::size_t>(i)])
+            m_toDownload.push_back(i);
+    }
+    m_tries.assign(static_cast<std::size_t>(m_data.PageCount), 1);
     makeFetchers();
     dispatchDownloads();
     fillReadyRows();
@@ -744,7 +832,19 @@ void TSearchRun::applyCrawlCounts()
         }
         if (entry.State != TPageState::NotSearched)
             continue;
-        if (const auto known = m_crawlCounts.find(entry.Address); known != m_crawlCounts.end()) {
+        const auto known = m_crawlCounts.find(entry.Address);
+        // A page the crawl listed and did not fetch is held to its host's rules too.
+        if (known == m_crawlCounts.end() && m_policy) {
+            const auto verdict = m_policy->Check(entry.Address);
+            if (verdict == THostPolicy::Verdict::Robots ||
+                verdict == THostPolicy::Verdict::RobotsUnavailable) {
+                entry.State = TPageState::Skipped;
+                entry.Rule =
+                    verdict == THostPolicy::Verdict::Robots ? "robots" : "robots-unavailable";
+                continue;
+            }
+        }
+        if (known != m_crawlCounts.end()) {
             takeCounts(entry, known->second);
         } else if (const auto late = m_crawlTimeouts.find(entry.Address);
                    late != m_crawlTimeouts.end()) {
@@ -795,12 +895,16 @@ void TSearchRun::dispatchDownloads()
     for (std::size_t k = 0; k < m_fetchers.size(); ++k) {
         if (m_fetcherPage[k] >= 0)
             continue;
-        while (m_nextDownload < m_data.PageCount &&
-               m_ready[static_cast<std::size_t>(m_nextDownload)])
-            ++m_nextDownload;
-        if (m_nextDownload >= m_data.PageCount)
+        if (m_toDownload.empty())
             return;
-        const Integer page = m_nextDownload++;
+        const Integer page = m_toDownload.front();
+        // The pages searched here are all of the site's one host: while it
+        // is paced or backing off, every one of them waits.
+        if (m_policy && m_policy->Check(pageName(page)) == THostPolicy::Verdict::Later) {
+            armPaceTimer();
+            return;
+        }
+        m_toDownload.pop_front();
         THTTPGet* fetcher = m_fetchers[k];
         const std::uint64_t generation = m_generation;
         fetcher->FileName.clear(); // the body stays in memory
@@ -812,8 +916,42 @@ void TSearchRun::dispatchDownloads()
             guarded([&] { downloadDone(fetcher, generation, page, false, kEmpty); });
         };
         m_fetcherPage[k] = page;
+        if (m_policy)
+            m_policy->Started(fetcher->URL);
         fetcher->DownloadFile();
     }
+}
+
+void TSearchRun::armPaceTimer()
+{
+    const auto ready = m_policy->NextReady();
+    if (!ready)
+        return; // a transfer to the host is still running; its end dispatches again
+    const double wait = std::ceil((*ready - m_policy->Now()) * 1000);
+    const std::uint64_t current = m_generation;
+    QTimer::singleShot(
+        static_cast<int>(std::clamp(wait, 0.0, 3600.0 * 1000)), this, [this, current] {
+            guarded([&] {
+                if (current == m_generation && m_state == Fetching && !m_data.Cancelled)
+                    dispatchDownloads();
+            });
+        });
+}
+
+bool TSearchRun::backOff(THTTPGet* fetcher, Integer page)
+{
+    const Integer status =
+        fetcher->Error().kind == TransferError::Kind::HttpStatus ? fetcher->Error().status : 0;
+    if (!m_policy || (status != 429 && status != 503))
+        return false;
+    auto& tries = m_tries[static_cast<std::size_t>(page)];
+    const auto wait =
+        m_policy->BackOff(fetcher->URL, THostPolicy::RetryAfterOf(fetcher->Head()), tries);
+    if (!wait || tries >= kSearchTries)
+        return false;
+    ++tries;
+    m_toDownload.push_front(page);
+    return true;
 }
 
 void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
@@ -824,11 +962,21 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     const auto slot = std::find(m_fetchers.begin(), m_fetchers.end(), fetcher);
     if (slot != m_fetchers.end())
         m_fetcherPage[static_cast<std::size_t>(slot - m_fetchers.begin())] = -1;
+    if (m_policy) {
+        m_policy->Finished(fetcher->URL);
+        if (!ok && backOff(fetcher, page)) {
+            dispatchLater();
+            return;
+        }
+    }
     TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(page)];
     if (ok && !fetcher->RedirectTarget().empty()) {
         entry.State = TPageState::Skipped;
         entry.Rule = "redirect";
         entry.Location = fetcher->RedirectTarget();
+        if (m_recorder)
+            m_recorder->Failed(entry.Address, {TransferError::Kind::Redirect, fetcher->StatusCode(),
+                                               entry.Location});
         ok = false;
     } else if (ok && m_recorder) {
         m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), String(), body);
@@ -850,6 +998,11 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
+    dispatchLater();
+}
+
+void TSearchRun::dispatchLater()
+{
     // The component takes a new download only once this event has returned.
     const std::uint64_t current = m_generation;
     QTimer::singleShot(0, this, [this, current] {
@@ -1059,6 +1212,12 @@ void TSearchRun::readSavedPages()
         const auto page = m_saved->Page(entry.Name);
         if (page && page->HasBody && !page->Failure.failed()) {
             takeCounts(entry, m_counter.Count(page->Body));
+        } else if (page && page->Failure.kind == TransferError::Kind::Redirect &&
+                   page->Status >= 300) {
+            // A redirect off the site, kept with its target.
+            entry.State = TPageState::Skipped;
+            entry.Rule = "redirect";
+            entry.Location = page->Failure.detail;
         } else {
             entry.State = TPageState::Failed;
             // A page the saved crawl never came to was stopped before it.

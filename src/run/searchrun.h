@@ -25,6 +25,7 @@ struct SiteAccess;
 #include <QString>
 #include <any>
 
+#include <deque>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -99,8 +100,12 @@ public:
     static String DefaultAgent();
     // Pages searched and not, with the reasons, for the summary.
     TRunAccount Account() const;
+    // The hosts' clock, for tests that move time; empty: the steady clock.
+    THostPolicy::TClock PolicyClock;
     // Transfers at a time in the search phase, as in the crawl.
     static constexpr int kSearchTransfers = 5;
+    // Downloads of one page in the search phase when its host asks to wait.
+    static constexpr int kSearchTries = 3;
 
     // What the run leaves behind: the lists, the page table, the counts.
     const TRunData& Data() const { return m_data; }
@@ -144,6 +149,9 @@ private:
     void grantSiteAccess();
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
+    // After robots.txt: the site's sitemaps, one at a time, then the crawl.
+    void fetchSitemaps();
+    void nextSitemap();
     void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
@@ -156,6 +164,11 @@ private:
     String notSearchedNote() const;
     void makeFetchers();
     void dispatchDownloads();
+    void dispatchLater();
+    // Wakes the search's downloads when the paced host may be asked again.
+    void armPaceTimer();
+    // A 429 or 503: true when the page was put back to wait for its host.
+    bool backOff(THTTPGet* fetcher, Integer page);
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                       const String& body);
     void fillReadyRows();
@@ -187,8 +200,9 @@ private:
     std::vector<Integer> m_fetcherPage; // the page each fetcher is busy with, -1 idle
     // Bumped by every start and cancel: completions of another generation are stale.
     std::uint64_t m_generation = 0;
-    Integer m_nextDownload = 0;
-    std::vector<bool> m_ready; // per table entry: its result is in
+    std::deque<Integer> m_toDownload; // pages still to download, in order
+    std::vector<int> m_tries;         // per page: downloads asked so far
+    std::vector<bool> m_ready;        // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
     std::unordered_map<String, TKeywordCounts> m_crawlCounts;
     // Pages whose last crawl try timed out, by address: fetching them again
@@ -199,10 +213,9 @@ private:
     String m_startHost;        // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     bool m_startReceived = false;
-    // The start host's robots.txt: its rules, or that it could not be had.
-    THTTPGet* m_robotsFetch = nullptr; // owned as a child
-    TRobotsRules m_robots;
-    bool m_robotsUnavailable = false;
+    // What each host allows and its pace, for the crawl and the search.
+    std::shared_ptr<THostPolicy> m_policy;
+    String m_paceNote; // the last one shown
     // Lower-case addresses a rule kept out, with the rule's word ("robots",
     // "excluded", "not searched"): listed, never fetched.
     std::unordered_map<String, String> m_keptOut;
@@ -210,6 +223,13 @@ private:
     std::unordered_map<String, String> m_redirects;
     // What the user's options let the crawl fetch; made anew by every run.
     std::unique_ptr<TCrawlScope> m_scope;
+    // --follow-sitemaps: sitemaps still to read (address, nesting level),
+    // those asked for already, and the pages they listed.
+    std::vector<std::pair<String, int>> m_sitemapQueue;
+    std::unordered_set<String> m_sitemapsSeen;
+    std::vector<String> m_sitemapPages;
+    THTTPGet* m_robotsFetch = nullptr;  // owned as a child; only for the sitemaps it names
+    THTTPGet* m_sitemapFetch = nullptr; // owned as a child
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;

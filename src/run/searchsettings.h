@@ -87,4 +87,9 @@ struct SearchSettings
     // Read the sitemaps robots.txt names, or /sitemap.xml, and take their
     // pages on the site as if the start page linked to them.
     bool followSitemaps = false;
+    // Seconds at least between the starts of two requests to one host
+    // (--wait), each gap varied 0.5 to 1.5 times with randomWait; a longer
+    // Crawl-delay of the host's robots.txt wins.
+    double waitSeconds = 0;
+    bool randomWait = false;
 };

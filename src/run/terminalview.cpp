@@ -114,6 +114,14 @@ void TTerminalView::CrawlProgress(const CrawlFigures& figures)
     showProgress(false);
 }
 
+void TTerminalView::Warn(const String& text)
+{
+    FinishProgress();
+    std::fprintf(m_err, "warning: %s\n", text.c_str());
+    std::fflush(m_err);
+    showProgress(true);
+}
+
 void TTerminalView::RowFilled(Integer row, const TPageEntry& entry)
 {
     if (m_phase == Phase::Searching) {
@@ -141,7 +149,7 @@ String TTerminalView::progressLine(bool compact) const
                std::to_string(m_figures.Done) + " fetched, " +
                std::to_string(m_figures.Downloading) + " downloading, " +
                std::to_string(m_figures.InQueue) + " queued, " + std::to_string(m_figures.Errors) +
-               " errors" + time;
+               " errors" + time + (m_figures.Note.empty() ? String() : "; " + m_figures.Note);
     const Integer total = std::max(m_toSearch, 1);
     const int filled = static_cast<int>(static_cast<long long>(m_searched) * kBarWidth / total);
     return "searching: " + std::to_string(m_searched) + " of " + std::to_string(m_toSearch) +

@@ -49,6 +49,8 @@ public:
 
     void PhaseChanged(Phase phase) override;
     void StatusChanged(const String& text) override { m_status = text; }
+    // On a line of its own, "warning: " before it.
+    void Warn(const String& text) override;
     void PageFound(const String& address) override;
     void CrawlProgress(const CrawlFigures& figures) override;
     void RowFilled(Integer row, const TPageEntry& entry) override;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <set>
@@ -467,4 +469,166 @@ TEST_F(Crawl, StartsAtOnceAndKeepsEveryControllerBusy)
     ASSERT_TRUE(PumpUntil([this] { return !crawler.Working(); }, std::chrono::seconds(30)));
     EXPECT_EQ(crawler.DoneCount(), 13);
     EXPECT_EQ(idleWithWork, 0U) << "a controller left idle with work queued";
+}
+
+TEST_F(Crawl, RequestTimesFollowThePaceAndTheBackOffsOnTheTestClock)
+{
+    Reply tooMany = Reply::html("slow down");
+    tooMany.status = 429;
+    Reply busy = Reply::html("busy");
+    busy.status = 503;
+    const auto retryAfter = [](Reply reply, const std::string& value) {
+        reply.headers.emplace_back("Retry-After", value);
+        return reply;
+    };
+    using Times = std::vector<std::pair<std::string, double>>;
+    const struct
+    {
+        const char* name;
+        std::string robots;
+        double wait;
+        std::vector<Reply> b; // the replies to /b.htm in turn
+        Times requests;       // in time order, robots.txt first
+    } rows[] = {
+        {"no pace", "", 0, {}, {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}}},
+        {"crawl-delay",
+         "User-agent: *\nCrawl-delay: 4\n",
+         0,
+         {},
+         {{"/index.htm", 0}, {"/a.htm", 4}, {"/b.htm", 8}}},
+        {"crawl-delay capped",
+         "User-agent: *\nCrawl-delay: 1e9\n",
+         0,
+         {},
+         {{"/index.htm", 0}, {"/a.htm", 30}, {"/b.htm", 60}}},
+        {"wait", "", 2, {}, {{"/index.htm", 0}, {"/a.htm", 2}, {"/b.htm", 4}}},
+        {"429 with seconds",
+         "",
+         0,
+         {retryAfter(tooMany, "7")},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}, {"/b.htm", 7}}},
+        {"503 without, doubling",
+         "",
+         0,
+         {busy, busy},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}, {"/b.htm", 5}, {"/b.htm", 15}}},
+        {"negative",
+         "",
+         0,
+         {retryAfter(busy, "-5")},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}, {"/b.htm", 5}}},
+        {"past date",
+         "",
+         0,
+         {retryAfter(tooMany, "Sat, 05 Nov 1994 08:49:37 GMT")},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}, {"/b.htm", 0}}},
+        {"longer than the time limit: a failed page",
+         "",
+         0,
+         {retryAfter(tooMany, "99999999")},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}}},
+        {"as long as the tries last",
+         "",
+         0,
+         {busy, busy, busy},
+         {{"/index.htm", 0}, {"/a.htm", 0}, {"/b.htm", 0}, {"/b.htm", 5}, {"/b.htm", 15}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LoopbackServer site;
+        std::atomic<double> now{0};
+        site.setClock([&now] { return now.load(); });
+        if (!row.robots.empty())
+            site.serve("/robots.txt", Reply::html(row.robots));
+        site.serve("/index.htm", Reply::html("<a href='a.htm'>a</a><a href='b.htm'>b</a>"));
+        site.serve("/a.htm", Reply::html("a"));
+        std::vector<Reply> b = row.b;
+        b.push_back(Reply::html("b"));
+        site.serveSequence("/b.htm", b.front(), {b.begin() + 1, b.end()});
+
+        auto policy = std::make_shared<THostPolicy>([&now] { return now.load(); });
+        policy->Wait = row.wait;
+        crawler.Policy = policy;
+        std::vector<String> logged;
+        crawler.OnLog = [&logged](TObject*, const String& text) { logged.push_back(text); };
+        errors.clear();
+        ASSERT_TRUE(crawler.Start(site.url("/index.htm")));
+        // Time moves only while nothing is in flight and the queue waits on it.
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                if (!crawler.Working())
+                    return true;
+                const auto& fetchers = crawler.Fetchers();
+                const bool idle =
+                    std::all_of(fetchers.begin(), fetchers.end(),
+                                [](const TKsHttpGet* f) { return f->State() == GETHTTP_WAITING; });
+                if (idle && crawler.Queue().Count() > 0 && policy->NextReady()) {
+                    now = *policy->NextReady();
+                    crawler.TimerTick();
+                }
+                return false;
+            },
+            std::chrono::seconds(30)));
+
+        Times seen;
+        for (const auto& request : site.requests())
+            seen.emplace_back(request.target, request.time);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.front(), (std::pair<std::string, double>{"/robots.txt", 0}));
+        seen.erase(seen.begin());
+        std::stable_sort(seen.begin(), seen.end(),
+                         [](const auto& x, const auto& y) { return x.second < y.second; });
+        Times expected = row.requests;
+        // Requests at one time may come in either order.
+        const auto byTimeAndTarget = [](const auto& x, const auto& y) {
+            return x.second != y.second ? x.second < y.second : x.first < y.first;
+        };
+        std::sort(seen.begin(), seen.end(), byTimeAndTarget);
+        std::sort(expected.begin(), expected.end(), byTimeAndTarget);
+        EXPECT_EQ(seen, expected);
+        const bool bFailed = std::any_of(errors.begin(), errors.end(), [&](const auto& e) {
+            return e.url == site.url("/b.htm");
+        });
+        EXPECT_EQ(bFailed, row.b.size() >= 3 || std::string(row.name).rfind("longer", 0) == 0);
+        EXPECT_EQ(logged.size(), std::string(row.name) == "crawl-delay capped" ? 1U : 0U);
+    }
+}
+
+TEST_F(Crawl, EveryHostsRobotsTxtComesBeforeItsFirstPage)
+{
+    LoopbackServer other;
+    LoopbackServer down;
+    const std::string gone = nqtest::RefusedAddress();
+    server.serve("/robots.txt", Reply::html("User-agent: *\nDisallow: /private\n"));
+    server.serve("/index.htm",
+                 Reply::html("<a href='private.htm'>p</a><a href='" + other.url("/o.htm") +
+                             "'>o</a><a href='" + other.url("/secret.htm") + "'>s</a><a href='" +
+                             down.url("/d.htm") + "'>d</a><a href='" + gone + "x.htm'>x</a>"));
+    other.serve("/robots.txt", Reply::html("User-agent: netquarry\nDisallow: /secret\n"));
+    other.serve("/o.htm", Reply::html("o"));
+    Reply broken = Reply::html("down");
+    broken.status = 500;
+    down.serve("/robots.txt", broken);
+    auto policy = std::make_shared<THostPolicy>();
+    crawler.Policy = policy;
+    std::map<String, String> refused;
+    crawler.OnRefused = [&refused](TObject*, const String& url, const String& rule) {
+        refused[url] = rule;
+    };
+    crawl("/index.htm");
+
+    const auto targets = [](const LoopbackServer& s) {
+        std::vector<std::string> seen;
+        for (const auto& r : s.requests())
+            seen.push_back(r.target);
+        return seen;
+    };
+    EXPECT_EQ(targets(server), (std::vector<std::string>{"/robots.txt", "/index.htm"}));
+    EXPECT_EQ(targets(other), (std::vector<std::string>{"/robots.txt", "/o.htm"}));
+    EXPECT_EQ(targets(down), std::vector<std::string>{"/robots.txt"});
+    EXPECT_EQ(refused, (std::map<String, String>{{server.url("/private.htm"), "robots"},
+                                                 {other.url("/secret.htm"), "robots"},
+                                                 {down.url("/d.htm"), "robots-unavailable"},
+                                                 {gone + "x.htm", "robots-unavailable"}}));
+    EXPECT_TRUE(errors.empty()) << "a refused page is no failed transfer";
 }

@@ -1,6 +1,7 @@
 #include "eventpump.h"
 #include "loopbackserver.h"
 #include "modernsite.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -347,6 +348,40 @@ TEST_F(Cli, RobotsTxtIsObeyedByDefault)
     EXPECT_EQ(server.requestCount(), before + 1) << "only robots.txt was asked for";
 }
 
+TEST_F(Cli, WaitAsksAHostOneRequestAtATime)
+{
+    // a.htm is held until released; while it is, a paced host is asked nothing else.
+    const std::string held = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: "
+                             "close\r\n\r\naaaa quarry QUARRY";
+    server.serveRaw("/a.htm", held, held.size());
+    for (const QStringList& pace :
+         {QStringList{"--wait=0.01"}, QStringList{"--wait=0.01", "--random-wait"}, QStringList{}}) {
+        SCOPED_TRACE(pace.join(' ').toStdString());
+        const std::size_t before = server.requestCount();
+        const auto pagesAsked = [&](std::size_t& pages, bool& a) {
+            const auto requests = server.requests();
+            pages = 0;
+            a = false;
+            for (std::size_t i = before; i < requests.size(); ++i) {
+                const std::string& target = requests[i].target;
+                pages += target == "/robots.txt" || target == "/index.htm" ? 0U : 1U;
+                a = a || target == "/a.htm";
+            }
+        };
+        bool alone = false;
+        const Outcome r = runCli(search(pace + QStringList{"-f", "csv"}), [&](QProcess&) {
+            std::size_t pages = 0;
+            bool a = false;
+            nqtest::PumpUntil([&] { return pagesAsked(pages, a), a; }, std::chrono::seconds(20));
+            alone = a && !nqtest::PumpUntil([&] { return pagesAsked(pages, a), pages > 1; },
+                                            std::chrono::milliseconds(700));
+            server.releaseStalls();
+        });
+        EXPECT_EQ(alone, !pace.isEmpty());
+        EXPECT_EQ(parseCsv(r.out), rows(4, 0, 1)) << r.err;
+    }
+}
+
 // Each scope option leaves pages out, lists them with the rule's word, and
 // never asks the server for them.
 TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
@@ -416,8 +451,9 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
     server.serve("/away.htm", Reply::redirect(302, away));
     server.serve("/moved.htm", Reply::redirect(301, "/a.htm"));
     server.serve("/loop.htm", Reply::redirect(302, "/loop.htm"));
-    const auto pages = [this](const QStringList& options) {
-        const Outcome r = runCli(options + QStringList{"-f", "json", url("/index.htm"), "quarry"});
+    // options end with the address, or name a saved crawl.
+    const auto pages = [](const QStringList& options) {
+        const Outcome r = runCli(options + QStringList{"-f", "json", "quarry"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         QJsonObject summary;
         parseJson(r.out, &summary);
@@ -428,17 +464,75 @@ TEST_F(Cli, ARedirectOffTheSiteIsListedNotFollowed)
                            page["location"].toString().toStdString());
         return seen;
     };
-    // At depth 1 the search fetches the linked pages; at depth 2 the crawl does.
+    // At depth 1 the search fetches the linked pages; at depth 2 the crawl
+    // does. A saved crawl keeps the redirect and its target.
+    const QTemporaryDir dir;
     for (const char* depth : {"1", "2"}) {
         SCOPED_TRACE(depth);
-        EXPECT_EQ(pages({"-d", depth}),
-                  (std::vector<std::string>{"ok ", "redirect " + away, "ok ", "redirect "}));
+        const QString saved = dir.filePath(QStringLiteral("crawl%1").arg(depth));
+        const std::vector<std::string> expected = {"ok ", "redirect " + away, "ok ", "redirect "};
+        EXPECT_EQ(pages({"-d", depth, "--save", saved, url("/index.htm")}), expected);
+        EXPECT_EQ(pages({"--from", saved}), expected);
     }
     EXPECT_EQ(other.requestCount(), 0u);
 
-    EXPECT_EQ(pages({"-d", "2", "--span-hosts"}),
+    EXPECT_EQ(pages({"-d", "2", "--span-hosts", url("/index.htm")}),
               (std::vector<std::string>{"ok ", "ok ", "ok ", "redirect "}));
     EXPECT_GT(other.requestCount(), 0u);
+}
+
+// The sitemaps robots.txt names, an index and a gzip file among them, add
+// the site's pages that no link reaches; other hosts' sitemaps and pages
+// are never asked for. Without a Sitemap line, /sitemap.xml is read.
+TEST_F(Cli, FollowSitemapsAddsTheSitesListedPages)
+{
+    LoopbackServer other;
+    const std::string elsewhere = "http://localhost:" + std::to_string(other.port());
+    const auto urlset = [](const std::vector<std::string>& pages) {
+        std::string xml = "<?xml version=\"1.0\"?><urlset "
+                          "xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+        for (const std::string& page : pages)
+            xml += "<url><loc>" + page + "</loc></url>";
+        return xml + "</urlset>";
+    };
+    server.serve("/robots.txt", Reply::html("User-agent: *\nDisallow: /private\n"
+                                            "Sitemap: " +
+                                            server.url("/maps/index.xml") +
+                                            "\n"
+                                            "Sitemap: " +
+                                            elsewhere + "/evil.xml\n"));
+    server.serve("/maps/index.xml",
+                 Reply::html("<sitemapindex><sitemap><loc>" + server.url("/maps/pages.xml.gz") +
+                             "</loc></sitemap><sitemap><loc>" + elsewhere +
+                             "/other.xml</loc></sitemap></sitemapindex>"));
+    server.serve(
+        "/maps/pages.xml.gz",
+        Reply::html(nqtest::Gzip(urlset(
+            {server.url("/hidden.htm"), server.url("/private/p.htm"), elsewhere + "/x.htm"}))));
+    server.serve("/hidden.htm", Reply::html("quarry quarry"));
+    server.serve("/sitemap.xml", Reply::html(urlset({server.url("/plain.htm")})));
+    server.serve("/plain.htm", Reply::html("quarry"));
+
+    const Outcome r = runCli(search({"--follow-sitemaps", "-f", "csv"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Listed pages come before the start page's links: the crawl files them first.
+    std::map<std::string, std::string> status;
+    for (const auto& record : readCsv(r.out))
+        status[record.at(0)] = record.at(1) + " " + record.at(2);
+    EXPECT_EQ(status.size(), 7u) << r.out;
+    EXPECT_EQ(status[server.url("/hidden.htm")], "ok 2");
+    EXPECT_EQ(status[server.url("/private/p.htm")], "robots ");
+    EXPECT_EQ(other.requestCount(), 0u);
+
+    const Outcome fallback = runCli(search({"--follow-sitemaps", "--no-robots", "-f", "csv"}));
+    const Rows plain = parseCsv(fallback.out);
+    ASSERT_EQ(plain.size(), 5u) << fallback.out;
+    EXPECT_EQ(plain[1], (std::pair<std::string, int>{server.url("/plain.htm"), 1}));
+
+    // Not asked for, no sitemap is read.
+    const std::size_t before = server.requestCount();
+    EXPECT_EQ(parseCsv(runCli(search({"-f", "csv"})).out).size(), 4u);
+    EXPECT_EQ(server.requestCount() - before, 5u) << "robots.txt and the four pages";
 }
 
 TEST_F(Cli, ReportIsWrittenIntoAFolderItCreates)
@@ -615,6 +709,9 @@ TEST(CliArguments, BadArgumentsSayWhatIsWrongAndExitTwo)
         {{"--header=X-Token: a\nb", address}, "a header is one line"},
         {{"--load-cookies=/nonexistent/cookies.txt", address}, "cannot read the cookie file"},
         {{"-U", "", address}, "invalid agent text"},
+        {{"--wait=-1", address}, "invalid wait '-1'"},
+        {{"--wait", "soon", address}, "invalid wait 'soon'"},
+        {{"--wait=4000", address}, "invalid wait '4000'"},
         {{"--reject-regex=a(b", address}, "invalid --reject-regex 'a(b': missing closing"},
         {{"--accept-regex", "[", address}, "invalid --accept-regex '['"},
         {{"--max-pages=0", address}, "invalid max-pages '0'"},

@@ -5,6 +5,7 @@
 #include "messagecapture.h"
 #include "modernsite.h"
 #include "searchrun.h"
+#include "sitemap.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <zlib.h>
 
 using nqtest::FakeRunView;
 using nqtest::LoopbackServer;
@@ -621,4 +623,52 @@ TEST(CrawlScope, EachPageFoundIsFetchedExcludedOrNotSearched)
     const TCrawlScope bad(with([](SearchSettings& s) { s.rejectPatterns = {"ok", "(a"}; }));
     EXPECT_EQ(bad.Error().rfind("invalid --reject-regex '(a': missing closing parenthesis", 0), 0u)
         << bad.Error();
+}
+
+TEST(Sitemap, ListsPagesAndNestedSitemapsWithinItsBounds)
+{
+    const std::string urlset =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">"
+        "<url><loc> http://s/a.htm </loc><lastmod>2024-01-01</lastmod></url>"
+        "<url><loc>http://s/b?x=1&amp;y=2</loc></url><loc>http://s/stray</loc></urlset>";
+    std::string many = "<urlset>";
+    for (std::size_t i = 0; i <= kMaxSitemapEntries; ++i)
+        many += "<url><loc>http://s/" + std::to_string(i) + "</loc></url>";
+    const struct
+    {
+        const char* why;
+        std::string body;
+        std::size_t pages;
+        std::vector<String> first; // the first pages, then the sitemaps
+    } cases[] = {
+        {"a urlset", urlset, 2, {"http://s/a.htm", "http://s/b?x=1&y=2"}},
+        {"the same, gzip", nqtest::Gzip(urlset), 2, {"http://s/a.htm", "http://s/b?x=1&y=2"}},
+        {"an index",
+         "<sitemapindex><sitemap><loc>http://s/m1.xml.gz</loc></sitemap>"
+         "<sitemap><loc>http://s/m2.xml</loc></sitemap></sitemapindex>",
+         0,
+         {"http://s/m1.xml.gz", "http://s/m2.xml"}},
+        {"cut XML keeps what came before",
+         "<urlset><url><loc>http://s/1</loc></url><url><loc>http://s/2</lo",
+         1,
+         {"http://s/1"}},
+        {"rubbish", "\x1f\x8b not gzip <<<", 0, {}},
+        {"entries beyond the bound", many, kMaxSitemapEntries, {"http://s/0", "http://s/1"}},
+        {"XML beyond the bound once unzipped",
+         nqtest::Gzip("<urlset>" + std::string(kMaxSitemapBytes, ' ') +
+                      "<url><loc>http://s/late</loc></url></urlset>"),
+         0,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const TSitemap map = ParseSitemap(c.body);
+        EXPECT_EQ(map.Pages.size(), c.pages);
+        std::vector<String> listed(map.Pages.begin(),
+                                   map.Pages.begin() +
+                                       std::min<std::ptrdiff_t>(2, std::ssize(map.Pages)));
+        listed.insert(listed.end(), map.Sitemaps.begin(), map.Sitemaps.end());
+        EXPECT_EQ(listed, c.first);
+    }
 }

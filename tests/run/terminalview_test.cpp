@@ -24,6 +24,11 @@ public:
     Screen& operator=(const Screen&) = delete;
 
     std::FILE* file() const { return m_file; }
+    std::string all()
+    {
+        std::fflush(m_file);
+        return {m_buffer, m_size};
+    }
     // The text of the last redraw, and how many columns it shows.
     std::string lastLine()
     {
@@ -75,7 +80,7 @@ TEST(TerminalView, TheProgressLineFitsTheTerminalAndFollowsItsWidth)
     view.PagesFound = [] { return 7; };
     view.PhaseChanged(IRunView::Phase::Crawling);
     view.PageFound(address);
-    view.CrawlProgress({4, 2, 0, 3, 0, 1});
+    view.CrawlProgress({4, 2, 0, 3, 0, 1, ""});
     for (const auto& width : widths) {
         SCOPED_TRACE(width.columns);
         view.SetColumns(width.columns); // as on SIGWINCH: redrawn at once
@@ -85,6 +90,18 @@ TEST(TerminalView, TheProgressLineFitsTheTerminalAndFollowsItsWidth)
             EXPECT_LT(shownColumns(line), static_cast<std::size_t>(width.columns)) << line;
         }
     }
+    // A site's pace that makes the crawl slow is said, and a warning gets its own line.
+    view.CrawlProgress({4, 2, 0, 3, 0, 1, "robots.txt of example.org asks 10 s between requests"});
+    view.SetColumns(0);
+    EXPECT_NE(screen.lastLine().find("1 errors 0s; robots.txt of example.org asks 10 s between "
+                                     "requests  " +
+                                     address),
+              std::string::npos)
+        << screen.lastLine();
+    view.Warn("robots.txt of example.org asks 90 s between requests; waiting 30 s");
+    EXPECT_NE(screen.all().find("\r\033[Kwarning: robots.txt of example.org asks 90 s between "
+                                "requests; waiting 30 s\n\r\033[Kcrawling"),
+              std::string::npos);
 }
 
 TEST(TerminalView, ColoursOnlyWhereTheyShowAndAreWanted)

@@ -508,7 +508,21 @@ std::string LoopbackServer::url(std::string_view path) const
 void LoopbackServer::serve(std::string path, Reply reply)
 {
     const std::lock_guard lock(m_mutex);
-    m_routes.insert_or_assign(std::move(path), Route{std::move(reply), std::nullopt, std::nullopt});
+    m_routes.insert_or_assign(std::move(path),
+                              Route{std::move(reply), std::nullopt, std::nullopt, {}, 0});
+}
+
+void LoopbackServer::serveSequence(std::string path, Reply first, std::vector<Reply> then)
+{
+    const std::lock_guard lock(m_mutex);
+    m_routes.insert_or_assign(
+        std::move(path), Route{std::move(first), std::nullopt, std::nullopt, std::move(then), 0});
+}
+
+void LoopbackServer::setClock(std::function<double()> clock)
+{
+    const std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
 }
 
 void LoopbackServer::setGate(std::function<std::optional<Reply>(const Request&)> gate)
@@ -521,7 +535,7 @@ void LoopbackServer::serveRaw(std::string path, std::string bytes,
                               std::optional<std::size_t> stallAfter)
 {
     const std::lock_guard lock(m_mutex);
-    m_routes.insert_or_assign(std::move(path), Route{Reply{}, std::move(bytes), stallAfter});
+    m_routes.insert_or_assign(std::move(path), Route{Reply{}, std::move(bytes), stallAfter, {}, 0});
 }
 
 std::vector<Request> LoopbackServer::requests() const
@@ -605,7 +619,7 @@ void LoopbackServer::reapFinished()
     }
 }
 
-const LoopbackServer::Route* LoopbackServer::findRoute(std::string_view target) const
+LoopbackServer::Route* LoopbackServer::findRoute(std::string_view target)
 {
     const std::string origin = originForm(target);
     if (const auto it = m_routes.find(origin); it != m_routes.end())
@@ -659,14 +673,17 @@ void LoopbackServer::handleConnection(int socket)
             if (gated) {
                 keepAlive = keepAlive && gated->addContentLength;
                 response = serialize(*gated, headOnly, keepAlive);
-            } else if (const Route* route = findRoute(in.request.target); route == nullptr) {
+            } else if (Route* route = findRoute(in.request.target); route == nullptr) {
                 response = serialize(plainReply(404, "Not Found"), headOnly, keepAlive);
             } else if (route->raw) {
                 response = *route->raw;
                 stallAfter = route->rawStallAfter;
                 keepAlive = false;
             } else {
-                const Reply& reply = route->reply;
+                const std::size_t turn = route->served++;
+                const Reply& reply = turn == 0 || route->then.empty()
+                                         ? route->reply
+                                         : route->then[std::min(turn - 1, route->then.size() - 1)];
                 stallAfter = reply.stallAfter;
                 drip = reply.dripInterval;
                 keepAlive = keepAlive && !stallAfter && drip.count() == 0 &&
@@ -675,6 +692,8 @@ void LoopbackServer::handleConnection(int socket)
                 if (reply.dripBodyOnly)
                     dripFrom = serialize(reply, true, keepAlive).size();
             }
+            if (m_clock)
+                in.request.time = m_clock();
             m_requests.push_back(std::move(in.request));
         }
 

@@ -48,6 +48,8 @@ struct Request
     std::string method, target, version;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // The server's clock when the request came in (see setClock); 0 without one.
+    double time = 0;
 
     std::string header(std::string_view name) const;
 };
@@ -89,6 +91,12 @@ public:
     std::string url(std::string_view path = "/") const;
 
     void serve(std::string path, Reply reply);
+    // The first request to path gets first, each later one the next of then;
+    // the last of them answers every request after.
+    void serveSequence(std::string path, Reply first, std::vector<Reply> then);
+    // Stamps each request with clock() as it comes in. The clock is called
+    // on the server's threads: it may read nothing but atomics.
+    void setClock(std::function<double()> clock);
     void serveRaw(std::string path, std::string bytes, std::optional<std::size_t> stallAfter = {});
 
     // Asked first for every request, under the server's lock: a reply it
@@ -114,6 +122,8 @@ private:
         Reply reply;
         std::optional<std::string> raw;
         std::optional<std::size_t> rawStallAfter;
+        std::vector<Reply> then; // the replies after the first, in turn
+        std::size_t served = 0;
     };
     struct Connection
     {
@@ -125,7 +135,7 @@ private:
     void startConnection(UniqueFd socket);
     void reapFinished();
     void handleConnection(int socket);
-    const Route* findRoute(std::string_view target) const;
+    Route* findRoute(std::string_view target);
     void waitForRelease(std::uint64_t generation);
     bool pause(std::chrono::milliseconds interval);
 
@@ -139,6 +149,7 @@ private:
     std::map<std::string, Route, std::less<>> m_routes;
     std::function<std::optional<Reply>(const Request&)> m_gate;
     std::vector<Request> m_requests;
+    std::function<double()> m_clock;
     std::uint64_t m_releaseGeneration = 0;
     bool m_stopping = false;
     bool m_keepAlive = false;
