@@ -202,7 +202,7 @@ const OptionRow kOptions[] = {
          options.settings.snippets = *count;
      },
      true},
-    {"span-hosts", 0, nullptr, "fetch pages of other hosts too (they are always listed)",
+    {"span-hosts", 0, nullptr, "fetch pages of, and follow redirects to, other hosts too",
      [](const String&, Options& options) { options.settings.spanHosts = true; }},
     {"cacert", 0, "FILE", "trust the certificate authorities in FILE for https",
      [](const String& value, Options& options) { options.settings.caFile = value; }},
@@ -266,8 +266,7 @@ const OptionRow kOptions[] = {
      [](const String&, Options& options) { options.askPassword = true; }},
     {"no-netrc", 0, nullptr, "take no credentials from ~/.netrc",
      [](const String&, Options& options) { options.settings.useNetrc = false; }},
-    {"accept-regex", 0, "REGEX",
-     "fetch only pages whose address matches REGEX (repeatable; the others are excluded)",
+    {"accept-regex", 0, "REGEX", "fetch only pages whose address matches REGEX (repeatable)",
      [](const String& value, Options& options) {
          options.settings.acceptPatterns.push_back(value);
      }},

@@ -382,6 +382,37 @@ TEST_F(Cli, WaitAsksAHostOneRequestAtATime)
     }
 }
 
+TEST_F(Cli, A429IsAskedAgainAfterItsRetryAfterOrFailsWhenThatIsTooLong)
+{
+    const struct
+    {
+        const char* retryAfter;
+        std::size_t asked; // requests for b.htm
+        const char* bStatus;
+    } cases[] = {
+        {"0", 2, "ok"},         // asked again at once, then answered
+        {"99999999", 1, "429"}, // longer than --timeout: a failed row
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.retryAfter);
+        Reply tooMany = Reply::html("slow down");
+        tooMany.status = 429;
+        tooMany.headers.emplace_back("Retry-After", c.retryAfter);
+        server.serveSequence("/b.htm", tooMany, {Reply::html("nothing")});
+        const std::size_t before = server.requestCount();
+        const Outcome r = runCli(search({"-f", "csv"}));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const auto records = readCsv(r.out);
+        ASSERT_EQ(records.size(), 5U) << r.out;
+        EXPECT_EQ(records[3][0], server.url("/b.htm"));
+        EXPECT_EQ(records[3][1], c.bStatus);
+        const auto requests = server.requests();
+        EXPECT_EQ(std::count_if(requests.begin() + static_cast<std::ptrdiff_t>(before),
+                                requests.end(), [](const auto& q) { return q.target == "/b.htm"; }),
+                  static_cast<std::ptrdiff_t>(c.asked));
+    }
+}
+
 // Each scope option leaves pages out, lists them with the rule's word, and
 // never asks the server for them.
 TEST_F(Cli, ScopeOptionsListWhatTheyLeaveOutAndNeverFetchIt)
