@@ -2,6 +2,8 @@
 
 #include "crawler.h"
 
+#include <algorithm>
+
 #include "ioerror.h"
 #include "lasterror.h"
 #include "linkscan.h"
@@ -132,6 +134,7 @@ bool TRuziZidu::Start(const String& Address)
 
     if (!failed) {
         m_doneCount = 0;
+        m_linksOverCap = 0;
         m_errorCount = 0;
         m_retryCount = 0;
         m_lastStats.fill(99999);
@@ -704,13 +707,15 @@ bool TRuziZidu::startMoved()
     return moved;
 }
 
-void TRuziZidu::scanPage(const TKsHttpGet& Page, const String& Base)
+void TRuziZidu::scanPage(TKsHttpGet& Page, const String& Base)
 {
     auto job = std::make_shared<TPageJob>();
     job->Url = Page.CrackUrl.Url();
     job->Base = Base;
-    job->Body = Page.Body();
+    // The controller needs the body no more: moved, not copied.
+    job->Body = Page.TakeBody();
     job->Level = Page.Level;
+    job->MaxLinks = static_cast<std::size_t>(std::max<Integer>(MaxPageLinks, 0));
     ++m_pagesPending;
     job->Crawl = m_scanCancel;
     m_scanner->Post(std::move(job), m_scanCancel, AnalysePage);
@@ -752,6 +757,7 @@ bool TRuziZidu::fileScannedPages()
             return false;
         const Integer anchorBase = m_anchorCount;
         m_anchorCount += page->Scan.Anchors;
+        m_linksOverCap += page->Scan.OverCap;
         for (const TFoundLink& link : page->Scan.Links) {
             if (m_aborting)
                 break;

@@ -68,6 +68,8 @@ public:
     String StartingUrl;
     Integer HttpPort = 80; // stored only
     Integer Retries = 3;
+    // Links taken from one page; those beyond are counted in LinksOverCap.
+    Integer MaxPageLinks = 100'000;
     bool StayOnSite = false;
     // A page's redirect is followed only to the start host (where the start
     // page led); one elsewhere ends the page, unfollowed, as a failure of
@@ -119,6 +121,8 @@ public:
     Integer DoneCount() const { return m_doneCount; }
     Integer ErrorCount() const { return m_errorCount; }
     Integer RetryCount() const { return m_retryCount; }
+    // Links left out of the crawl's pages by MaxPageLinks.
+    Integer LinksOverCap() const { return m_linksOverCap; }
     const TStringList& KnownUrls() const { return m_knownUrls; }
     const TStringList& KnownHosts() const { return m_knownHosts; }
     const TUrlInQueue& Queue() const { return m_queue; }
@@ -156,7 +160,7 @@ private:
     bool backOff(TKsHttpGet* Fetcher);
     [[nodiscard]] bool reportWarnings();
     // Hands a received page to the scanning thread.
-    void scanPage(const TKsHttpGet& Page, const String& Base);
+    void scanPage(TKsHttpGet& Page, const String& Base);
     // Files the links of the pages scanned so far; false when the crawler
     // was destroyed meanwhile.
     [[nodiscard]] bool fileScannedPages();
@@ -200,6 +204,7 @@ private:
     Integer m_doneCount = 0;
     Integer m_errorCount = 0;
     Integer m_retryCount = 0;
+    Integer m_linksOverCap = 0;
     // InQueue, ToAnalyze, Downloading, Done, Errors, Retries as last reported.
     std::array<Integer, 6> m_lastStats{};
     std::uint32_t m_lastPump = 0;

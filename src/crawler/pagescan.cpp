@@ -6,7 +6,7 @@
 #include "linkscan.h"
 
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
-                           const std::atomic<bool>* Cancelled)
+                           const std::atomic<bool>* Cancelled, std::size_t MaxLinks)
 {
     TScannedPage page;
     TCrackUrl baseParts;
@@ -29,6 +29,10 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
         String type = LinkType(address);
         if (type == "unknown")
             return; // nothing trustworthy to report or follow
+        if (page.Links.size() >= MaxLinks) {
+            ++page.OverCap;
+            return;
+        }
         // Most links of a page stay on its host: those need no parser.
         if (base.SplitOwn(address, path, extra)) {
             String directory = TCrackUrl::DirectoryOf(path);
@@ -92,7 +96,7 @@ void TPageScanner::run()
         }
         TPageJob& job = *task.job;
         if (!task.cancelled->load(std::memory_order_relaxed)) {
-            job.Scan = ScanPageLinks(job.Body, job.Base, task.cancelled.get());
+            job.Scan = ScanPageLinks(job.Body, job.Base, task.cancelled.get(), job.MaxLinks);
             if (task.analysis && !task.cancelled->load(std::memory_order_relaxed))
                 job.Analysis = task.analysis(job.Body);
         }

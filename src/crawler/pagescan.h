@@ -10,6 +10,7 @@
 #include <any>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -36,13 +37,17 @@ struct TScannedPage
 {
     std::vector<TFoundLink> Links; // in the page's order, typed, none "unknown"
     Integer Anchors = 0;
+    Integer OverCap = 0; // links found beyond the cap, not taken
 };
 
 // Prepares, marks and scans Body, resolving every link against BaseUrl (the
 // absolute address the page came from): what the crawler files of a page.
 // Safe on any thread; a set Cancelled ends the scan early.
+// Links beyond MaxLinks are only counted: one page of a million links must
+// not cost a million decomposed addresses.
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
-                           const std::atomic<bool>* Cancelled = nullptr);
+                           const std::atomic<bool>* Cancelled = nullptr,
+                           std::size_t MaxLinks = SIZE_MAX);
 
 // A page's whole work on the scanning thread: its links, and whatever else
 // the crawler's owner asked to have done with the body there.
@@ -52,6 +57,7 @@ struct TPageJob
     String Base; // where it came from, after redirects
     String Body;
     Integer Level = 1;
+    std::size_t MaxLinks = SIZE_MAX; // links taken from the page; the rest are counted
     TScannedPage Scan;
     std::any Analysis;
     // Which crawl the page belongs to, for its owner to tell.

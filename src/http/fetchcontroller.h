@@ -66,6 +66,8 @@ public:
     Integer StatusCode() const { return m_statusCode; }
     const String& Head() const { return m_head; }
     const String& Body() const { return m_body; }
+    // The body, leaving none behind.
+    String TakeBody() { return std::move(m_body); }
     // The final address, after redirects, of the last page received.
     const String& EffectiveUrl() const { return m_effectiveUrl; }
     // Where the last page's redirect, not followed, leads; empty otherwise.

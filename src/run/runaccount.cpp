@@ -35,7 +35,7 @@ String PageStatus(const TPageEntry& entry)
     return "not searched";
 }
 
-TRunAccount TRunAccount::Of(const std::vector<TPageEntry>& rows, Integer otherHost)
+TRunAccount TRunAccount::Of(std::span<const TPageEntry> rows, Integer otherHost)
 {
     TRunAccount account;
     std::map<String, Integer> reasons;
@@ -75,5 +75,7 @@ String TRunAccount::SummaryLine() const
     }
     for (std::size_t i = 0; i < TrapPaths.size(); ++i)
         line += (i ? ", " : "; too many query strings: ") + TrapPaths[i];
+    if (LinksOverCap > 0)
+        line += "; " + grouped(LinksOverCap) + " links over the per-page cap";
     return line;
 }

@@ -4,6 +4,7 @@
 
 #include "reportwriter.h"
 
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -21,13 +22,16 @@ struct TRunAccount
     // Addresses (without their query) that offered more query strings than
     // the run takes per path; the pages beyond are among the excluded.
     std::vector<String> TrapPaths;
+    // Links the crawl left out of pages that had more than it takes from one.
+    Integer LinksOverCap = 0;
 
     // rows: the used part of the page table; otherHost: pages found on other
     // hosts and left unfetched.
-    static TRunAccount Of(const std::vector<TPageEntry>& rows, Integer otherHost);
+    static TRunAccount Of(std::span<const TPageEntry> rows, Integer otherHost);
 
     // "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 2 404",
-    // then "; too many query strings: http://host/calendar" when a path had.
+    // then "; too many query strings: http://host/calendar" when a path had,
+    // then "; 12 links over the per-page cap" when pages had too many.
     String SummaryLine() const;
 };
 

@@ -435,6 +435,7 @@ void TSearchRun::startCrawl()
     }
     crawler->TimeOut = m_settings.timeoutSeconds;
     crawler->ReadTimeOut = m_settings.readTimeoutSeconds;
+    crawler->MaxPageLinks = m_settings.maxPageLinks;
     crawler->Agent = agent();
     crawler->Policy = m_policy;
     crawler->RedirectsStayOnSite = !m_settings.spanHosts;
@@ -449,6 +450,7 @@ void TSearchRun::startCrawl()
     // The start page is a page of the site, whether or not a page links back to it.
     addPage(m_settings.address);
     m_scope->AdmitStart();
+    m_crawlStarted = true;
     bindCrawler(crawler);
     // The sitemaps' pages, as if the start page linked to them.
     for (const String& page : std::exchange(m_sitemapPages, {}))
@@ -531,6 +533,8 @@ void TSearchRun::ResetRun()
     m_linkKeys.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
+    m_linksOverCap = 0;
+    m_crawlStarted = false;
     m_ready.clear();
     m_startReceived = false;
     m_otherHostPages.clear();
@@ -555,10 +559,11 @@ void TSearchRun::addPage(const String& address)
 TRunAccount TSearchRun::Account() const
 {
     const auto rows = std::min(m_data.PageList.size(), m_data.PageTable.size());
-    TRunAccount account = TRunAccount::Of(
-        std::vector<TPageEntry>(m_data.PageTable.begin(),
-                                m_data.PageTable.begin() + static_cast<std::ptrdiff_t>(rows)),
-        static_cast<Integer>(m_otherHostPages.size()));
+    // A view of the table, not a copy: it may hold a great many rows.
+    TRunAccount account =
+        TRunAccount::Of(std::span<const TPageEntry>(m_data.PageTable.data(), rows),
+                        static_cast<Integer>(m_otherHostPages.size()));
+    account.LinksOverCap = m_linksOverCap;
     if (m_scope)
         account.TrapPaths = m_scope->TrapPaths();
     return account;
@@ -777,8 +782,15 @@ const String& TSearchRun::pageName(Integer index) const
     return m_data.PageTable[static_cast<std::size_t>(index)].Name;
 }
 
+void TSearchRun::takeCrawlFigures()
+{
+    if (const TRuziZidu* crawler = m_crawler.data(); crawler && m_crawlStarted)
+        m_linksOverCap = crawler->LinksOverCap();
+}
+
 void TSearchRun::CrawlFinished()
 {
+    takeCrawlFigures();
     m_view.PhaseChanged(IRunView::Phase::Searching);
     m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
@@ -1103,6 +1115,7 @@ void TSearchRun::FailStart()
 
 void TSearchRun::FinishRun()
 {
+    takeCrawlFigures();
     m_state = Idle;
     setPageNames();
     // A page counted while the crawl ran keeps its count.

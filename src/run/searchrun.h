@@ -141,6 +141,8 @@ private:
     void CrawlerFailed(TObject* sender, const String& Url, const TransferError& Error);
     void CrawlerWorking(TObject* sender, bool working);
     void CrawlFinished();
+    // What the crawl left out of pages with too many links, for the account.
+    void takeCrawlFigures();
     void FinishRun();
     void FailStart();
     void refuseScheme(const String& address);
@@ -208,9 +210,11 @@ private:
     // Pages whose last crawl try timed out, by address: fetching them again
     // would only wait as long once more.
     std::unordered_map<String, TransferError> m_crawlTimeouts;
-    TKeywordCounter m_counter; // the keyword list and how it is searched for
-    String m_keywordLine;      // the keywords as the status shows them
-    String m_startHost;        // lower case; where the crawl stays unless spanHosts
+    Integer m_linksOverCap = 0;  // the crawl's, once it is over
+    bool m_crawlStarted = false; // this run's crawl, not an earlier one's, has figures
+    TKeywordCounter m_counter;   // the keyword list and how it is searched for
+    String m_keywordLine;        // the keywords as the status shows them
+    String m_startHost;          // lower case; where the crawl stays unless spanHosts
     bool m_startFailed = false;
     bool m_startReceived = false;
     // What each host allows and its pace, for the crawl and the search.

@@ -36,6 +36,9 @@ struct SearchSettings
     // beyond timeoutSeconds. A stalled server then costs seconds, not the
     // whole transfer limit per try.
     Integer readTimeoutSeconds = 30;
+    // Links taken from one page; the rest are counted in the summary, so
+    // that one page of a million links cannot exhaust memory.
+    Integer maxPageLinks = 100'000;
 
     // The agent text sent with every request; empty: the product's own,
     // "Netquarry/VERSION (+https://netquarry.example.org/)", which site

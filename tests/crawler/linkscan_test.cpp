@@ -296,6 +296,13 @@ TEST(ScanPageLinksTest, DecomposesEveryLinkAsTheAddressParserDoes)
             };
             EXPECT_EQ(fields(got), fields(want)) << base << " link " << want.Address;
         }
+
+        // Beyond a cap, links are counted, not taken; those taken come first.
+        const TScannedPage capped = ScanPageLinks(body, base, nullptr, 5);
+        ASSERT_EQ(capped.Links.size(), 5U) << base;
+        EXPECT_EQ(capped.OverCap, static_cast<Integer>(expected.size()) - 5) << base;
+        EXPECT_EQ(capped.Links.back().Address, expected[4].Address) << base;
+        EXPECT_EQ(scanned.OverCap, 0) << base;
     }
 }
 

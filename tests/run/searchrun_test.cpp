@@ -521,6 +521,21 @@ TEST_F(Run, PagesTheCrawlGaveUpOnAfterATimeoutAreNotFetchedAgain)
     EXPECT_EQ(view.status, " 2 pages analyzed, 2 not searched. Ready.");
 }
 
+TEST_F(Run, LinksBeyondThePerPageCapAreCountedNotTaken)
+{
+    // The start page has five links: a.htm and b.htm come first.
+    SearchSettings settings = view.Settings();
+    settings.maxPageLinks = 2;
+    run.Start(settings);
+    ASSERT_TRUE(PumpUntil([this] { return !run.Running(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(run.Data().PageList,
+              (std::vector<String>{url("/index.htm"), url("/a.htm"), url("/b.htm")}));
+    EXPECT_TRUE(run.Data().LinkList.empty());
+    EXPECT_EQ(run.Account().LinksOverCap, 3);
+    EXPECT_EQ(view.grid(), (std::vector<std::string>{url("/index.htm") + "=0", url("/a.htm") + "=4",
+                                                     url("/b.htm") + "=0"}));
+}
+
 TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
 {
     const auto page = [](TPageState state, const char* why, Integer hits) {
@@ -548,8 +563,12 @@ TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
         TRunAccount::Of(rows, 2).SummaryLine(),
         "1,204 pages: 1,180 searched (312 with hits), 24 not searched: 12 robots, 5 excluded, "
         "3 timeout, 2 404, 2 other host");
-    EXPECT_EQ(TRunAccount::Of({page(TPageState::Searched, "", 1)}, 0).SummaryLine(),
+    EXPECT_EQ(TRunAccount::Of(std::vector{page(TPageState::Searched, "", 1)}, 0).SummaryLine(),
               "1 pages: 1 searched (1 with hits)");
+    TRunAccount capped = TRunAccount::Of(std::vector{page(TPageState::Searched, "", 1)}, 0);
+    capped.LinksOverCap = 1234;
+    EXPECT_EQ(capped.SummaryLine(),
+              "1 pages: 1 searched (1 with hits); 1,234 links over the per-page cap");
 }
 
 // Pages in the order a crawl finds them, after the start page, and what the
