@@ -11,6 +11,7 @@
 #include "ioerror.h"
 #include "linklabel.h"
 #include "messagebox.h"
+#include "passwordmask.h"
 #include "progresspopup.h"
 #include "resultrows.h"
 #include "runaccount.h"
@@ -748,14 +749,15 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
     if (m_rows.size() <= index)
         m_rows.resize(index + 1);
     GridRow& shown = m_rows[index];
-    shown.name = DecodeWebText(entry.Name);
+    shown.name = DecodeWebText(MaskPasswords(entry.Name));
     shown.hits = entry.Hits;
-    shown.address = DecodeWebText(entry.Address.empty() ? entry.Name : entry.Address);
+    shown.address =
+        DecodeWebText(MaskPasswords(entry.Address.empty() ? entry.Name : entry.Address));
     // A page not searched has no count, which is not a count of 0.
     shown.counted = entry.State == TPageState::Searched || entry.State == TPageState::Failed;
     shown.tip = entry.State == TPageState::Searched
                     ? QString()
-                    : DecodeWebText(entry.Address + " (" + PageStatus(entry) + ")");
+                    : DecodeWebText(MaskPasswords(entry.Address) + " (" + PageStatus(entry) + ")");
     if (m_sortColumn >= 0) {
         // Rows come one after another: sort once they are all in.
         if (!std::exchange(m_resortPending, true))

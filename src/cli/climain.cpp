@@ -6,10 +6,13 @@
 #include "curlhandles.h"
 #include "ioerror.h"
 #include "messagebox.h"
+#include "passwordmask.h"
 #include "reportwriter.h"
 #include "resultrows.h"
 #include "runaccount.h"
+#include "scopeexit.h"
 #include "searchrun.h"
+#include "siteaccess.h"
 #include "stagedfile.h"
 #include "terminalview.h"
 #include "textdecode.h"
@@ -34,6 +37,7 @@
 #include <span>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -90,8 +94,9 @@ struct Options
     // What --save does with a file that holds a crawl: refuse it, continue
     // that crawl, or crawl again into it.
     TCrawlRecorder::Kind saveKind = TCrawlRecorder::Kind::New;
-    String fromFile;    // search this saved crawl instead of the web
-    String compareFile; // print only what differs from this saved crawl
+    String fromFile;          // search this saved crawl instead of the web
+    String compareFile;       // print only what differs from this saved crawl
+    bool askPassword = false; // read it from the terminal, unseen
 };
 
 [[noreturn]] void badArguments(const String& what)
@@ -235,6 +240,39 @@ const OptionRow kOptions[] = {
              badArguments("invalid parallel '" + value + "': give a number from 1 to 32");
          options.settings.parallel = *count;
      }},
+    {"user-agent", 'U', "TEXT", "tell servers TEXT as the agent (robots.txt is read for it)",
+     [](const String& value, Options& options) {
+         if (value.empty() || !inet::HeaderProblem("User-Agent: " + value).empty())
+             badArguments("invalid agent text: give one line of text");
+         options.settings.agent = value;
+     }},
+    {"header", 0, "'NAME: VALUE'", "send this request header to the start host (repeatable)",
+     [](const String& value, Options& options) {
+         const String problem = inet::HeaderProblem(value);
+         if (!problem.empty()) {
+             // Named by its name alone: its value may be a secret.
+             String name = value.substr(0, value.find(':'));
+             for (char& c : name)
+                 if (static_cast<unsigned char>(c) < 0x20)
+                     c = '?';
+             badArguments("invalid header '" + name + "': " + problem);
+         }
+         options.settings.headers.push_back(value);
+     }},
+    {"load-cookies", 0, "FILE", "send the start host's cookies from FILE (Netscape format)",
+     [](const String& value, Options& options) {
+         if (value.empty() || !QFileInfo(DecodeWebText(value)).isReadable())
+             badArguments("cannot read the cookie file '" + value + "'");
+         options.settings.cookieFile = value;
+     }},
+    {"user", 0, "NAME", "log in to the start host as NAME (basic or digest)",
+     [](const String& value, Options& options) { options.settings.user = value; }},
+    {"password", 0, "TEXT", "the password for --user",
+     [](const String& value, Options& options) { options.settings.password = value; }},
+    {"ask-password", 0, nullptr, "read the password from the terminal, not shown",
+     [](const String&, Options& options) { options.askPassword = true; }},
+    {"no-netrc", 0, nullptr, "take no credentials from ~/.netrc",
+     [](const String&, Options& options) { options.settings.useNetrc = false; }},
     {"accept-regex", 0, "REGEX", "fetch only pages whose address matches REGEX (repeatable)",
      [](const String& value, Options& options) {
          options.settings.acceptPatterns.push_back(value);
@@ -486,10 +524,11 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
         // A redirect that was not followed names where it leads.
         const String locationPart =
-            entry.Location.empty() ? String() : ", \"location\": " + jsonString(entry.Location);
+            entry.Location.empty() ? String()
+                                   : ", \"location\": " + jsonString(MaskPasswords(entry.Location));
         std::printf("%s\n%s  {\"address\": %s, \"status\": %s%s, \"hits\": %s, \"keywords\": "
                     "{%s}%s}",
-                    first ? "" : ",", indent, jsonString(entry.Address).c_str(),
+                    first ? "" : ",", indent, jsonString(MaskPasswords(entry.Address)).c_str(),
                     jsonString(PageStatus(entry)).c_str(), locationPart.c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null",
                     counts.c_str(), snippetPart.c_str());
@@ -526,7 +565,7 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
-        width = std::max(width, row.Address.size());
+        width = std::max(width, MaskPasswords(row.Address).size());
     std::printf("%-*s  %6s", static_cast<int>(width), "Address", "Hits");
     for (const std::size_t k : columns)
         std::printf("  %6s", keywords[k].c_str());
@@ -534,7 +573,7 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     for (const TPageEntry& entry : rows) {
         if (!listedUnder(options.listing, entry))
             continue;
-        std::printf("%-*s  %6s", static_cast<int>(width), entry.Address.c_str(),
+        std::printf("%-*s  %6s", static_cast<int>(width), MaskPasswords(entry.Address).c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = KeywordCell(entry, k);
@@ -603,7 +642,7 @@ std::vector<Change> changesBetween(std::span<const TPageEntry> before,
         if (was.value_or(0) == now.value_or(0))
             return;
         const char* word = !was ? "new" : !now ? "gone" : *now > *was ? "more" : "fewer";
-        changes.push_back({address, was, now, word});
+        changes.push_back({MaskPasswords(address), was, now, word});
     };
     std::unordered_set<String> seen;
     for (const TPageEntry& entry : after) {
@@ -678,6 +717,39 @@ std::unique_ptr<CrawlFile> openCrawl(const String& path, CrawlFile::Mode mode)
     return file;
 }
 
+// The password from the terminal with its echo off; from standard input
+// when there is no terminal, for scripts.
+String readPassword(const String& user)
+{
+    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const ScopeExit closeTty([tty] {
+        if (tty >= 0)
+            close(tty);
+    });
+    const int in = tty >= 0 ? tty : STDIN_FILENO;
+    const int out = tty >= 0 ? tty : STDERR_FILENO;
+    const String prompt = "Password for user '" + user + "': ";
+    [[maybe_unused]] auto shown = write(out, prompt.data(), prompt.size());
+    termios normal{};
+    const bool quiet = isatty(in) != 0 && tcgetattr(in, &normal) == 0;
+    if (quiet) {
+        termios silent = normal;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(in, TCSAFLUSH, &silent);
+    }
+    String password;
+    char c = 0;
+    while (read(in, &c, 1) == 1 && c != '\n')
+        password += c;
+    if (quiet) {
+        tcsetattr(in, TCSAFLUSH, &normal);
+        shown = write(out, "\n", 1);
+    }
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return password;
+}
+
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -738,6 +810,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
         std::fflush(stderr);
     });
+    if (options.askPassword)
+        options.settings.password = readPassword(options.settings.user);
     const String& caFile = options.settings.caFile;
     if (!caFile.empty() && !QFileInfo(DecodeWebText(caFile)).isReadable())
         badArguments("cannot read the CA file '" + caFile + "'");
@@ -877,11 +951,11 @@ int main(int argc, char* argv[])
         const bool listed =
             outcome.kind == TRunOutcome::Completed || outcome.kind == TRunOutcome::Cancelled;
         if (outcome.kind == TRunOutcome::Unreachable)
-            std::fprintf(stderr, "%s: %s: %s\n", kProgram, outcome.Address.c_str(),
+            std::fprintf(stderr, "%s: %s: %s\n", kProgram, MaskPasswords(outcome.Address).c_str(),
                          FailureReason(outcome.Failure).c_str());
         else if (outcome.kind == TRunOutcome::ErrorStatus)
             std::fprintf(stderr, "%s: %s: the server answered %d\n", kProgram,
-                         outcome.Address.c_str(), outcome.Failure.status);
+                         MaskPasswords(outcome.Address).c_str(), outcome.Failure.status);
 
         const TRunAccount account = run.Account();
 

@@ -16,6 +16,10 @@ struct CurlMultiDeleter
 {
     void operator()(CURLM* h) const noexcept { curl_multi_cleanup(h); }
 };
+struct CurlShareDeleter
+{
+    void operator()(CURLSH* h) const noexcept { curl_share_cleanup(h); }
+};
 struct CurlUrlDeleter
 {
     void operator()(CURLU* h) const noexcept { curl_url_cleanup(h); }
@@ -31,6 +35,7 @@ struct CurlFreeDeleter
 
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlText = std::unique_ptr<char, CurlFreeDeleter>;

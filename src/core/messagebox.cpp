@@ -2,6 +2,7 @@
 
 #include "messagebox.h"
 
+#include "passwordmask.h"
 #include "uithread.h"
 
 #include <cstdio>
@@ -32,7 +33,9 @@ void ShowMessageBox(const String& text, TMsgKind kind)
     if (text.find("invalid url") != String::npos || text.find("already working") != String::npos)
         return;
 
-    RunOnUiThreadAndWait([&text, kind] { deliver(text, kind); });
+    // A message may quote an address; its password is nobody's to read.
+    const String shown = MaskPasswords(text);
+    RunOnUiThreadAndWait([&shown, kind] { deliver(shown, kind); });
 }
 
 MessageSink SetMessageSink(MessageSink newSink)

@@ -587,6 +587,7 @@ bool TRuziZidu::DispatchNext(TKsHttpGet* Fetcher)
         Fetcher->Tries = entry.Tries;
         Fetcher->CountArea = entry.CountArea;
         Fetcher->LinkKind = entry.LinkKind;
+        Fetcher->SiteStart = entry.LinkKind == kKindStart && entry.Level == 1;
         m_queue.Delete(index);
         if (m_aborting) {
             m_queue.Clear();

@@ -47,6 +47,7 @@ void TKsHttpGet::StartGet(TKsHttpGetRequest ARequest)
     worker->Request.ExtraHeaders = ExtraHeaders;
     worker->Request.RedirectHost = RedirectHost;
     worker->Request.Reload = !ReuseCache;
+    worker->Request.SiteStart = SiteStart;
     // The same limit as the crawler's deadline, enforced by the layer.
     worker->Request.TimeOutMs = TimeOutMs(TimeOut);
     worker->Request.ReadTimeOutMs = ReadTimeOutMs(ReadTimeOut, TimeOut);

@@ -95,6 +95,8 @@ public:
     Integer Tries = 0;
     Integer CountArea = 0;
     char LinkKind = ' ';
+    // The site's start page: where its redirects lead gets the site's access.
+    bool SiteStart = false;
 
     void StartGet(TKsHttpGetRequest ARequest);
     // Ends in GETHTTP_OK with this reply, as if the address had answered

@@ -27,6 +27,9 @@ inline constexpr INTERNET_PORT INTERNET_DEFAULT_HTTPS_PORT = 443;
 
 inline constexpr std::uint32_t INTERNET_FLAG_RELOAD = 0x80000000U;
 inline constexpr std::uint32_t INTERNET_FLAG_SECURE = 0x00800000U;
+// Not WinInet's: the request is the site's start page, whose redirects move
+// the site, so the site's access (siteaccess.h) follows them.
+inline constexpr std::uint32_t INTERNET_FLAG_SITE_START = 0x00000001U;
 
 inline constexpr std::uint32_t HTTP_QUERY_CONTENT_TYPE = 1;
 inline constexpr std::uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;

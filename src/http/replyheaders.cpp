@@ -25,12 +25,14 @@ void ReplyHeaders::addLine(std::string_view line)
         m_block.assign(text);
         m_block += "\r\n";
         m_final = false;
+        m_blockDone = false;
         return;
     }
     if (text.empty()) {
         if (m_block.empty())
             return;
         m_block += "\r\n";
+        m_blockDone = true;
         if (blockIsFinal())
             makeFinal();
         return;
@@ -71,6 +73,19 @@ bool ReplyHeaders::blockIsFinal() const
         }
     }
     return true;
+}
+
+bool ReplyHeaders::redirectPending() const
+{
+    if (m_final || !m_blockDone)
+        return false;
+    const auto space = m_block.find(' ');
+    int status = 0;
+    if (space != std::string::npos)
+        std::from_chars(m_block.data() + space + 1, m_block.data() + m_block.size(), status);
+    // 300 and 304 are never followed, and a redirect without a Location
+    // counts as final already.
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 std::optional<std::string> ReplyHeaders::statusCode() const

@@ -25,6 +25,9 @@ public:
     void endOfHeaders();
 
     bool isFinal() const { return m_final; }
+    // The last block is complete and a redirect (301, 302, 303, 307, 308)
+    // with a Location: the transfer goes on at its target.
+    bool redirectPending() const;
     // Bytes of the block being received; the caller caps it.
     std::size_t pendingSize() const { return m_block.size(); }
     const std::string& finalBlock() const { return m_finalBlock; }
@@ -40,6 +43,7 @@ private:
     std::string m_block;
     std::string m_finalBlock;
     bool m_final = false;
+    bool m_blockDone = false;
 };
 
 } // namespace inet

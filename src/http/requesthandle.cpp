@@ -133,6 +133,7 @@ TransferOrder RequestHandle::order(std::string_view extraHeaders, std::string_vi
     order.readTimeoutMs = m_idleTimeoutMs;
     order.redirectHost = m_redirectHost;
     order.caFile = CaFile();
+    order.siteStart = (flags & INTERNET_FLAG_SITE_START) != 0;
     if (!accept.empty())
         order.headers.push_back("Accept: " + accept);
     // There is no local cache; a reload still tells caches on the way.

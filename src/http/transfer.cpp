@@ -187,6 +187,18 @@ void Transfer::deliver(std::unique_lock<std::mutex>& lock)
     handler(std::move(reply));
 }
 
+void Transfer::attach(CURL* easy)
+{
+    const std::lock_guard lock(m_mutex);
+    m_easy = easy;
+}
+
+bool Transfer::redirectPending() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_headers.redirectPending();
+}
+
 void Transfer::headersFinal()
 {
     char* url = nullptr;
@@ -224,35 +236,19 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
     return n;
 }
 
-bool Transfer::checkedRedirect() const
-{
-    if (m_order.redirectHost.empty())
-        return false;
-    long status = 0;
-    if (curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 300 ||
-        status >= 400)
-        return false;
-    // A redirect's header block stays open while it names a Location (the
-    // handle's own redirect address outlives the reply that gave it).
-    const std::lock_guard lock(m_mutex);
-    return !m_headers.isFinal();
-}
-
 std::size_t Transfer::onBody(char* data, std::size_t size, std::size_t count, void* self)
 {
     auto* t = static_cast<Transfer*>(self);
     const std::size_t n = size * count;
-    // As libcurl does for a redirect it follows: the body of a redirect is
-    // no page, followed or not.
-    if (t->checkedRedirect())
-        return n;
     {
         const std::lock_guard lock(t->m_mutex);
         if (t->m_cancelled)
             return 0;
-        // libcurl passes no body of a redirect it follows, so body bytes
-        // belong to the final reply.
+        // Body bytes belong to the final reply; those of a redirect, which
+        // the transfer thread follows or judges, are no page.
         if (!t->m_headers.isFinal()) {
+            if (t->m_headers.redirectPending())
+                return n;
             t->m_headers.endOfHeaders();
             t->headersFinal();
         }

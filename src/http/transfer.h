@@ -34,6 +34,9 @@ struct TransferOrder
     // long after the start, fails the transfer as timed out; 0: no bound.
     std::uint32_t readTimeoutMs = 0;
     std::string caFile; // the certificate authorities to trust; empty: the system's
+    // The site's start page: where its redirects lead is the site from then
+    // on, so the site's access goes along.
+    bool siteStart = false;
     // Non-empty: redirects are followed by the loop, one checked hop at a
     // time, and only to this host; one elsewhere is the reply, unfollowed.
     std::string redirectHost;
@@ -91,11 +94,12 @@ public:
     // --- the transfer thread's side ---
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
-    void attach(CURL* easy) { m_easy = easy; }
+    void attach(CURL* easy);
+    // The last reply is a redirect that the transfer thread follows itself;
+    // its body is dropped.
+    bool redirectPending() const;
     // The final reply's headers are all there.
     bool headersComplete() const;
-    // The reply being received is a redirect that the loop judges itself.
-    bool checkedRedirect() const;
     void finish(CURLcode result, const char* errorText, long osErrno = 0);
 
 private:

@@ -36,6 +36,8 @@ bool OpenRequest(TTransferHandles& Handles, const TTransferRequest& Request,
     std::uint32_t flags = Request.Reload ? INTERNET_FLAG_RELOAD : 0;
     if (Request.Secure)
         flags |= INTERNET_FLAG_SECURE;
+    if (Request.SiteStart)
+        flags |= INTERNET_FLAG_SITE_START;
     // HTTP/1.1: the layer keeps connections alive and reads chunked replies.
     Handles.Request = HttpOpenRequestA(
         Handles.Connection.load(), Request.PostQuery.empty() ? "GET" : "POST",

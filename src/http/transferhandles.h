@@ -45,6 +45,7 @@ struct TTransferRequest
     // 304 reply to them is a success without a body.
     String ExtraHeaders;
     bool Reload = true;
+    bool SiteStart = false;      // the site's start page: its redirects move the site
     std::uint32_t TimeOutMs = 0; // the whole transfer; 0: no bound
     // A silence this long, or headers not complete by then; 0: no bound.
     std::uint32_t ReadTimeOutMs = 0;

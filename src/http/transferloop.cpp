@@ -4,6 +4,7 @@
 
 #include "internetaccess.h"
 #include "lasterror.h"
+#include "siteaccess.h"
 #include "stringhelpers.h"
 #include "transfer.h"
 
@@ -16,12 +17,46 @@
 namespace inet {
 
 namespace {
+
 constexpr long kIdleConnections = 32;
+
+using Clock = std::chrono::steady_clock;
+
+bool sameOrigin(std::string_view a, std::string_view b)
+{
+    std::string hostA;
+    std::string hostB;
+    long portA = 0;
+    long portB = 0;
+    return OriginOf(a, &hostA, &portA) && OriginOf(b, &hostB, &portB) && hostA == hostB &&
+           portA == portB;
 }
+
+// An order limited to one host follows a redirect only there; one that
+// leads elsewhere is the reply, and that host sees no request.
+bool mayFollow(const TransferOrder& order, const char* target)
+{
+    if (order.redirectHost.empty())
+        return true;
+    std::string host;
+    long port = 0;
+    const std::string_view address(target);
+    const bool web = StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://");
+    return web && OriginOf(address, &host, &port) && host == AsciiLower(order.redirectHost);
+}
+
+std::string_view headerName(std::string_view line)
+{
+    return TrimSpace(line.substr(0, line.find(':')));
+}
+
+} // namespace
 
 struct TransferLoop::Active
 {
     std::shared_ptr<Transfer> transfer;
+    std::shared_ptr<const SiteAccess> access; // the one the transfer started with
+    Hop hop;
     // Declared before the easy handle, which uses it, so it goes after it.
     CurlSlist headers;
     CurlEasy easy;
@@ -29,9 +64,6 @@ struct TransferLoop::Active
     // Set while the final reply's headers are still to come: a server that
     // drips them a byte at a time never looks idle to libcurl.
     std::optional<std::chrono::steady_clock::time_point> headersDue;
-    long hops = 0; // redirects the loop has followed itself
-    // When the first request went out: the hops share the transfer's time.
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 TransferLoop& TransferLoop::instance()
@@ -62,6 +94,13 @@ bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
         // libcurl's default shrinks with the number of running transfers,
         // which would drop idle connections between a worker's requests.
         curl_multi_setopt(m_multi.get(), CURLMOPT_MAXCONNECTS, kIdleConnections);
+        // Only the transfer thread uses it, so it needs no locks.
+        m_share.reset(curl_share_init());
+        if (!m_share) {
+            m_multi.reset();
+            return Fail(ERROR_INTERNET_INTERNAL_ERROR, "Out of memory");
+        }
+        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
         try {
             m_thread = std::thread([this] { run(); });
         } catch (const std::system_error&) {
@@ -111,6 +150,8 @@ void TransferLoop::shutdown()
     const std::lock_guard lock(m_mutex);
     m_queue.clear();
     m_multi.reset();
+    m_cookiesOf.reset();
+    m_share.reset();
     m_running = false;
     m_stopping = false;
 }
@@ -172,8 +213,42 @@ void TransferLoop::apply(const Command& command)
 
 void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
 {
+    const TransferOrder& order = transfer->order();
+    auto access = CurrentSiteAccess();
+    Hop hop;
+    hop.url = order.url;
+    hop.verb = order.verb;
+    hop.deadline = Clock::now() + std::chrono::milliseconds(order.timeoutMs);
+    hop.access = access && access->covers(order.url);
+    addHop(transfer, std::move(access), std::move(hop));
+}
+
+void TransferLoop::syncCookies(const std::shared_ptr<const SiteAccess>& access)
+{
+    if (!access || access == m_cookiesOf)
+        return;
+    const CurlEasy helper(curl_easy_init());
+    if (!helper)
+        return;
+    curl_easy_setopt(helper.get(), CURLOPT_SHARE, m_share.get());
+    if (!m_cookiesOf || m_cookiesOf->run != access->run)
+        curl_easy_setopt(helper.get(), CURLOPT_COOKIELIST, "ALL");
+    // Only the cookies of the site's host: the user's others stay at home.
+    for (const std::string& line : access->cookies) {
+        if (CookieServesHost(line, access->host))
+            curl_easy_setopt(helper.get(), CURLOPT_COOKIELIST, line.c_str());
+    }
+    m_cookiesOf = access;
+}
+
+void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
+                          std::shared_ptr<const SiteAccess> access, Hop hop)
+{
+    syncCookies(access);
     auto active = std::make_unique<Active>();
     active->transfer = transfer;
+    active->access = std::move(access);
+    active->hop = std::move(hop);
     active->easy.reset(curl_easy_init());
     CURL* easy = active->easy.get();
     if (!easy) {
@@ -181,17 +256,16 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         return;
     }
     const TransferOrder& order = transfer->order();
+    const Hop& step = active->hop;
     transfer->attach(easy);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, active.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_URL, order.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, step.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // libcurl follows without limit unless told; 10 is what platform
-    // clients allow. Redirects limited to a host are followed below, each
-    // hop checked before any request goes out.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, order.redirectHost.empty() ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed here, request by request, so that what only
+    // the site may see stays off the hosts a redirect leads to (libcurl
+    // would carry every extra header along).
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // HTTP/2 where TLS offers it: the transfers to one site then share a
     // connection as streams, instead of one handshake each.
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
@@ -199,23 +273,32 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     // A new secure transfer waits for a connection being set up to the same
     // host, to share it once it turns out to speak HTTP/2. Plain ones never
     // share, and waiting would only delay them.
-    if (order.url.rfind("https:", 0) == 0)
+    if (step.url.rfind("https:", 0) == 0)
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, active->errorText);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(order.timeoutMs));
+    if (order.timeoutMs > 0) {
+        // The limit is the whole transfer's, redirects included.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(step.deadline - Clock::now());
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                         std::max<long>(1, static_cast<long>(left.count())));
+    }
     if (order.readTimeoutMs > 0) {
         // Less than a byte a second over that many seconds: nothing comes.
         const long seconds =
             std::max<long>(1, (static_cast<long>(order.readTimeoutMs) + 999) / 1000);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, seconds);
-        active->headersDue =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
+        // Each hop's reply headers get their own time.
+        active->headersDue = Clock::now() + std::chrono::milliseconds(order.readTimeoutMs);
     }
     if (!order.caFile.empty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, order.caFile.c_str());
     // Every encoding libcurl can decode; the body is handed out decoded.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    // Cookies the sites set are kept for the run and sent back by the rules.
+    curl_easy_setopt(easy, CURLOPT_SHARE, m_share.get());
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
@@ -224,13 +307,38 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
         curl_easy_setopt(easy, CURLOPT_USERAGENT, order.agent.c_str());
     if (!order.referrer.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, order.referrer.c_str());
-    if (!order.userName.empty())
-        curl_easy_setopt(easy, CURLOPT_USERNAME, order.userName.c_str());
-    if (!order.password.empty())
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, order.password.c_str());
+
+    std::vector<std::string> headers = order.headers;
+    const SiteAccess* site = step.access ? active->access.get() : nullptr;
+    if (site) {
+        if (!site->userName.empty())
+            curl_easy_setopt(easy, CURLOPT_USERNAME, site->userName.c_str());
+        if (!site->password.empty())
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, site->password.c_str());
+        if (site->netrc) {
+            curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+            if (!site->netrcFile.empty())
+                curl_easy_setopt(easy, CURLOPT_NETRC_FILE, site->netrcFile.c_str());
+        }
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+        // The user's header replaces ours of the same name.
+        for (const std::string& line : site->headers) {
+            const std::string name = AsciiLower(headerName(line));
+            std::erase_if(headers, [&name](const std::string& ours) {
+                return AsciiLower(headerName(ours)) == name;
+            });
+        }
+        headers.insert(headers.end(), site->headers.begin(), site->headers.end());
+    } else if (sameOrigin(step.url, order.url)) {
+        // Credentials of the request itself stay on its own host too.
+        if (!order.userName.empty())
+            curl_easy_setopt(easy, CURLOPT_USERNAME, order.userName.c_str());
+        if (!order.password.empty())
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, order.password.c_str());
+    }
 
     curl_slist* list = nullptr;
-    for (const std::string& line : order.headers) {
+    for (const std::string& line : headers) {
         if (curl_slist* grown = curl_slist_append(list, line.c_str()))
             list = grown;
     }
@@ -238,14 +346,14 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     if (list)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
-    if (order.verb == "POST") {
+    if (step.verb == "POST") {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(order.body.size()));
         curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, order.body.c_str());
-    } else if (order.verb == "HEAD") {
+    } else if (step.verb == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (order.verb != "GET" && !order.verb.empty()) {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, order.verb.c_str());
+    } else if (step.verb != "GET" && !step.verb.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, step.verb.c_str());
     }
 
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
@@ -255,72 +363,34 @@ void TransferLoop::add(const std::shared_ptr<Transfer>& transfer)
     m_active.emplace(transfer.get(), std::move(active));
 }
 
-namespace {
-
-// The host of an absolute http or https address, as libcurl reads it;
-// empty for any other address.
-std::string webHost(const char* address)
+void TransferLoop::follow(const std::shared_ptr<Transfer>& transfer, CURL* easy)
 {
-    CurlUrl url(curl_url());
-    char* scheme = nullptr;
-    char* host = nullptr;
-    std::string found;
-    if (url && curl_url_set(url.get(), CURLUPART_URL, address, 0) == CURLUE_OK &&
-        curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(url.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        const std::string lower = AsciiLower(scheme);
-        if (lower == "http" || lower == "https")
-            found = AsciiLower(host);
-    }
-    curl_free(scheme);
-    curl_free(host);
-    return found;
-}
-
-} // namespace
-
-bool TransferLoop::followChecked(Active& active)
-{
-    const Transfer& transfer = *active.transfer;
-    if (!transfer.checkedRedirect())
-        return false;
+    const auto it = m_active.find(transfer.get());
+    if (it == m_active.end())
+        return;
     char* target = nullptr;
-    curl_easy_getinfo(active.easy.get(), CURLINFO_REDIRECT_URL, &target);
-    if (!target || webHost(target) != AsciiLower(transfer.order().redirectHost))
-        return false; // out of bounds: the redirect itself is the reply
-    CURL* easy = active.easy.get();
-    if (active.hops >= kMaxRedirects) {
-        const auto shared = active.transfer;
-        shared->finish(CURLE_TOO_MANY_REDIRECTS, "Too many redirects");
-        remove(shared.get());
-        return true;
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &target);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    Hop next = it->second->hop;
+    std::shared_ptr<const SiteAccess> access = it->second->access;
+    next.url = target ? target : "";
+    ++next.redirects;
+    // As browsers do: a form sent again after 301, 302 or 303 becomes a GET.
+    if (next.verb == "POST" && status != 307 && status != 308)
+        next.verb = "GET";
+    // The start page's redirect moves the site, and its access with it.
+    const bool wasAccess = next.access;
+    next.access =
+        access && (access->covers(next.url) || (transfer->order().siteStart && wasAccess));
+    remove(transfer.get());
+    if (next.redirects > kMaxRedirects) {
+        transfer->finish(
+            CURLE_TOO_MANY_REDIRECTS,
+            ("Maximum (" + std::to_string(kMaxRedirects) + ") redirects followed").c_str());
+        return;
     }
-    ++active.hops;
-    // The same handle asks again: cookies, credentials and the connection
-    // stay, as when libcurl follows.
-    const std::string next = target;
-    curl_multi_remove_handle(m_multi.get(), easy);
-    curl_easy_setopt(easy, CURLOPT_URL, next.c_str());
-    // What is left of the transfer's time, not the whole of it again; the
-    // next reply's headers get their own time.
-    const TransferOrder& order = transfer.order();
-    const auto now = std::chrono::steady_clock::now();
-    if (order.timeoutMs > 0) {
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - active.started).count();
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                         std::max<long>(1, static_cast<long>(order.timeoutMs) - spent));
-    }
-    if (order.readTimeoutMs > 0)
-        active.headersDue = now + std::chrono::milliseconds(order.readTimeoutMs);
-    if (transfer.order().verb == "POST")
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
-        const auto shared = active.transfer;
-        shared->finish(CURLE_FAILED_INIT, "The redirect could not be followed");
-        m_active.erase(shared.get());
-    }
-    return true;
+    addHop(transfer, std::move(access), std::move(next));
 }
 
 // libcurl's order: out of the multi, then the easy handle.
@@ -364,13 +434,18 @@ void TransferLoop::collectFinished()
         curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
         if (!data)
             continue;
-        auto* active = static_cast<Active*>(data);
+        const auto* active = static_cast<const Active*>(data);
         const CURLcode result = msg->data.result;
-        if (result == CURLE_OK && followChecked(*active))
-            continue;
         long osErrno = 0;
         curl_easy_getinfo(msg->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         const auto transfer = active->transfer;
+        char* target = nullptr;
+        if (result == CURLE_OK && transfer->redirectPending() &&
+            curl_easy_getinfo(msg->easy_handle, CURLINFO_REDIRECT_URL, &target) == CURLE_OK &&
+            target && mayFollow(transfer->order(), target)) {
+            follow(transfer, msg->easy_handle);
+            continue;
+        }
         transfer->finish(result, active->errorText, result == CURLE_OK ? 0 : osErrno);
         remove(transfer.get());
     }

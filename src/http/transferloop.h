@@ -4,8 +4,10 @@
 
 #include "curlhandles.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -13,6 +15,7 @@
 namespace inet {
 
 class Transfer;
+struct SiteAccess;
 
 // The one thread that runs every transfer of the process on one multi
 // handle, so that connections are kept alive and reused across the callers'
@@ -52,30 +55,45 @@ private:
         std::shared_ptr<Transfer> transfer;
     };
     struct Active;
+    // One request of a transfer: the first, or one more after a redirect.
+    struct Hop
+    {
+        std::string url;
+        std::string verb;
+        long redirects = 0;
+        std::chrono::steady_clock::time_point deadline; // of the whole transfer
+        bool access = false;                            // the site's access goes with this request
+    };
 
     TransferLoop() = default;
     void post(Op op, const std::shared_ptr<Transfer>& transfer);
     void run();
     void apply(const Command& command);
     void add(const std::shared_ptr<Transfer>& transfer);
+    void addHop(const std::shared_ptr<Transfer>& transfer, std::shared_ptr<const SiteAccess> access,
+                Hop hop);
+    // After a redirect: the next request, or the failure when there were too many.
+    void follow(const std::shared_ptr<Transfer>& transfer, CURL* easy);
+    // The cookie store holds the user's cookies for the access's host, and
+    // forgets the sites' cookies of an earlier run.
+    void syncCookies(const std::shared_ptr<const SiteAccess>& access);
     void remove(Transfer* transfer);
     void collectFinished();
     // Fails, as timed out, each transfer whose headers are overdue.
     void expireLateHeaders();
-    // A finished redirect that its order limits to one host: true when it
-    // was sent on to its next hop there, or ended; false when the redirect
-    // leads elsewhere and is the reply.
-    bool followChecked(Active& active);
 
     std::mutex m_mutex;
     std::vector<Command> m_queue;
     bool m_running = false;
     bool m_stopping = false;
     CurlMulti m_multi;
+    // The cookies of every transfer, the sites' and the user's.
+    CurlShare m_share;
     std::thread m_thread;
 
     // Touched only by the transfer thread.
     std::unordered_map<Transfer*, std::unique_ptr<Active>> m_active;
+    std::shared_ptr<const SiteAccess> m_cookiesOf; // whose cookies the store holds
 };
 
 } // namespace inet

@@ -3,6 +3,7 @@
 #include "crawlrecorder.h"
 
 #include "crawler.h"
+#include "passwordmask.h"
 #include "stringhelpers.h"
 
 #include <QDateTime>
@@ -55,7 +56,7 @@ void TCrawlRecorder::Started(const SearchSettings& settings, const String& addre
         m_writer.ClearFound();
     m_levels.emplace(address, 1);
     CrawlSettings saved;
-    saved.Address = address;
+    saved.Address = MaskPasswords(address);
     saved.Depth = settings.depthIndex >= 0 ? settings.depthIndex + 1 : 3; // the crawler's own
     saved.Keywords = settings.keywords;
     saved.CaseSensitive = settings.caseSensitive;
@@ -71,7 +72,8 @@ void TCrawlRecorder::Found(const String& url, const String& type, const String& 
     m_levels.emplace(url, parent == m_levels.end() ? 0 : parent->second + 1);
     if (!m_links.empty() && m_links.back().From != from)
         flushLinks();
-    m_links.push_back({FoundLink::Link, url, type, host, from});
+    // Saved as shown: a link's password is nobody's to keep.
+    m_links.push_back({FoundLink::Link, MaskPasswords(url), type, host, MaskPasswords(from)});
 }
 
 void TCrawlRecorder::flushLinks()
@@ -83,7 +85,8 @@ void TCrawlRecorder::flushLinks()
 void TCrawlRecorder::StartMoved(const String& finalUrl)
 {
     flushLinks();
-    m_writer.AddFound({{FoundLink::StartMoved, finalUrl, String(), String(), String()}});
+    m_writer.AddFound(
+        {{FoundLink::StartMoved, MaskPasswords(finalUrl), String(), String(), String()}});
 }
 
 Integer TCrawlRecorder::levelOf(const String& url) const
@@ -149,8 +152,8 @@ void TCrawlRecorder::Received(const String& url, const String& finalUrl, const S
         return;
     }
     PageRecord page;
-    page.Address = url;
-    page.FinalAddress = finalUrl == url ? String() : finalUrl;
+    page.Address = MaskPasswords(url);
+    page.FinalAddress = finalUrl == url ? String() : MaskPasswords(finalUrl);
     page.Level = levelOf(url);
     page.Status = 200;
     page.ContentType = headerField(head, "Content-Type");
@@ -165,7 +168,7 @@ void TCrawlRecorder::Received(const String& url, const String& finalUrl, const S
 void TCrawlRecorder::Failed(const String& url, const TransferError& failure)
 {
     PageRecord page;
-    page.Address = url;
+    page.Address = MaskPasswords(url);
     page.Level = levelOf(url);
     page.Status = failure.status;
     page.Failure = failure;

@@ -3,6 +3,7 @@
 #include "reportwriter.h"
 
 #include "ioerror.h"
+#include "passwordmask.h"
 #include "runaccount.h"
 #include "runview.h"
 #include "stagedfile.h"
@@ -278,7 +279,7 @@ void writeResults(ReportFile& f, const TRunData& data, const String& address,
     for (const TPageEntry& entry : data.PageTable) {
         if (entry.Hits <= 0)
             continue;
-        const String name = TReportWriter::EscapeHtml(entry.Name);
+        const String name = TReportWriter::EscapeHtml(MaskPasswords(entry.Name));
         writeItem(f, name, name + " (" + std::to_string(entry.Hits) + " Hits)");
     }
     std::vector<const TPageEntry*> notSearched;
@@ -292,7 +293,7 @@ void writeResults(ReportFile& f, const TRunData& data, const String& address,
     if (!notSearched.empty() && !keywords.empty()) {
         f.Block(kNotSearched, {{"count", std::to_string(notSearched.size())}});
         for (const TPageEntry* entry : notSearched) {
-            const String page = TReportWriter::EscapeHtml(entry->Address);
+            const String page = TReportWriter::EscapeHtml(MaskPasswords(entry->Address));
             writeItem(f, page, page + " (" + TReportWriter::EscapeHtml(PageStatus(*entry)) + ")");
         }
     }
@@ -389,7 +390,8 @@ void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
     while (target.size() > 1 && target.back() == '/')
         target.pop_back();
     const FolderLock lock(target);
-    const String address = EscapeHtml(view.AddressText());
+    // The address box holds what the user typed, password and all.
+    const String address = EscapeHtml(MaskPasswords(view.AddressText()));
     const String keywords = EscapeHtml(view.KeywordText() + data.KeywordNote);
     const String depth = EscapeHtml(view.DepthText());
     // All three are staged before any takes its place: a failed write
@@ -399,13 +401,13 @@ void TReportWriter::WriteReportFiles(const TRunData& data, const IRunView& view,
     std::vector<String> pages;
     for (const TPageEntry& entry : data.PageTable) {
         if (!entry.Name.empty())
-            pages.push_back(EscapeHtml(entry.Name));
+            pages.push_back(EscapeHtml(MaskPasswords(entry.Name)));
     }
     ReportFile pageList(target, "pagelist.htm");
     writeList(pageList, address, std::to_string(data.PageCount) + " Pages found:", pages);
     std::vector<String> links;
     for (const String& link : data.LinkList)
-        links.push_back(EscapeHtml(link));
+        links.push_back(EscapeHtml(MaskPasswords(link)));
     ReportFile linkList(target, "links.htm");
     writeList(linkList, address, std::to_string(data.LinkCount) + " Links found:", links);
     results.Commit();

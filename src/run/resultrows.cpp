@@ -2,6 +2,7 @@
 
 #include "resultrows.h"
 
+#include "passwordmask.h"
 #include "runaccount.h"
 
 namespace {
@@ -66,7 +67,7 @@ void WriteResultsCsv(std::span<const TPageEntry> rows, const std::vector<String>
     for (const TPageEntry& entry : rows) {
         if (columns.listed && !columns.listed(entry))
             continue;
-        line = csvField(entry.Address) + "," + csvField(PageStatus(entry)) + "," +
+        line = csvField(MaskPasswords(entry.Address)) + "," + csvField(PageStatus(entry)) + "," +
                (PageCounted(entry) ? std::to_string(entry.Hits) : String());
         for (const std::size_t k : counted)
             line += "," + KeywordCell(entry, k);

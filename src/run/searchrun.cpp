@@ -5,8 +5,10 @@
 #include "internetaccess.h"
 #include "ioerror.h"
 #include "messagebox.h"
+#include "passwordmask.h"
 #include "runaccount.h"
 #include "scopeexit.h"
+#include "siteaccess.h"
 #include "sitemap.h"
 #include "stringhelpers.h"
 #include "textdecode.h"
@@ -14,6 +16,7 @@
 #include "workerthread.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -213,6 +216,9 @@ bool TSearchRun::beginRun()
         address = "http://" + address;
         m_view.SetAddressText(address);
     }
+    // Credentials in the address go to the site by the site's access; the
+    // address crawled, listed and shown carries none.
+    address = WithoutUserInfo(address, &m_addressUser, &m_addressPassword);
     const std::size_t prefix = https ? 8 : 7;
     const String rest = address.size() > prefix ? address.substr(prefix) : String();
     const auto slash = rest.find('/');
@@ -238,6 +244,7 @@ void TSearchRun::ScanAction()
 {
     if (!beginRun())
         return;
+    grantSiteAccess();
     if (m_recorder)
         m_recorder->Started(m_settings, m_settings.address);
     m_view.StatusChanged(" Analyzing site...");
@@ -272,6 +279,42 @@ void TSearchRun::ScanAction()
         fetchSitemaps();
     else
         startCrawl();
+}
+
+void TSearchRun::grantSiteAccess()
+{
+    static std::uint64_t runs = 0;
+    auto access = std::make_shared<inet::SiteAccess>(inet::SiteAccess::For(m_settings.address));
+    access->run = ++runs;
+    const bool inAddress = !m_addressUser.empty() || !m_addressPassword.empty();
+    access->userName = inAddress ? m_addressUser : m_settings.user;
+    access->password = inAddress ? m_addressPassword : m_settings.password;
+    access->netrc = m_settings.useNetrc;
+    access->headers = m_settings.headers;
+    if (!m_settings.cookieFile.empty()) {
+        QFile file(DecodeWebText(m_settings.cookieFile));
+        if (!file.open(QIODevice::ReadOnly)) {
+            ShowMessageBox("cannot read the cookie file " + m_settings.cookieFile + ": " +
+                               ToUtf8(file.errorString()),
+                           TMsgKind::Warning);
+        } else {
+            const QByteArray text = file.readAll();
+            inet::CookieLines lines = inet::ParseCookieFile(
+                std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+            access->cookies = std::move(lines.cookies);
+            if (!lines.skipped.empty()) {
+                String numbers;
+                for (const int line : lines.skipped)
+                    numbers += (numbers.empty() ? "" : ", ") + std::to_string(line);
+                ShowMessageBox("cookie file " + m_settings.cookieFile + ": line" +
+                                   (lines.skipped.size() > 1 ? "s " : " ") + numbers +
+                                   " skipped: not a cookie",
+                               TMsgKind::Warning);
+            }
+        }
+    }
+    m_access = access;
+    inet::SetSiteAccess(std::move(access));
 }
 
 void TSearchRun::fetchRobots()
@@ -597,7 +640,9 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     if (sender != m_crawler || m_data.Cancelled)
         return;
     m_firstLinkPending = false;
-    const String key = AsciiLower(UrlFound);
+    // Listed as shown: the password of a link that carries one is hidden.
+    const String shown = MaskPasswords(UrlFound);
+    const String key = AsciiLower(shown);
     if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost) {
         FollowIfHtmlLink = false;
         if (TypeLink == "htm")
@@ -617,12 +662,12 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         }
     }
     if (onSite)
-        addPage(UrlFound);
+        addPage(shown);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
-        m_data.LinkList.push_back(UrlFound);
+        m_data.LinkList.push_back(shown);
         ++m_data.LinkCount;
     }
-    m_view.PageFound(UrlFound);
+    m_view.PageFound(shown);
 }
 
 void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
@@ -636,6 +681,13 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
     m_siteRoot = FinalUrl.substr(0, slash);
     m_startHost = hostOf(FinalUrl);
+    // The site's access moves with it.
+    if (m_access && !m_saved) {
+        auto moved = std::make_shared<inet::SiteAccess>(*m_access);
+        inet::OriginOf(FinalUrl, &moved->host, &moved->port);
+        m_access = moved;
+        inet::SetSiteAccess(std::move(moved));
+    }
     // The start page's row shows where it came from; a page that links to
     // the final address is that same row.
     if (m_data.PageList.empty() || m_pageKeys.contains(AsciiLower(FinalUrl)))

@@ -17,6 +17,10 @@
 
 #include <QObject>
 
+namespace inet {
+struct SiteAccess;
+}
+
 #include <QPointer>
 #include <QString>
 #include <any>
@@ -149,6 +153,8 @@ private:
     void FailStart();
     void refuseScheme(const String& address);
 
+    // The start host's credentials, headers and cookies, for every transfer.
+    void grantSiteAccess();
     void bindCrawler(TRuziZidu* crawler);
     void fetchRobots();
     // After robots.txt: the site's sitemaps, one at a time, then the crawl.
@@ -237,6 +243,10 @@ private:
     // Pages on other hosts that the crawl listed and did not fetch.
     std::unordered_set<String> m_otherHostPages;
     TRunOutcome m_startFailure;
+    // The credentials the start address carried, and what the site is let in by.
+    String m_addressUser;
+    String m_addressPassword;
+    std::shared_ptr<const inet::SiteAccess> m_access;
     // Lower-case copies of the lists, for their case-blind membership test.
     std::unordered_set<String> m_pageKeys;
     std::unordered_set<String> m_linkKeys;

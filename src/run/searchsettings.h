@@ -65,6 +65,17 @@ struct SearchSettings
     // Transfers of the crawl at once; more than 5 only for a site the user
     // owns, which can take the load.
     Integer parallel = 5;
+    // Sent only to the start host (after a redirect of the start, the host
+    // it moved to), never elsewhere, and never shown: the credentials for
+    // basic and digest authentication (those in the start address win),
+    // request headers as "Name: value", and a Netscape cookie file whose
+    // cookies for that host go along. Credentials from ~/.netrc for that
+    // host when none are given, unless useNetrc is off.
+    String user;
+    String password;
+    std::vector<String> headers;
+    String cookieFile;
+    bool useNetrc = true;
     // Addresses a page must match one of (when any are given) and must match
     // none of, as regular expressions on the whole address: a page left out
     // is listed as "excluded" and never fetched. The start page is fetched.

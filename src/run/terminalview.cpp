@@ -2,6 +2,8 @@
 
 #include "terminalview.h"
 
+#include "passwordmask.h"
+
 #include <algorithm>
 
 namespace {
@@ -124,7 +126,7 @@ void TTerminalView::RowFilled(Integer row, const TPageEntry& entry)
 {
     if (m_phase == Phase::Searching) {
         m_searched = row;
-        m_address = entry.Address;
+        m_address = MaskPasswords(entry.Address);
         showProgress(row == m_toSearch);
     }
 }

@@ -2,6 +2,7 @@
 #include "fetchcontroller.h"
 #include "loopbackserver.h"
 #include "messagecapture.h"
+#include "siteaccess.h"
 #include "testfiles.h"
 #include "tickcount.h"
 
@@ -349,4 +350,27 @@ TEST(FetchControllerLifetime, DestroyedWhileTransferring)
     }
     EXPECT_TRUE(nqtest::WaitForWorkers(std::chrono::seconds(2)));
     EXPECT_EQ(reports, 0) << "a detached worker reports to no one";
+}
+
+// The site's access goes along a redirect to another host only for the
+// start page, whose redirect moves the site there.
+TEST_F(FetchController, SiteAccessFollowsOnlyTheStartPagesRedirect)
+{
+    LoopbackServer elsewhere;
+    elsewhere.serve("/there.htm", Reply::html("there"));
+    server.serve("/go", Reply::redirect(302, elsewhere.url("/there.htm")));
+    auto access = std::make_shared<inet::SiteAccess>(inet::SiteAccess::For(server.url("/")));
+    access->headers = {"X-Token: t"};
+    inet::SetSiteAccess(access);
+    for (const bool start : {false, true}) {
+        SCOPED_TRACE(start ? "start page" : "other page");
+        get.SiteStart = start;
+        get.SetWaiting();
+        EXPECT_EQ(fetch("/go"), GETHTTP_OK);
+        EXPECT_EQ(get.StatusCode(), 200);
+        EXPECT_EQ(server.requests().back().header("X-Token"), "t");
+        const nqtest::Request there = elsewhere.requests().back();
+        EXPECT_EQ(there.header("X-Token"), start ? "t" : "");
+    }
+    inet::SetSiteAccess(nullptr);
 }

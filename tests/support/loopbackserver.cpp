@@ -525,6 +525,12 @@ void LoopbackServer::setClock(std::function<double()> clock)
     m_clock = std::move(clock);
 }
 
+void LoopbackServer::setGate(std::function<std::optional<Reply>(const Request&)> gate)
+{
+    const std::lock_guard lock(m_mutex);
+    m_gate = std::move(gate);
+}
+
 void LoopbackServer::serveRaw(std::string path, std::string bytes,
                               std::optional<std::size_t> stallAfter)
 {
@@ -663,7 +669,11 @@ void LoopbackServer::handleConnection(int socket)
             // can never leave this connection stalled.
             generation = m_releaseGeneration;
             keepAlive = m_keepAlive && clientKeepsAlive(in.request);
-            if (Route* route = findRoute(in.request.target); route == nullptr) {
+            const std::optional<Reply> gated = m_gate ? m_gate(in.request) : std::nullopt;
+            if (gated) {
+                keepAlive = keepAlive && gated->addContentLength;
+                response = serialize(*gated, headOnly, keepAlive);
+            } else if (Route* route = findRoute(in.request.target); route == nullptr) {
                 response = serialize(plainReply(404, "Not Found"), headOnly, keepAlive);
             } else if (route->raw) {
                 response = *route->raw;

@@ -99,6 +99,11 @@ public:
     void setClock(std::function<double()> clock);
     void serveRaw(std::string path, std::string bytes, std::optional<std::size_t> stallAfter = {});
 
+    // Asked first for every request, under the server's lock: a reply it
+    // gives (a 401 to a request without credentials) is served instead of
+    // the path's.
+    void setGate(std::function<std::optional<Reply>(const Request&)> gate);
+
     std::vector<Request> requests() const;
     std::size_t requestCount() const;
 
@@ -142,6 +147,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
     std::map<std::string, Route, std::less<>> m_routes;
+    std::function<std::optional<Reply>(const Request&)> m_gate;
     std::vector<Request> m_requests;
     std::function<double()> m_clock;
     std::uint64_t m_releaseGeneration = 0;
