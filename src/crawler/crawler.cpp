@@ -158,6 +158,9 @@ bool TRuziZidu::Start(const String& Address)
     if (!m_scanner)
         m_scanner = std::make_unique<TPageScanner>(this, "pagesScanned");
     m_queue.Add(StartingUrl, 1, 1, kKindStart, 0);
+    // A page that links back to the start must not fetch it a second time.
+    markKnown(StartingUrl);
+    markKnown(ResolveLink(m_startUrlParts, StartingUrl));
     // The tick is the heartbeat for deadlines and statistics; the first
     // request need not wait for it.
     m_timer.start();
@@ -417,6 +420,11 @@ bool TRuziZidu::processController(TKsHttpGet* Fetcher)
             if (!m_aborting) {
                 const String& final = Fetcher->EffectiveUrl();
                 const bool moved = !final.empty() && final != url && m_baseParts.Crack(final);
+                // Where the start led is the start page too, whatever its host.
+                if (moved && Fetcher->LinkKind == kKindStart) {
+                    markKnown(final);
+                    markKnown(ResolveLink(m_baseParts, final));
+                }
                 if (moved && Fetcher->LinkKind == kKindStart && startMoved()) {
                     Fire(OnStartMoved, this, final);
                     if (!alive)
@@ -835,6 +843,13 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
     if (follow && fetchable(Link.Scheme) && Link.Type == "htm" && Page.Level < m_depthSearchLevel &&
         !m_aborting)
         m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
+}
+
+void TRuziZidu::markKnown(const String& Address)
+{
+    Integer index = 0;
+    if (!Address.empty() && !m_knownUrls.Find(Address, index))
+        m_knownUrls.Insert(index, Address);
 }
 
 void TRuziZidu::writeResultLine(const String& line)

@@ -185,6 +185,8 @@ private:
     // was destroyed meanwhile.
     [[nodiscard]] bool fileScannedPages();
     void fileLink(const TPageJob& Page, const TFoundLink& Link, Integer CountArea);
+    // Files Address as already known: links to it are neither reported nor followed.
+    void markKnown(const String& Address);
     bool UpdateStats();
     // False when the crawler was destroyed by something processed meanwhile.
     [[nodiscard]] bool processController(TKsHttpGet* Fetcher);
