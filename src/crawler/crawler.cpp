@@ -60,7 +60,7 @@ TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
     m_paceTimer.setSingleShot(true);
     connect(&m_paceTimer, &QTimer::timeout, this, &TRuziZidu::onTimer);
     SetWorking(false);
-    m_knownUrls.SetCapacity(32000);
+    m_knownUrls.reserve(32000);
     m_knownHosts.SetCapacity(10000);
 }
 
@@ -139,7 +139,7 @@ bool TRuziZidu::Start(const String& Address)
         m_retryCount = 0;
         m_lastStats.fill(99999);
         Fire(OnUpdatedStats, this, 0, 0, 0, 0, 0, 0);
-        m_knownUrls.Clear();
+        m_knownUrls.clear();
         m_knownHosts.Clear();
         m_queue.Clear();
         if (!m_startUrlParts.Crack(StartingUrl)) {
@@ -810,7 +810,7 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
     if (StayOnSite && AsciiLower(host) != AsciiLower(m_startUrlParts.HostName.Text()))
         return;
 
-    // Inserting where the search stopped keeps the lists in the sorted order
+    // Inserting where the search stopped keeps the host list in sorted order
     // at logarithmic cost, instead of sorting again after every addition.
     Integer index = 0;
     if (!m_knownHosts.Find(host, index)) {
@@ -824,9 +824,8 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
             m_queue.Add(robots, Page.Level + 1, 1, Link.Kind, CountArea);
         }
     }
-    if (m_knownUrls.Find(address, index))
+    if (!m_knownUrls.insert(address).second)
         return;
-    m_knownUrls.Insert(index, address);
 
     String writeToFile = "x";
     const char hrefOrSrc = Link.Kind == kMarkHref ? 'H' : Link.Kind == kMarkSrc ? 'S' : ' ';
@@ -847,9 +846,8 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
 
 void TRuziZidu::markKnown(const String& Address)
 {
-    Integer index = 0;
-    if (!Address.empty() && !m_knownUrls.Find(Address, index))
-        m_knownUrls.Insert(index, Address);
+    if (!Address.empty())
+        m_knownUrls.insert(Address);
 }
 
 void TRuziZidu::writeResultLine(const String& line)

@@ -22,6 +22,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 using TOnLinkFound =
@@ -143,7 +144,7 @@ public:
     Integer RetryCount() const { return m_retryCount; }
     // Links left out of the crawl's pages by MaxPageLinks.
     Integer LinksOverCap() const { return m_linksOverCap; }
-    const TStringList& KnownUrls() const { return m_knownUrls; }
+    const std::unordered_set<String>& KnownUrls() const { return m_knownUrls; }
     const TStringList& KnownHosts() const { return m_knownHosts; }
     const TUrlInQueue& Queue() const { return m_queue; }
     const std::vector<TKsHttpGet*>& Fetchers() const { return m_fetchers; }
@@ -210,8 +211,10 @@ private:
     Integer m_concurrentDownloads = 5;
     Integer m_anchorCount = 0;
     bool m_working = false;
-    // Both kept in ascending ordinal order, searched by bisection.
-    TStringList m_knownUrls;
+    // Every address seen: a hash set, as a link's filing is the main
+    // thread's cost per link on a page of many links and order is not needed.
+    std::unordered_set<String> m_knownUrls;
+    // Kept in ascending ordinal order, searched by bisection.
     TStringList m_knownHosts;
     TCrackUrl m_startUrlParts;
     // The final address of a page that a redirect moved.

@@ -223,6 +223,7 @@ bool TSearchRun::beginRun()
     const String rest = address.size() > prefix ? address.substr(prefix) : String();
     const auto slash = rest.find('/');
     m_siteRoot = slash == String::npos ? address : address.substr(0, prefix + slash);
+    m_siteRootKey = AsciiLower(m_siteRoot);
     m_startHost = hostOf(address);
     m_outcome.Address = address;
 
@@ -643,7 +644,10 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     // Listed as shown: the password of a link that carries one is hidden.
     const String shown = MaskPasswords(UrlFound);
     const String key = AsciiLower(shown);
-    if (!m_settings.spanHosts && AsciiLower(HostName) != m_startHost) {
+    // Compared in place: this runs once per link, and a page may hold many.
+    const bool startHost =
+        HostName.size() == m_startHost.size() && StartsWithNoCase(HostName, m_startHost);
+    if (!m_settings.spanHosts && !startHost) {
         FollowIfHtmlLink = false;
         if (TypeLink == "htm")
             m_otherHostPages.insert(key);
@@ -652,7 +656,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     // fetched again; a scheme named like a page type stays a link.
     const bool web = key.rfind("http://", 0) == 0 || key.rfind("https://", 0) == 0;
     const bool page = TypeLink == "htm" && web;
-    const bool onSite = page && key.find(AsciiLower(m_siteRoot)) != String::npos;
+    const bool onSite = page && key.find(m_siteRootKey) != String::npos;
     // robots.txt is the crawler's: it refuses what a host's rules keep out.
     if (page && FollowIfHtmlLink && !m_pageKeys.contains(key) && m_scope) {
         const String rule = m_scope->Admit(UrlFound);
@@ -680,6 +684,7 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
         return;
     const auto slash = FinalUrl.find_first_of("/?#", sep + 3);
     m_siteRoot = FinalUrl.substr(0, slash);
+    m_siteRootKey = AsciiLower(m_siteRoot);
     m_startHost = hostOf(FinalUrl);
     // The site's access moves with it.
     if (m_access && !m_saved) {

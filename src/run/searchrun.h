@@ -195,6 +195,7 @@ private:
     SearchSettings m_settings;
     TRunData m_data;
     String m_siteRoot;
+    String m_siteRootKey;       // m_siteRoot in lower case, for the per-link test
     String m_statusPrefix;      // " N pages analyzed.", before "Working..." and "Ready."
     bool m_crawlerLive = false; // m_crawler belongs to this run, not one winding down
     bool m_fetchActive = false;
