@@ -25,6 +25,9 @@ String decoded(std::string_view text)
 
 String MaskPasswords(std::string_view text)
 {
+    // Nearly every address shown carries no user info: one scan, one copy.
+    if (text.find('@') == std::string_view::npos)
+        return String(text);
     String out;
     std::size_t done = 0;
     std::size_t sep = 0;

@@ -575,7 +575,12 @@ void TSearchRun::ResetRun()
 
 void TSearchRun::addPage(const String& address)
 {
-    if (!m_pageKeys.insert(AsciiLower(address)).second)
+    addPage(address, AsciiLower(address));
+}
+
+void TSearchRun::addPage(const String& address, const String& key)
+{
+    if (!m_pageKeys.insert(key).second)
         return;
     m_data.PageList.push_back(address);
     ++m_data.PageCount;
@@ -666,7 +671,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         }
     }
     if (onSite)
-        addPage(shown);
+        addPage(shown, key);
     if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
         m_data.LinkList.push_back(shown);
         ++m_data.LinkCount;

@@ -163,6 +163,8 @@ private:
     void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
+    // The same with its key (the address in lower case) already made.
+    void addPage(const String& address, const String& key);
     // The agent text the settings name, or the product's own.
     String agent() const;
     // Pages the crawl received become searched rows, with their counts;
