@@ -15,13 +15,25 @@
 
 namespace {
 
+// Where the authority starting at from ends: its path, query or fragment,
+// or the end. A plain loop: find_first_of calls memchr once per character.
+std::size_t authorityEnd(const String& url, std::size_t from)
+{
+    for (std::size_t i = from; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c == '/' || c == '?' || c == '#')
+            return i;
+    }
+    return String::npos;
+}
+
 // The path and query of an absolute address, from "/", as robots.txt rules see them.
 String pathOf(const String& url)
 {
     const auto sep = url.find("://");
     if (sep == String::npos)
         return "/";
-    const auto slash = url.find_first_of("/?#", sep + 3);
+    const auto slash = authorityEnd(url, sep + 3);
     if (slash == String::npos)
         return "/";
     String path = url.substr(slash, url.find('#', slash) - slash);
@@ -60,23 +72,32 @@ String THostPolicy::HostKey(const String& url)
     const auto sep = url.find("://");
     if (sep == String::npos)
         return AsciiLower(url);
-    const String scheme = AsciiLower(url.substr(0, sep));
-    const auto end = url.find_first_of("/?#", sep + 3);
-    String authority = AsciiLower(url.substr(sep + 3, end == String::npos ? end : end - sep - 3));
+    // Built in one string: a finished crawl asks this of every page it listed.
+    const auto end = std::min(authorityEnd(url, sep + 3), url.size());
+    std::string_view authority(url.data() + sep + 3, end - sep - 3);
     const auto at = authority.rfind('@');
-    if (at != String::npos)
-        authority.erase(0, at + 1);
+    if (at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+    String key;
+    key.reserve(sep + 3 + authority.size() + 4);
+    key.append(url, 0, sep + 3);
+    key.append(authority);
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+    }
     // A port is the digits after the last colon outside an IPv6 literal.
     const auto colon = authority.rfind(':');
     const auto bracket = authority.rfind(']');
-    bool hasPort = colon != String::npos && (bracket == String::npos || colon > bracket);
+    bool hasPort =
+        colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
     if (hasPort && colon + 1 == authority.size()) {
-        authority.pop_back(); // "host:" names no port
+        key.pop_back(); // "host:" names no port
         hasPort = false;
     }
     if (!hasPort)
-        authority += scheme == "https" ? ":443" : ":80";
-    return scheme + "://" + authority;
+        key += std::string_view(key.data(), sep) == "https" ? ":443" : ":80";
+    return key;
 }
 
 THostPolicy::Host& THostPolicy::host(const String& url)

@@ -61,6 +61,7 @@ TEST(HostPolicy, HostKeysNameSchemeHostAndPort)
     EXPECT_EQ(THostPolicy::HostKey("http://Example.ORG/a?b"), "http://example.org:80");
     EXPECT_EQ(THostPolicy::HostKey("https://u:p@h:8443/x"), "https://h:8443");
     EXPECT_EQ(THostPolicy::HostKey("https://h"), "https://h:443");
+    EXPECT_EQ(THostPolicy::HostKey("HTTPS://U@H"), "https://h:443");
     EXPECT_EQ(THostPolicy::HostKey("http://h:/"), "http://h:80");
     EXPECT_EQ(THostPolicy::HostKey("http://[::1]/"), "http://[::1]:80");
 }
