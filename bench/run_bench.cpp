@@ -822,8 +822,9 @@ int main(int argc, char** argv)
     }
 
     // One page of distinct links to pages of the same host, listed without
-    // keywords, so that only the crawl and the listing count.
-    const int links = quick ? 20000 : 200000;
+    // keywords, so that only the crawl and the listing count. No more links
+    // than one page may give (100,000), so both rivals list every one.
+    const int links = quick ? 20000 : 100000;
     std::string page = "<html><body>\n";
     for (int i = 0; i < links; ++i)
         page += "<a href=\"/many/p" + std::to_string(i) + ".htm\">p" + std::to_string(i) + "</a>\n";
