@@ -178,6 +178,9 @@ TRobotsRules TRobotsRules::Parse(const String& source, const String& agentToken)
 
 bool TRobotsRules::Allowed(const String& path) const
 {
+    // Most sites give no rules; every listed page asks.
+    if (m_rules.empty())
+        return true;
     const String target = normalise(path.empty() ? String("/") : path);
     // The rules themselves are always there to be read.
     if (target == "/robots.txt")
