@@ -54,7 +54,7 @@ bool TCaseBlindIndex::Contains(std::string_view text, const List& list) const
 
 bool TCaseBlindIndex::Add(const String& text, List& list)
 {
-    if ((m_used + 1) * 2 > m_slots.size())
+    if ((m_used + 1) * 4 > m_slots.size() * 3)
         grow();
     const std::uint32_t hash = hashOf(text);
     Slot& slot = m_slots[slotOf(text, hash, list)];
@@ -84,7 +84,7 @@ void TCaseBlindIndex::grow()
 void TCaseBlindIndex::Rebuild(const List& list)
 {
     std::size_t size = 16;
-    while (list.size() * 2 > size)
+    while (list.size() * 4 > size * 3)
         size *= 2;
     m_slots.assign(size, Slot{});
     m_used = 0;

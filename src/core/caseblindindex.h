@@ -38,6 +38,6 @@ private:
     std::size_t slotOf(std::string_view text, std::uint32_t hash, const List& list) const;
     void grow();
 
-    std::vector<Slot> m_slots; // a power of two of them, at most half in use
+    std::vector<Slot> m_slots; // a power of two of them, at most three quarters in use
     std::size_t m_used = 0;
 };

@@ -815,6 +815,9 @@ void TSearchRun::takeCrawlFigures()
 void TSearchRun::CrawlFinished()
 {
     takeCrawlFigures();
+    // Gone before the page table is built, so that the two never add up.
+    if (TRuziZidu* crawler = m_crawler.data(); crawler && m_crawlStarted)
+        crawler->ForgetAddresses();
     m_view.PhaseChanged(IRunView::Phase::Searching);
     m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());
