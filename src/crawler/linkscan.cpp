@@ -172,9 +172,15 @@ bool isPlainUrlChar(char ch)
            std::string_view("-._~!$&'()*+,;=:@/?%").find(ch) != std::string_view::npos;
 }
 
-// A path made of plain characters, every "%" starting a %xx escape and no
-// "." or ".." segment that the merge would have to remove.
-bool isPlainPath(std::string_view path)
+bool isDotSegment(std::string_view segment)
+{
+    return segment == "." || segment == "..";
+}
+
+// A path made of plain characters, every "%" starting a %xx escape and,
+// unless dots are allowed, no "." or ".." segment that the merge would have
+// to remove.
+bool isPlainPath(std::string_view path, bool dotsAllowed = false)
 {
     for (std::size_t i = 0; i < path.size(); ++i) {
         const char ch = path[i];
@@ -184,17 +190,52 @@ bool isPlainPath(std::string_view path)
             (i + 2 >= path.size() || !isAsciiHex(path[i + 1]) || !isAsciiHex(path[i + 2])))
             return false;
     }
+    if (dotsAllowed)
+        return true;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string_view::npos)
             end = path.size();
-        const std::string_view segment = path.substr(start, end - start);
-        if (segment == "." || segment == "..")
+        if (isDotSegment(path.substr(start, end - start)))
             return false;
         start = end + 1;
     }
     return true;
+}
+
+// Whether path holds a segment that starts with a dot: cheaper than finding
+// the dot segments themselves, and rare in a page's links.
+bool mayHoldDotSegment(std::string_view path)
+{
+    return (!path.empty() && path.front() == '.') || path.find("/.") != std::string_view::npos;
+}
+
+// Appends the absolute path with its "." and ".." segments removed, as RFC
+// 3986 (5.2.4) removes them: a ".." above the root stays at the root, and a
+// last dot segment leaves the path ending in "/".
+void appendWithoutDotSegments(String& out, std::string_view path)
+{
+    const std::size_t root = out.size();
+    std::size_t i = 0;
+    while (i < path.size()) {
+        std::size_t end = path.find('/', i + 1);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view segment = path.substr(i + 1, end - i - 1);
+        if (segment == "..") {
+            const std::size_t slash = out.rfind('/');
+            out.resize(slash == String::npos || slash < root ? root : slash);
+        } else if (segment != ".") {
+            out += '/';
+            out += segment;
+        }
+        if (end == path.size() && isDotSegment(segment))
+            out += '/';
+        i = end;
+    }
+    if (out.size() == root)
+        out += '/';
 }
 
 // Whether a base (scheme://host[:port]/dir/, the path starting at
@@ -231,12 +272,26 @@ std::optional<String> mergePlain(const String& base, std::size_t pathStart, std:
     // "x:y" could be a scheme; a colon before the first slash goes the long way.
     if (path.substr(0, path.find('/')).find(':') != std::string_view::npos)
         return std::nullopt;
-    if (!isPlainPath(path) || (query != std::string_view::npos &&
-                               (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
+    if (!isPlainPath(path, true) ||
+        (query != std::string_view::npos &&
+         (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
         return std::nullopt;
     const std::string_view host = std::string_view(base).substr(0, pathStart);
-    String merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
-    merged += ref;
+    String merged;
+    if (mayHoldDotSegment(path)) {
+        // libcurl merges dot segments beside an empty one, or before a query,
+        // its own way; those go the long way.
+        // "../x.htm" and its kin, common in generated documentation.
+        String full = !path.empty() && path.front() == '/' ? String() : base.substr(pathStart);
+        full += path;
+        if (full.find("//") != String::npos || query != std::string_view::npos)
+            return std::nullopt;
+        merged = host;
+        appendWithoutDotSegments(merged, full);
+    } else {
+        merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
+        merged += ref;
+    }
     // The long way gives up on results, fragment included, that do not fit
     // its 1024-byte buffer; so must this one.
     if (merged.size() + fragment.size() >= 1024)

@@ -329,6 +329,10 @@ TEST(ResolveLinkTest, CombinesWithPageDirectory)
         {"http://h/d/p.htm", "x.htm#sec", "http://h/d/x.htm"},
         {"http://h/d/p.htm", "x.htm?", "http://h/d/x.htm"},
         {"http://h/d/p.htm", "sub/./y.htm", "http://h/d/sub/y.htm"},
+        {"http://h/d/e/p.htm", "../../../x.htm#f", "http://h/x.htm"},
+        {"http://h/d/p.htm", "/a/./b/../c.htm", "http://h/a/c.htm"},
+        {"http://h/d/p.htm", "a/b/..", "http://h/d/a/"},
+        {"http://h/d/p.htm", ".", "http://h/d/"},
         // The combined address must fit 1024 bytes with its terminating NUL.
         {"http://h/d/p.htm", String(1012, 'a'), "http://h/d/" + String(1012, 'a')},
         {"http://h/d/p.htm", String(1013, 'a'), ""},
