@@ -459,11 +459,19 @@ bool endsWithNoCase(const char* data, std::size_t end, std::string_view word)
 
 String PrepareAndMark(const String& Body)
 {
+    String out;
+    out.resize(PrepareAndMark(Body, out).size());
+    return out;
+}
+
+std::string_view PrepareAndMark(std::string_view Body, String& Buffer)
+{
     // No pattern's ending starts another, so replacing each one the moment
     // its last character is written marks the same places as MarkTags'
     // left-to-right pass over the prepared text.
-    String out(Body.size(), '\0');
-    char* const data = out.data();
+    if (Buffer.size() < Body.size())
+        Buffer.resize(Body.size());
+    char* const data = Buffer.data();
     const char* const in = Body.data();
     const std::size_t size = Body.size();
     std::size_t n = 0;
@@ -519,11 +527,10 @@ String PrepareAndMark(const String& Body)
             break;
         }
     }
-    out.resize(n);
-    return out;
+    return {data, n};
 }
 
-void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
+void ScanLinks(std::string_view Text, Integer& anchorCount, const ScanHooks& hooks)
 {
     bool pending = false;
     bool inQuotes = false;

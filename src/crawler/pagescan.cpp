@@ -6,14 +6,16 @@
 #include "linkscan.h"
 
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
-                           const std::atomic<bool>* Cancelled, std::size_t MaxLinks)
+                           const std::atomic<bool>* Cancelled, std::size_t MaxLinks,
+                           String* Scratch)
 {
     TScannedPage page;
     TCrackUrl baseParts;
     if (!baseParts.Crack(BaseUrl))
         return page;
     const TLinkBase base(baseParts);
-    const String text = PrepareAndMark(Body);
+    String ownScratch;
+    const std::string_view text = PrepareAndMark(Body, Scratch ? *Scratch : ownScratch);
     TCrackUrl parts; // reused for every link
     const String scheme = baseParts.Scheme.Text();
     const String host = baseParts.HostName.Text();
@@ -84,6 +86,7 @@ std::vector<std::shared_ptr<TPageJob>> TPageScanner::TakeDone()
 
 void TPageScanner::run()
 {
+    String marked; // the marked text of one page after another
     for (;;) {
         Task task;
         {
@@ -96,7 +99,8 @@ void TPageScanner::run()
         }
         TPageJob& job = *task.job;
         if (!task.cancelled->load(std::memory_order_relaxed)) {
-            job.Scan = ScanPageLinks(job.Body, job.Base, task.cancelled.get(), job.MaxLinks);
+            job.Scan =
+                ScanPageLinks(job.Body, job.Base, task.cancelled.get(), job.MaxLinks, &marked);
             if (task.analysis && !task.cancelled->load(std::memory_order_relaxed))
                 job.Analysis = task.analysis(job.Body);
         }
