@@ -5,6 +5,11 @@
 #include "crackurl.h"
 #include "linkscan.h"
 
+namespace {
+// The largest marked text the scanning thread keeps for the next page.
+constexpr std::size_t kKeptTextBytes = std::size_t{1} << 20;
+} // namespace
+
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
                            const std::atomic<bool>* Cancelled, std::size_t MaxLinks,
                            String* Scratch)
@@ -105,6 +110,9 @@ void TPageScanner::run()
                 job.Analysis = task.analysis(job.Body);
         }
         job.Body = String(); // the scan's copy is not needed any more
+        // A rare huge page's text is not kept for the rest of the crawl.
+        if (marked.size() > kKeptTextBytes)
+            String().swap(marked);
         bool first = false;
         {
             const std::lock_guard lock(m_mutex);
