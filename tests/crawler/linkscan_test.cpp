@@ -158,6 +158,7 @@ TEST(ScanLinksTest, CollectsQuotedValues)
         {H + "\"javascript:open('w.htm')\"", {{"w.htm", 0, kMarkHref}}},
         {H + "\"top.window.x.htm\"", {}},
         {H + "'ToP.WiNdOw.location=1'", {}},
+        {H + "'a.b/top.windoW'", {}},
         {H + "\"go(x.htm)\"", {{"x.htm", 0, kMarkHref}}},
         {H + "\"go(x.htm\"", {{"x.htm", 0, kMarkHref}}},
         {H + "\"(x.htm)\"", {{"(x.htm)", 0, kMarkHref}}},
@@ -359,6 +360,9 @@ TEST(ResolveLinkTest, CombinesWithPageDirectory)
         {"http://h/d/p.htm", "javascript:void(0)", ""},
         {"http://h/d/p.htm", "JavaScript:go()", ""},
         {"http://h/d/p.htm", "noJAVASCRIPT.htm", ""},
+        {"http://h/d/p.htm", "jj/jAvAsCrIpT", ""},
+        {"http://h/d/p.htm", "a:b/x.mailto:", ""},
+        {"http://h/d/p.htm", "java/script.htm", "http://h/d/java/script.htm"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page + " + \"" + c.value + "\"");
