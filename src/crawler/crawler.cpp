@@ -60,7 +60,6 @@ TRuziZidu::TRuziZidu(QObject* Owner) : QObject(Owner)
     m_paceTimer.setSingleShot(true);
     connect(&m_paceTimer, &QTimer::timeout, this, &TRuziZidu::onTimer);
     SetWorking(false);
-    m_knownUrls.reserve(32000);
     m_knownHosts.SetCapacity(10000);
 }
 
@@ -139,7 +138,7 @@ bool TRuziZidu::Start(const String& Address)
         m_retryCount = 0;
         m_lastStats.fill(99999);
         Fire(OnUpdatedStats, this, 0, 0, 0, 0, 0, 0);
-        m_knownUrls.clear();
+        m_knownUrls.Clear();
         m_knownHosts.Clear();
         m_queue.Clear();
         if (!m_startUrlParts.Crack(StartingUrl)) {
@@ -824,7 +823,7 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
             m_queue.Add(robots, Page.Level + 1, 1, Link.Kind, CountArea);
         }
     }
-    if (!m_knownUrls.insert(address).second)
+    if (!m_knownUrls.Insert(address))
         return;
 
     String writeToFile = "x";
@@ -846,13 +845,13 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
 
 void TRuziZidu::ForgetAddresses()
 {
-    std::unordered_set<String>().swap(m_knownUrls);
+    m_knownUrls.Clear();
 }
 
 void TRuziZidu::markKnown(const String& Address)
 {
     if (!Address.empty())
-        m_knownUrls.insert(Address);
+        m_knownUrls.Insert(Address);
 }
 
 void TRuziZidu::writeResultLine(const String& line)

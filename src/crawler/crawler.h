@@ -9,6 +9,7 @@
 #include "pagescan.h"
 #include "stringhelpers.h"
 #include "stringlist.h"
+#include "stringset.h"
 #include "transfererror.h"
 #include "urlqueue.h"
 
@@ -22,7 +23,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 using TOnLinkFound =
@@ -144,7 +144,7 @@ public:
     Integer RetryCount() const { return m_retryCount; }
     // Links left out of the crawl's pages by MaxPageLinks.
     Integer LinksOverCap() const { return m_linksOverCap; }
-    const std::unordered_set<String>& KnownUrls() const { return m_knownUrls; }
+    const TStringSet& KnownUrls() const { return m_knownUrls; }
     // Frees the addresses met, for a crawl that is over: tens of thousands
     // of them are megabytes, and the next crawl starts from none anyway.
     void ForgetAddresses();
@@ -216,7 +216,7 @@ private:
     bool m_working = false;
     // Every address seen: a hash set, as a link's filing is the main
     // thread's cost per link on a page of many links and order is not needed.
-    std::unordered_set<String> m_knownUrls;
+    TStringSet m_knownUrls;
     // Kept in ascending ordinal order, searched by bisection.
     TStringList m_knownHosts;
     TCrackUrl m_startUrlParts;
