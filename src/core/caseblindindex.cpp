@@ -45,11 +45,12 @@ std::size_t TCaseBlindIndex::slotOf(std::string_view text, std::uint32_t hash,
     }
 }
 
-bool TCaseBlindIndex::Contains(std::string_view text, const List& list) const
+std::size_t TCaseBlindIndex::Find(std::string_view text, const List& list) const
 {
     if (m_used == 0)
-        return false;
-    return m_slots[slotOf(text, hashOf(text), list)].position != kFree;
+        return kNone;
+    const std::uint32_t position = m_slots[slotOf(text, hashOf(text), list)].position;
+    return position == kFree ? kNone : position;
 }
 
 bool TCaseBlindIndex::Add(const String& text, List& list)

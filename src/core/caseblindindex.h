@@ -20,7 +20,13 @@ public:
     // Appends text to list unless an entry equal to it ignoring case is
     // there already; true when appended.
     bool Add(const String& text, List& list);
-    bool Contains(std::string_view text, const List& list) const;
+    // The position of the entry equal to text ignoring case, or kNone.
+    std::size_t Find(std::string_view text, const List& list) const;
+    bool Contains(std::string_view text, const List& list) const
+    {
+        return Find(text, list) != kNone;
+    }
+    static constexpr std::size_t kNone = SIZE_MAX;
     // Indexes the whole list anew, after one of its entries changed.
     void Rebuild(const List& list);
     void Clear();

@@ -556,6 +556,7 @@ void TSearchRun::ResetRun()
     m_data.KeywordList.clear();
     m_pageKeys.Clear();
     m_linkKeys.Clear();
+    m_listedCounts.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
     m_linksOverCap = 0;
@@ -719,7 +720,32 @@ void TSearchRun::CrawlerPageAnalysed(TObject* sender, const String& Url, const s
         return;
     // The start page's row may have moved to where its redirect led meanwhile.
     const bool start = Url == m_outcome.Address && !m_data.PageList.empty();
-    m_crawlCounts[start ? m_data.PageList.front() : Url] = *counts;
+    keepCrawlCounts(start ? m_data.PageList.front() : Url, *counts);
+}
+
+void TSearchRun::keepCrawlCounts(const String& address, const TKeywordCounts& counts)
+{
+    // A listed page's counts need no copy of its address: tens of thousands
+    // of them are megabytes.
+    const std::size_t at = m_pageKeys.Find(address, m_data.PageList);
+    if (at == TCaseBlindIndex::kNone || m_data.PageList[at] != address) {
+        m_crawlCounts[address] = counts;
+        return;
+    }
+    if (m_listedCounts.size() <= at)
+        m_listedCounts.resize(at + 1);
+    m_listedCounts[at] = counts;
+    if (!m_crawlCounts.empty())
+        m_crawlCounts.erase(address);
+}
+
+const TKeywordCounts* TSearchRun::crawlCountsOf(std::size_t position, const String& address) const
+{
+    if (position < m_listedCounts.size() && m_listedCounts[position] &&
+        position < m_data.PageList.size() && m_data.PageList[position] == address)
+        return &*m_listedCounts[position];
+    const auto known = m_crawlCounts.find(address);
+    return known == m_crawlCounts.end() ? nullptr : &known->second;
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -873,9 +899,9 @@ void TSearchRun::applyCrawlCounts()
         }
         if (entry.State != TPageState::NotSearched)
             continue;
-        const auto known = m_crawlCounts.find(entry.Address);
+        const TKeywordCounts* known = crawlCountsOf(static_cast<std::size_t>(i), entry.Address);
         // A page the crawl listed and did not fetch is held to its host's rules too.
-        if (known == m_crawlCounts.end() && m_policy) {
+        if (!known && m_policy) {
             const auto verdict = m_policy->Check(entry.Address);
             if (verdict == THostPolicy::Verdict::Robots ||
                 verdict == THostPolicy::Verdict::RobotsUnavailable) {
@@ -885,8 +911,8 @@ void TSearchRun::applyCrawlCounts()
                 continue;
             }
         }
-        if (known != m_crawlCounts.end()) {
-            takeCounts(entry, known->second);
+        if (known) {
+            takeCounts(entry, *known);
             entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address);
         } else if (const auto late = m_crawlTimeouts.find(entry.Address);
                    late != m_crawlTimeouts.end()) {
@@ -896,6 +922,7 @@ void TSearchRun::applyCrawlCounts()
                 m_recorder->Failed(entry.Address, entry.Failure);
         }
     }
+    m_listedCounts.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
 }

@@ -28,6 +28,7 @@ struct SiteAccess;
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -182,6 +183,8 @@ private:
                       const String& body);
     void fillReadyRows();
     void takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const;
+    void keepCrawlCounts(const String& address, const TKeywordCounts& counts);
+    const TKeywordCounts* crawlCountsOf(std::size_t position, const String& address) const;
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
@@ -214,6 +217,9 @@ private:
     std::vector<int> m_tries;         // per page: downloads asked so far
     std::vector<bool> m_ready;        // per table entry: its result is in
     // Hits of the pages the crawl received, by address.
+    // Counts the crawl made, by the place of their page in the page list;
+    // those of an address not listed as it is, by the address.
+    std::deque<std::optional<TKeywordCounts>> m_listedCounts;
     std::unordered_map<String, TKeywordCounts> m_crawlCounts;
     // Pages whose last crawl try timed out, by address: fetching them again
     // would only wait as long once more.
