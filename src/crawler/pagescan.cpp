@@ -7,7 +7,7 @@
 
 namespace {
 // The largest marked text the scanning thread keeps for the next page.
-constexpr std::size_t kKeptTextBytes = std::size_t{1} << 20;
+constexpr std::size_t kKeptTextBytes = std::size_t{256} << 10;
 } // namespace
 
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
