@@ -936,12 +936,9 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH})
             std::signal(signal, SIG_DFL);
         view.FinishProgress();
-        if (writer) {
-            const StoreError error = writer->Finish();
-            if (error && !storeFailed)
-                std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
-            storeFailed = storeFailed || error;
-        }
+        // The file's last commit and close go on beside the report.
+        if (writer)
+            writer->Close();
         if (saved && saved->Error()) {
             std::fprintf(stderr, "%s: %s\n", kProgram, saved->Error().Message().c_str());
             storeFailed = true;
@@ -1000,6 +997,12 @@ int main(int argc, char* argv[])
                 if (!options.quiet)
                     std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
             }
+        }
+        if (writer) {
+            const StoreError error = writer->Finish();
+            if (error && !storeFailed)
+                std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
+            storeFailed = storeFailed || error;
         }
         if (storeFailed && exitCode == kSuccess)
             exitCode = kFileError;
