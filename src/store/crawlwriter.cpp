@@ -80,8 +80,6 @@ void CrawlWriter::run()
         const bool stopping = m_stopping;
         taken.swap(m_queue);
         m_urgent = false;
-        std::move(done.begin(), done.end(), std::back_inserter(m_spent));
-        done.clear();
         lock.unlock();
         for (Work& work : taken) {
             if (!m_writeFailed) {
@@ -98,12 +96,15 @@ void CrawlWriter::run()
         if (due || stopping)
             commit();
         lock.lock();
+        // Handed back at once: a backlog after a slow sync is freed while
+        // the next one gathers.
+        std::move(done.begin(), done.end(), std::back_inserter(m_spent));
+        done.clear();
         if (stopping && m_queue.empty())
             break;
     }
     lock.unlock();
     commit();
-    done.clear();
     m_file.reset(); // closed on the thread that used it
 }
 

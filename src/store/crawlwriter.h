@@ -37,7 +37,7 @@ public:
     void MarkGone(const String& address);
     // Reads a stored page with its body, after every write posted before;
     // waits for the writer's thread. Nothing once writing has failed or
-    // finished.
+    // the writer is closed.
     std::optional<PageRecord> Page(const String& address);
     // Nothing is written after it: the writer commits what is pending and
     // closes the file on its own thread while the caller goes on.
