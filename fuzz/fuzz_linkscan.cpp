@@ -5,9 +5,13 @@
 #include "fuzzcheck.h"
 #include "linkscan.h"
 #include "pagescan.h"
+#include "stringhelpers.h"
+#include "urlcomponents.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -48,6 +52,30 @@ void checkType(const String& address)
     }
 }
 
+// The page scan's merges of plain references must give what libcurl's
+// merge gives; the page's directory is the base of both.
+void checkMerge(const String& value, const String& address)
+{
+    std::string_view reference = value;
+    while (!reference.empty() && static_cast<unsigned char>(reference.front()) <= ' ')
+        reference.remove_prefix(1);
+    while (!reference.empty() && static_cast<unsigned char>(reference.back()) <= ' ')
+        reference.remove_suffix(1);
+    if (address.empty() || StartsWithNoCase(reference, "HTTP://") ||
+        StartsWithNoCase(reference, "HTTPS://"))
+        return;
+    const String text(reference);
+    std::array<char, 1024> buffer{};
+    std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
+    FUZZ_CHECK(CombineUrl("http://fuzz.test/d/sub/", text.c_str(), buffer.data(), &length,
+                          ICU_NO_ENCODE) == UrlError::None);
+    String merged(buffer.data(), length);
+    const std::size_t hash = merged.find('#');
+    if (hash != String::npos && hash > 0)
+        merged.erase(hash);
+    FUZZ_CHECK(merged == address);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -80,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return;
         // Only the part before a fragment is ever an address.
         FUZZ_CHECK(address.find('#') == String::npos);
+        checkMerge(value, address);
         checkType(address);
         if (link.Crack(address)) {
             FUZZ_CHECK(!link.Directory().empty() && link.Directory().front() == '/');

@@ -844,6 +844,11 @@ void TRuziZidu::fileLink(const TPageJob& Page, const TFoundLink& Link, Integer C
         m_queue.Add(address, Page.Level + 1, 1, Link.Kind, CountArea);
 }
 
+void TRuziZidu::ForgetAddresses()
+{
+    std::unordered_set<String>().swap(m_knownUrls);
+}
+
 void TRuziZidu::markKnown(const String& Address)
 {
     if (!Address.empty())

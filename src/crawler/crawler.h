@@ -145,6 +145,9 @@ public:
     // Links left out of the crawl's pages by MaxPageLinks.
     Integer LinksOverCap() const { return m_linksOverCap; }
     const std::unordered_set<String>& KnownUrls() const { return m_knownUrls; }
+    // Frees the addresses met, for a crawl that is over: tens of thousands
+    // of them are megabytes, and the next crawl starts from none anyway.
+    void ForgetAddresses();
     const TStringList& KnownHosts() const { return m_knownHosts; }
     const TUrlInQueue& Queue() const { return m_queue; }
     const std::vector<TKsHttpGet*>& Fetchers() const { return m_fetchers; }

@@ -67,19 +67,55 @@ bool isAsciiHex(char ch)
     return isAsciiDigit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
+bool isUpperAscii(char ch)
+{
+    return ch >= 'A' && ch <= 'Z';
+}
+
 // Whether text holds the upper-case needle, ignoring ASCII letter case.
+// Every link asks, so the search jumps with memchr from one place of the
+// needle's first byte that is no letter (":" of "MAILTO:") to the next, or
+// else of its first letter, in either case.
 bool containsNoCase(std::string_view text, std::string_view needle)
 {
     if (text.size() < needle.size())
         return false;
-    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        std::size_t k = 0;
-        while (k < needle.size() && upperAscii(text[i + k]) == needle[k])
-            ++k;
-        if (k == needle.size())
-            return true;
+    std::size_t anchor = 0;
+    while (anchor < needle.size() && isUpperAscii(needle[anchor]))
+        ++anchor;
+    if (anchor == needle.size())
+        anchor = 0;
+    const auto matchesAt = [text, needle](std::size_t start) {
+        for (std::size_t k = 0; k < needle.size(); ++k) {
+            if (upperAscii(text[start + k]) != needle[k])
+                return false;
+        }
+        return true;
+    };
+    const char upper = needle[anchor];
+    const char lower = isUpperAscii(upper) ? static_cast<char>(upper + ('a' - 'A')) : upper;
+    // Where the anchor can lie: a whole needle around it must fit.
+    const char* const first = text.data() + anchor;
+    const std::size_t places = text.size() - needle.size() + 1;
+    for (const char ch : {upper, lower}) {
+        const char* at = first;
+        while (const void* found =
+                   std::memchr(at, ch, places - static_cast<std::size_t>(at - first))) {
+            at = static_cast<const char*>(found);
+            if (matchesAt(static_cast<std::size_t>(at - first)))
+                return true;
+            ++at;
+        }
+        if (lower == upper)
+            break;
     }
     return false;
+}
+
+// Whether text is the upper-case word, ignoring ASCII letter case.
+bool equalsNoCase(std::string_view text, std::string_view word)
+{
+    return text.size() == word.size() && StartsWithNoCase(text, word);
 }
 
 // Blanks, tabs and line breaks around a value are not part of the address;
@@ -97,10 +133,10 @@ std::string_view trimBlanks(std::string_view text)
 bool isServerPageExtension(std::string_view ext)
 {
     static constexpr std::array<std::string_view, 14> kPages = {
-        "PHP",  "PHP3", "PHP4", "PHP5", "PHP7", "PHTML", "ASP",
-        "ASPX", "JSP",  "JSPX", "CFM",  "CFML", "HTM",   "HTML"};
-    const String up = AsciiUpper(ext);
-    return std::find(kPages.begin(), kPages.end(), up) != kPages.end();
+        "HTML",  "HTM", "PHP",  "PHP3", "PHP4", "PHP5", "PHP7",
+        "PHTML", "ASP", "ASPX", "JSP",  "JSPX", "CFM",  "CFML"};
+    return std::any_of(kPages.begin(), kPages.end(),
+                       [ext](std::string_view page) { return equalsNoCase(ext, page); });
 }
 
 bool isIdentifier(std::string_view word)
@@ -166,15 +202,33 @@ std::optional<String> linkOfValue(std::string_view value)
 
 // Characters that libcurl keeps as they are in a path or query: with only
 // these, merging a reference with its base is a concatenation.
+constexpr std::array<bool, 256> kPlainUrlChars = [] {
+    std::array<bool, 256> plain{};
+    for (int c = '0'; c <= '9'; ++c)
+        plain[static_cast<std::size_t>(c)] = true;
+    for (int c = 'a'; c <= 'z'; ++c) {
+        plain[static_cast<std::size_t>(c)] = true;
+        plain[static_cast<std::size_t>(c - 'a' + 'A')] = true;
+    }
+    for (const char c : std::string_view("-._~!$&'()*+,;=:@/?%"))
+        plain[static_cast<unsigned char>(c)] = true;
+    return plain;
+}();
+
 bool isPlainUrlChar(char ch)
 {
-    return isAsciiAlnum(ch) ||
-           std::string_view("-._~!$&'()*+,;=:@/?%").find(ch) != std::string_view::npos;
+    return kPlainUrlChars[static_cast<unsigned char>(ch)];
 }
 
-// A path made of plain characters, every "%" starting a %xx escape and no
-// "." or ".." segment that the merge would have to remove.
-bool isPlainPath(std::string_view path)
+bool isDotSegment(std::string_view segment)
+{
+    return segment == "." || segment == "..";
+}
+
+// A path made of plain characters, every "%" starting a %xx escape and,
+// unless dots are allowed, no "." or ".." segment that the merge would have
+// to remove.
+bool isPlainPath(std::string_view path, bool dotsAllowed = false)
 {
     for (std::size_t i = 0; i < path.size(); ++i) {
         const char ch = path[i];
@@ -184,17 +238,52 @@ bool isPlainPath(std::string_view path)
             (i + 2 >= path.size() || !isAsciiHex(path[i + 1]) || !isAsciiHex(path[i + 2])))
             return false;
     }
+    if (dotsAllowed)
+        return true;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string_view::npos)
             end = path.size();
-        const std::string_view segment = path.substr(start, end - start);
-        if (segment == "." || segment == "..")
+        if (isDotSegment(path.substr(start, end - start)))
             return false;
         start = end + 1;
     }
     return true;
+}
+
+// Whether path holds a segment that starts with a dot: cheaper than finding
+// the dot segments themselves, and rare in a page's links.
+bool mayHoldDotSegment(std::string_view path)
+{
+    return (!path.empty() && path.front() == '.') || path.find("/.") != std::string_view::npos;
+}
+
+// Appends the absolute path with its "." and ".." segments removed, as RFC
+// 3986 (5.2.4) removes them: a ".." above the root stays at the root, and a
+// last dot segment leaves the path ending in "/".
+void appendWithoutDotSegments(String& out, std::string_view path)
+{
+    const std::size_t root = out.size();
+    std::size_t i = 0;
+    while (i < path.size()) {
+        std::size_t end = path.find('/', i + 1);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view segment = path.substr(i + 1, end - i - 1);
+        if (segment == "..") {
+            const std::size_t slash = out.rfind('/');
+            out.resize(slash == String::npos || slash < root ? root : slash);
+        } else if (segment != ".") {
+            out += '/';
+            out += segment;
+        }
+        if (end == path.size() && isDotSegment(segment))
+            out += '/';
+        i = end;
+    }
+    if (out.size() == root)
+        out += '/';
 }
 
 // Whether a base (scheme://host[:port]/dir/, the path starting at
@@ -231,12 +320,26 @@ std::optional<String> mergePlain(const String& base, std::size_t pathStart, std:
     // "x:y" could be a scheme; a colon before the first slash goes the long way.
     if (path.substr(0, path.find('/')).find(':') != std::string_view::npos)
         return std::nullopt;
-    if (!isPlainPath(path) || (query != std::string_view::npos &&
-                               (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
+    if (!isPlainPath(path, true) ||
+        (query != std::string_view::npos &&
+         (query + 1 == ref.size() || !isPlainPath(ref.substr(query + 1)))))
         return std::nullopt;
     const std::string_view host = std::string_view(base).substr(0, pathStart);
-    String merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
-    merged += ref;
+    String merged;
+    if (mayHoldDotSegment(path)) {
+        // libcurl merges dot segments beside an empty one, or before a query,
+        // its own way; those go the long way.
+        // "../x.htm" and its kin, common in generated documentation.
+        String full = !path.empty() && path.front() == '/' ? String() : base.substr(pathStart);
+        full += path;
+        if (full.find("//") != String::npos || query != std::string_view::npos)
+            return std::nullopt;
+        merged = host;
+        appendWithoutDotSegments(merged, full);
+    } else {
+        merged = !ref.empty() && ref.front() == '/' ? String(host) : base;
+        merged += ref;
+    }
     // The long way gives up on results, fragment included, that do not fit
     // its 1024-byte buffer; so must this one.
     if (merged.size() + fragment.size() >= 1024)
@@ -404,11 +507,19 @@ bool endsWithNoCase(const char* data, std::size_t end, std::string_view word)
 
 String PrepareAndMark(const String& Body)
 {
+    String out;
+    out.resize(PrepareAndMark(Body, out).size());
+    return out;
+}
+
+std::string_view PrepareAndMark(std::string_view Body, String& Buffer)
+{
     // No pattern's ending starts another, so replacing each one the moment
     // its last character is written marks the same places as MarkTags'
     // left-to-right pass over the prepared text.
-    String out(Body.size(), '\0');
-    char* const data = out.data();
+    if (Buffer.size() < Body.size())
+        Buffer.resize(Body.size());
+    char* const data = Buffer.data();
     const char* const in = Body.data();
     const std::size_t size = Body.size();
     std::size_t n = 0;
@@ -464,11 +575,10 @@ String PrepareAndMark(const String& Body)
             break;
         }
     }
-    out.resize(n);
-    return out;
+    return {data, n};
 }
 
-void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks)
+void ScanLinks(std::string_view Text, Integer& anchorCount, const ScanHooks& hooks)
 {
     bool pending = false;
     bool inQuotes = false;
@@ -634,41 +744,36 @@ String ResolveLink(const TCrackUrl& page, const String& Value)
 
 String LinkType(const String& Address)
 {
-    String type = "unknown";
-    String scheme = "http";
-    String text = Address;
+    // Views of the address, not copies: every link of a page is typed.
+    std::string_view text = Address;
     const auto sep = text.find("://");
-    if (sep != String::npos && sep > 0) {
-        scheme = AsciiLower(text.substr(0, sep));
-        text = text.substr(sep + 3);
+    if (sep != std::string_view::npos && sep > 0) {
+        const std::string_view scheme = text.substr(0, sep);
+        // Secure addresses are typed like plain ones, by their extension. Any
+        // other scheme is the type, however long: it is never fetched as a page.
+        if (!equalsNoCase(scheme, "HTTP") && !equalsNoCase(scheme, "HTTPS"))
+            return AsciiLower(scheme);
+        text.remove_prefix(sep + 3);
     }
-    // Secure addresses are typed like plain ones, by their extension. Any
-    // other scheme is the type, however long: it is never fetched as a page.
-    if (scheme != "http" && scheme != "https")
-        return scheme;
     const auto amp = text.find('&');
-    if (amp != String::npos && amp > 0)
-        text.erase(amp);
+    if (amp != std::string_view::npos && amp > 0)
+        text = text.substr(0, amp);
     const auto question = text.find('?');
-    if (question != String::npos && question > 0)
-        text.erase(question);
+    if (question != std::string_view::npos && question > 0)
+        text = text.substr(0, question);
 
-    const Integer s = LastCharPos('/', text);
-    const Integer d = LastCharPos('.', text);
-    const auto length = static_cast<Integer>(text.size());
-    if (d == 0 || s == 0 || d < s) {
-        type = "htm";
-    } else if (d < length) {
-        type = text.substr(static_cast<std::size_t>(d));
-        if (isServerPageExtension(type))
-            type = "htm";
-    } else {
-        type = GuessType(text);
+    const std::size_t slash = text.rfind('/');
+    const std::size_t dot = text.rfind('.');
+    if (dot == std::string_view::npos || slash == std::string_view::npos || dot < slash)
+        return "htm";
+    if (dot + 1 < text.size()) {
+        const std::string_view extension = text.substr(dot + 1);
+        // "unknown" is the verdict that drops a link, not a long extension.
+        if (extension.size() > 4 || isServerPageExtension(extension))
+            return "htm";
+        return AsciiLower(extension);
     }
-    // "unknown" is the verdict that drops a link, not a long extension.
-    if (type.size() > 4 && type != "unknown")
-        type = "htm";
-    return AsciiLower(type);
+    return GuessType(String(text));
 }
 
 String GuessType(const String& Address)

@@ -6,6 +6,7 @@
 #include "nqtypes.h"
 
 #include <functional>
+#include <string_view>
 
 // The text steps of link extraction: a character scan, no HTML parser.
 
@@ -28,6 +29,9 @@ void MarkTags(String& Text);
 // PreparePage and MarkTags in one pass over Body: the same text, with no
 // second copy and no second walk over a large page.
 String PrepareAndMark(const String& Body);
+// The same written into Buffer, which only ever grows: one kept from page to
+// page is cleared only when a larger page comes. The view is into Buffer.
+std::string_view PrepareAndMark(std::string_view Body, String& Buffer);
 
 // Walks marked text and hands the link of every complete quoted attribute
 // value to found(value, countArea, kind): the value without the blanks around
@@ -41,7 +45,7 @@ struct ScanHooks
     std::function<bool()> yield;
     std::function<void(const String& value, Integer countArea, char kind)> found;
 };
-void ScanLinks(const String& Text, Integer& anchorCount, const ScanHooks& hooks);
+void ScanLinks(std::string_view Text, Integer& anchorCount, const ScanHooks& hooks);
 
 // The absolute address of a link value found on the page decomposed in
 // page, cut at its first "#"; empty when the value is to be dropped (mail

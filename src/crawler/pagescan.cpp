@@ -5,15 +5,22 @@
 #include "crackurl.h"
 #include "linkscan.h"
 
+namespace {
+// The largest marked text the scanning thread keeps for the next page.
+constexpr std::size_t kKeptTextBytes = std::size_t{1} << 20;
+} // namespace
+
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
-                           const std::atomic<bool>* Cancelled, std::size_t MaxLinks)
+                           const std::atomic<bool>* Cancelled, std::size_t MaxLinks,
+                           String* Scratch)
 {
     TScannedPage page;
     TCrackUrl baseParts;
     if (!baseParts.Crack(BaseUrl))
         return page;
     const TLinkBase base(baseParts);
-    const String text = PrepareAndMark(Body);
+    String ownScratch;
+    const std::string_view text = PrepareAndMark(Body, Scratch ? *Scratch : ownScratch);
     TCrackUrl parts; // reused for every link
     const String scheme = baseParts.Scheme.Text();
     const String host = baseParts.HostName.Text();
@@ -84,6 +91,7 @@ std::vector<std::shared_ptr<TPageJob>> TPageScanner::TakeDone()
 
 void TPageScanner::run()
 {
+    String marked; // the marked text of one page after another
     for (;;) {
         Task task;
         {
@@ -96,11 +104,15 @@ void TPageScanner::run()
         }
         TPageJob& job = *task.job;
         if (!task.cancelled->load(std::memory_order_relaxed)) {
-            job.Scan = ScanPageLinks(job.Body, job.Base, task.cancelled.get(), job.MaxLinks);
+            job.Scan =
+                ScanPageLinks(job.Body, job.Base, task.cancelled.get(), job.MaxLinks, &marked);
             if (task.analysis && !task.cancelled->load(std::memory_order_relaxed))
                 job.Analysis = task.analysis(job.Body);
         }
         job.Body = String(); // the scan's copy is not needed any more
+        // A rare huge page's text is not kept for the rest of the crawl.
+        if (marked.size() > kKeptTextBytes)
+            String().swap(marked);
         bool first = false;
         {
             const std::lock_guard lock(m_mutex);

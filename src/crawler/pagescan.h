@@ -44,10 +44,11 @@ struct TScannedPage
 // absolute address the page came from): what the crawler files of a page.
 // Safe on any thread; a set Cancelled ends the scan early.
 // Links beyond MaxLinks are only counted: one page of a million links must
-// not cost a million decomposed addresses.
+// not cost a million decomposed addresses. Scratch, when given, holds the
+// marked text; a thread scanning page after page keeps one.
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
                            const std::atomic<bool>* Cancelled = nullptr,
-                           std::size_t MaxLinks = SIZE_MAX);
+                           std::size_t MaxLinks = SIZE_MAX, String* Scratch = nullptr);
 
 // A page's whole work on the scanning thread: its links, and whatever else
 // the crawler's owner asked to have done with the body there.

@@ -11,6 +11,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -117,13 +122,18 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> m_marks;
 };
 
+// A folded code point takes at most half as many bytes again (two become three).
+std::size_t foldedBound(std::size_t size)
+{
+    return size + size / 2 + 4;
+}
+
 // Valid UTF-8 with every letter case-folded as the search without regard to
 // case folds it: one code point at a time, by Unicode's simple folding.
-String foldCase(std::string_view s, PositionMap* map)
+// Writes at out, which holds foldedBound(s.size()) bytes; returns the length.
+std::size_t foldCaseInto(std::string_view s, char* out, PositionMap* map)
 {
-    // A folded code point takes at most half as many bytes again (two become three).
-    String out(s.size() + s.size() / 2 + 4, '\0');
-    char* o = out.data();
+    char* o = out;
     std::size_t i = 0;
     while (i < s.size()) {
         // Plain ASCII eight bytes at a time: 0x20 added to each of A..Z.
@@ -152,10 +162,48 @@ String foldCase(std::string_view s, PositionMap* map)
         o += written;
         i += length;
         if (written != length && map)
-            map->shift(static_cast<std::size_t>(o - out.data()), i);
+            map->shift(static_cast<std::size_t>(o - out), i);
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
+    return static_cast<std::size_t>(o - out);
+}
+
+String foldCase(std::string_view s)
+{
+    String out(foldedBound(s.size()), '\0');
+    out.resize(foldCaseInto(s, out.data(), nullptr));
     return out;
+}
+
+// The first place of needle (not empty) in haystack from `from` on, or npos.
+// Sixteen places at a time are tested for the needle's first and last
+// bytes, far fewer instructions a byte than memmem on a long page.
+std::size_t findFrom(std::string_view haystack, std::size_t from, std::string_view needle)
+{
+    const std::size_t m = needle.size();
+    const char* const data = haystack.data();
+    std::size_t i = from;
+#ifdef __SSE2__
+    const __m128i first = _mm_set1_epi8(needle.front());
+    const __m128i last = _mm_set1_epi8(needle.back());
+    while (i + m - 1 + 16 <= haystack.size()) {
+        const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i tails = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + m - 1));
+        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(heads, first), _mm_cmpeq_epi8(tails, last))));
+        while (candidates != 0) {
+            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(candidates));
+            if (std::memcmp(data + at, needle.data(), m) == 0)
+                return at;
+            candidates &= candidates - 1;
+        }
+        i += 16;
+    }
+#endif
+    if (i + m > haystack.size())
+        return std::string_view::npos;
+    const void* found = memmem(data + i, haystack.size() - i, needle.data(), m);
+    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - data)
+                 : std::string_view::npos;
 }
 
 bool isWordChar(char32_t cp)
@@ -284,7 +332,7 @@ TKeywordCounter::TKeywordCounter(std::vector<String> keywords, TCountOptions opt
         if (m_options.visibleText)
             needle = CollapseBlanks(needle);
         if (!m_options.patterns) {
-            m_needles.push_back(m_options.matchCase ? needle : foldCase(needle, nullptr));
+            m_needles.push_back(m_options.matchCase ? needle : foldCase(needle));
             const String& added = m_needles.back();
             if (added.size() >= kPrefixLength) {
                 const std::uint32_t hash = prefixHash(added.data());
@@ -349,9 +397,13 @@ TKeywordCounts TKeywordCounter::Count(std::string_view page) const
         counts.snippets.resize(m_keywords.size());
     if (!m_error.empty())
         return counts;
-    String text = WebTextToUtf8(page);
-    if (m_options.visibleText)
-        text = VisibleText(text);
+    String decoded;
+    std::string_view text = WebTextAsUtf8(page, decoded);
+    String visible;
+    if (m_options.visibleText) {
+        visible = VisibleText(text);
+        text = visible;
+    }
     if (m_options.patterns)
         countPatterns(text, counts);
     else
@@ -370,12 +422,16 @@ TKeywordCounts TKeywordCounter::Count(std::string_view page) const
     return counts;
 }
 
-void TKeywordCounter::countLiterals(const String& text, TKeywordCounts& counts) const
+void TKeywordCounter::countLiterals(std::string_view text, TKeywordCounts& counts) const
 {
     const std::size_t wanted = static_cast<std::size_t>(std::max(m_options.snippets, 0));
     PositionMap map;
-    const String folded = m_options.matchCase ? String() : foldCase(text, &map);
-    const std::string_view haystack = m_options.matchCase ? text : folded;
+    std::string_view haystack = text;
+    std::unique_ptr<char[]> folded; // written before it is read: no zero-fill
+    if (!m_options.matchCase) {
+        folded = std::make_unique_for_overwrite<char[]>(foldedBound(text.size()));
+        haystack = {folded.get(), foldCaseInto(text, folded.get(), &map)};
+    }
     const std::size_t size = haystack.size();
     // A hit of keyword k at [at, end), if it counts: each keyword's hits are
     // non-overlapping from the left, and one inside a word uses up nothing.
@@ -416,12 +472,9 @@ void TKeywordCounter::countLiterals(const String& text, TKeywordCounts& counts) 
             continue; // nothing to find, or found in the one pass
         std::size_t from = 0;
         while (from + needle.size() <= size) {
-            const void* found =
-                memmem(haystack.data() + from, size - from, needle.data(), needle.size());
-            if (!found)
+            const std::size_t at = findFrom(haystack, from, needle);
+            if (at == std::string_view::npos)
                 break;
-            const auto at =
-                static_cast<std::size_t>(static_cast<const char*>(found) - haystack.data());
             if (take(k, at, at + needle.size())) {
                 from = at + needle.size();
                 continue;
@@ -433,7 +486,7 @@ void TKeywordCounter::countLiterals(const String& text, TKeywordCounts& counts) 
     }
 }
 
-void TKeywordCounter::countPatterns(const String& text, TKeywordCounts& counts) const
+void TKeywordCounter::countPatterns(std::string_view text, TKeywordCounts& counts) const
 {
     const std::size_t wanted = static_cast<std::size_t>(std::max(m_options.snippets, 0));
     const QString subject = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

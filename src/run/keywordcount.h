@@ -75,8 +75,8 @@ public:
     TKeywordCounts Count(std::string_view page) const;
 
 private:
-    void countLiterals(const String& text, TKeywordCounts& counts) const;
-    void countPatterns(const String& text, TKeywordCounts& counts) const;
+    void countLiterals(std::string_view text, TKeywordCounts& counts) const;
+    void countPatterns(std::string_view text, TKeywordCounts& counts) const;
 
     std::vector<String> m_keywords;
     TCountOptions m_options;

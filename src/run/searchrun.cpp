@@ -554,8 +554,8 @@ void TSearchRun::ResetRun()
     m_data.PageList.clear();
     m_data.LinkList.clear();
     m_data.KeywordList.clear();
-    m_pageKeys.clear();
-    m_linkKeys.clear();
+    m_pageKeys.Clear();
+    m_linkKeys.Clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
     m_linksOverCap = 0;
@@ -575,15 +575,8 @@ void TSearchRun::ResetRun()
 
 void TSearchRun::addPage(const String& address)
 {
-    addPage(address, AsciiLower(address));
-}
-
-void TSearchRun::addPage(const String& address, const String& key)
-{
-    if (!m_pageKeys.insert(key).second)
-        return;
-    m_data.PageList.push_back(address);
-    ++m_data.PageCount;
+    if (m_pageKeys.Add(address, m_data.PageList))
+        ++m_data.PageCount;
 }
 
 TRunAccount TSearchRun::Account() const
@@ -663,7 +656,7 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
     const bool page = TypeLink == "htm" && web;
     const bool onSite = page && key.find(m_siteRootKey) != String::npos;
     // robots.txt is the crawler's: it refuses what a host's rules keep out.
-    if (page && FollowIfHtmlLink && !m_pageKeys.contains(key) && m_scope) {
+    if (page && FollowIfHtmlLink && !m_pageKeys.Contains(key, m_data.PageList) && m_scope) {
         const String rule = m_scope->Admit(UrlFound);
         if (!rule.empty()) {
             FollowIfHtmlLink = false;
@@ -671,11 +664,9 @@ void TSearchRun::CrawlerLinkFound(TObject* sender, const String& UrlFound, const
         }
     }
     if (onSite)
-        addPage(shown, key);
-    if (!m_pageKeys.contains(key) && m_linkKeys.insert(key).second) {
-        m_data.LinkList.push_back(shown);
+        addPage(shown);
+    if (!m_pageKeys.Contains(key, m_data.PageList) && m_linkKeys.Add(shown, m_data.LinkList))
         ++m_data.LinkCount;
-    }
     m_view.PageFound(shown);
 }
 
@@ -700,16 +691,15 @@ void TSearchRun::CrawlerStartMoved(TObject* sender, const String& FinalUrl)
     }
     // The start page's row shows where it came from; a page that links to
     // the final address is that same row.
-    if (m_data.PageList.empty() || m_pageKeys.contains(AsciiLower(FinalUrl)))
+    if (m_data.PageList.empty() || m_pageKeys.Contains(FinalUrl, m_data.PageList))
         return;
-    m_pageKeys.erase(AsciiLower(m_data.PageList.front()));
-    m_pageKeys.insert(AsciiLower(FinalUrl));
     const auto counts = m_crawlCounts.find(m_data.PageList.front());
     if (counts != m_crawlCounts.end()) {
         m_crawlCounts[FinalUrl] = counts->second;
         m_crawlCounts.erase(m_data.PageList.front());
     }
     m_data.PageList.front() = FinalUrl;
+    m_pageKeys.Rebuild(m_data.PageList);
 }
 
 void TSearchRun::CrawlerPageReceived(TObject* sender, const String& Url, const String& /*Body*/)
@@ -825,6 +815,9 @@ void TSearchRun::takeCrawlFigures()
 void TSearchRun::CrawlFinished()
 {
     takeCrawlFigures();
+    // Gone before the page table is built, so that the two never add up.
+    if (TRuziZidu* crawler = m_crawler.data(); crawler && m_crawlStarted)
+        crawler->ForgetAddresses();
     m_view.PhaseChanged(IRunView::Phase::Searching);
     m_data.PageCount = static_cast<Integer>(m_data.PageList.size());
     m_data.LinkCount = static_cast<Integer>(m_data.LinkList.size());

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "caseblindindex.h"
 #include "crawler.h"
 #include "crawlrecorder.h"
 #include "crawlscope.h"
@@ -163,8 +164,6 @@ private:
     void dropRobotsFetch();
     void startCrawl();
     void addPage(const String& address);
-    // The same with its key (the address in lower case) already made.
-    void addPage(const String& address, const String& key);
     // The agent text the settings name, or the product's own.
     String agent() const;
     // Pages the crawl received become searched rows, with their counts;
@@ -250,9 +249,9 @@ private:
     String m_addressUser;
     String m_addressPassword;
     std::shared_ptr<const inet::SiteAccess> m_access;
-    // Lower-case copies of the lists, for their case-blind membership test.
-    std::unordered_set<String> m_pageKeys;
-    std::unordered_set<String> m_linkKeys;
+    // The lists' case-blind membership test.
+    TCaseBlindIndex m_pageKeys;
+    TCaseBlindIndex m_linkKeys;
 };
 
 // For the end of a program, after its runs are gone: lets the transfers they

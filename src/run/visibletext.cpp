@@ -335,12 +335,22 @@ std::size_t plainRun(std::string_view s, std::size_t i)
 
 String WebTextToUtf8(std::string_view bytes)
 {
+    String out;
+    const std::string_view text = WebTextAsUtf8(bytes, out);
+    if (text.data() == out.data())
+        return out;
+    return String(text);
+}
+
+std::string_view WebTextAsUtf8(std::string_view bytes, String& Storage)
+{
     if (validUtf8(bytes)) {
         if (bytes.starts_with("\xEF\xBB\xBF"))
             bytes.remove_prefix(3);
-        return String(bytes);
+        return bytes;
     }
-    String out;
+    String& out = Storage;
+    out.clear();
     out.reserve(bytes.size() + bytes.size() / 4);
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);

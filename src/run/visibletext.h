@@ -10,6 +10,9 @@
 // valid UTF-8 (a leading byte order mark dropped), read as Windows-1252
 // otherwise.
 String WebTextToUtf8(std::string_view bytes);
+// The same text, without a copy when bytes are valid UTF-8: then a view of
+// them, else a view of Storage, which receives the decoded text.
+std::string_view WebTextAsUtf8(std::string_view bytes, String& Storage);
 
 // The text a reader sees in a page given as UTF-8: tags removed (a block
 // element's tag reads as one blank, any other as nothing), comments and the

@@ -85,6 +85,19 @@ TEST(KeywordCount, HitsPerKeywordUnderEveryRule)
          2},
         {"aaa aa", {"aa"}, {.wholeWords = true}, {1}, 1},
         {"quarrying quarry quarry_ QUARRY", {"quarry"}, {.wholeWords = true}, {2}, 2},
+        // Longer pages are searched sixteen places at a time: hits at every
+        // place of a block, across its edges and at the very end.
+        {"qy quarry-qu4rry Quarry.quarryquarry q quarry  QUARRYquarry quarrz quarry",
+         {"quarry", "q"},
+         {},
+         {8, 12},
+         20},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", {"aa", "aaa"}, {}, {18, 12}, 30},
+        {"quarrying quarry xquarry quarry_ quarry quarries, Quarry",
+         {"quarry"},
+         {.wholeWords = true},
+         {3},
+         3},
         // Many long keywords are found in one pass over the text.
         {"quarry quarryquarry granite slate marble basalt gneiss schist shale bananas ananan",
          {"quarry", "granite", "slate", "marble", "basalt", "gneiss", "schist", "shale", "anan"},
