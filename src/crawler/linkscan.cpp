@@ -441,17 +441,21 @@ ByteRole roleOf(char ch)
     return kByteRoles[static_cast<unsigned char>(ch)];
 }
 
-// The end of the run of plain text (ByteRole::Text) that starts at i.
-std::size_t plainRunEnd(const char* in, std::size_t i, std::size_t size)
+// Copies the run of plain text (ByteRole::Text) that starts at in[i] to
+// out[n] and moves both past it. Sixteen bytes at a time, stored before they
+// are looked at: the output never runs ahead of the input, so bytes stored
+// past the run land where later ones will be written, within the buffer.
+void copyPlainRun(const char* in, std::size_t& i, std::size_t size, char* out, std::size_t& n)
 {
 #ifdef __SSE2__
-    // Sixteen bytes at a time: below a blank, "=", "<" or ">" end a run.
+    // Below a blank, "=", "<" or ">" end a run.
     const __m128i blank = _mm_set1_epi8(' ');
     const __m128i equals = _mm_set1_epi8('=');
     const __m128i less = _mm_set1_epi8('<');
     const __m128i greater = _mm_set1_epi8('>');
     while (i + 16 <= size) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), bytes);
         // max(b, ' ') == b exactly when b is a blank or above, unsigned.
         const __m128i text = _mm_cmpeq_epi8(_mm_max_epu8(bytes, blank), bytes);
         const __m128i marks =
@@ -459,14 +463,18 @@ std::size_t plainRunEnd(const char* in, std::size_t i, std::size_t size)
                          _mm_cmpeq_epi8(bytes, greater));
         const int stops =
             _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(text, _mm_set1_epi8(-1)), marks));
-        if (stops != 0)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
+        if (stops != 0) {
+            const auto run = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
+            i += run;
+            n += run;
+            return;
+        }
         i += 16;
+        n += 16;
     }
 #endif
     while (i < size && roleOf(in[i]) == ByteRole::Text)
-        ++i;
-    return i;
+        out[n++] = in[i++];
 }
 
 // The first marker code (a byte of 14 or less) from i on, or stop.
@@ -526,13 +534,10 @@ std::string_view PrepareAndMark(std::string_view Body, String& Buffer)
     std::size_t i = 0;
     while (i < size) {
         // A run of plain text is copied as it is.
-        const std::size_t j = plainRunEnd(in, i, size);
-        std::memcpy(data + n, in + i, j - i);
-        n += j - i;
-        if (j == size)
+        copyPlainRun(in, i, size, data, n);
+        if (i == size)
             break;
-        const char ch = in[j];
-        i = j + 1;
+        const char ch = in[i++];
         switch (roleOf(ch)) {
         case ByteRole::Text:
         case ByteRole::Drop:

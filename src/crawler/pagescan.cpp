@@ -7,7 +7,7 @@
 
 namespace {
 // The largest marked text the scanning thread keeps for the next page.
-constexpr std::size_t kKeptTextBytes = std::size_t{1} << 20;
+constexpr std::size_t kKeptTextBytes = std::size_t{256} << 10;
 } // namespace
 
 TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
@@ -59,7 +59,11 @@ TScannedPage ScanPageLinks(const String& Body, const String& BaseUrl,
 
 TPageScanner::TPageScanner(QObject* receiver, const char* slot) : m_receiver(receiver), m_slot(slot)
 {
-    m_thread = std::thread([this] { run(); });
+    // A page's work is most of a crawl's; the scheduling and the transfers
+    // take little beside it.
+    const unsigned threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    for (unsigned i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { run(); });
 }
 
 TPageScanner::~TPageScanner()
@@ -69,8 +73,9 @@ TPageScanner::~TPageScanner()
         m_stopping = true;
         m_todo.clear();
     }
-    m_wake.notify_one();
-    m_thread.join();
+    m_wake.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
 }
 
 void TPageScanner::Post(std::shared_ptr<TPageJob> job,
@@ -78,7 +83,7 @@ void TPageScanner::Post(std::shared_ptr<TPageJob> job,
 {
     {
         const std::lock_guard lock(m_mutex);
-        m_todo.push_back({std::move(job), std::move(cancelled), std::move(analysis)});
+        m_todo.push_back({std::move(job), std::move(cancelled), std::move(analysis), m_posted++});
     }
     m_wake.notify_one();
 }
@@ -116,8 +121,15 @@ void TPageScanner::run()
         bool first = false;
         {
             const std::lock_guard lock(m_mutex);
-            first = m_done.empty();
-            m_done.push_back(std::move(task.job));
+            const bool noneWaiting = m_done.empty();
+            m_early.emplace(task.number, std::move(task.job));
+            // Handed back in order: this job, and those finished early behind it.
+            for (auto next = m_early.begin(); next != m_early.end() && next->first == m_nextDone;
+                 ++m_nextDone) {
+                m_done.push_back(std::move(next->second));
+                next = m_early.erase(next);
+            }
+            first = noneWaiting && !m_done.empty();
         }
         // One announcement for all the jobs the receiver has not taken yet.
         if (first)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -65,11 +66,11 @@ struct TPageJob
     std::shared_ptr<const void> Crawl;
 };
 
-// One thread that runs page jobs in the order given. A finished job waits
-// in the scanner until the receiver takes it: the scanner announces it by a
-// queued call of the receiver's named slot, which then calls TakeDone.
-// Destroying the scanner waits for the job under way; the ones still queued
-// are dropped.
+// Threads that run page jobs, one per core up to two, and hand them back in
+// the order given. A finished job waits in the scanner until the receiver
+// takes it: the scanner announces it by a queued call of the receiver's
+// named slot, which then calls TakeDone. Destroying the scanner waits for
+// the jobs under way; the ones still queued are dropped.
 class TPageScanner
 {
 public:
@@ -86,7 +87,7 @@ public:
     // the scanner's thread; a set cancelled skips the work.
     void Post(std::shared_ptr<TPageJob> job, std::shared_ptr<const std::atomic<bool>> cancelled,
               TAnalysis analysis);
-    // The jobs finished since the last call, in their order.
+    // The jobs finished since the last call, in the order they were posted.
     std::vector<std::shared_ptr<TPageJob>> TakeDone();
 
 private:
@@ -95,15 +96,20 @@ private:
         std::shared_ptr<TPageJob> job;
         std::shared_ptr<const std::atomic<bool>> cancelled;
         TAnalysis analysis;
+        std::uint64_t number = 0; // in the order posted
     };
     void run();
 
     QObject* const m_receiver;
     const char* const m_slot;
-    std::mutex m_mutex; // guards the three below
+    std::mutex m_mutex; // guards the six below
     std::condition_variable m_wake;
     std::deque<Task> m_todo;
+    // Finished ahead of an earlier job still under way, by number.
+    std::map<std::uint64_t, std::shared_ptr<TPageJob>> m_early;
     std::vector<std::shared_ptr<TPageJob>> m_done;
+    std::uint64_t m_posted = 0;
+    std::uint64_t m_nextDone = 0; // the number of the next job to hand back
     bool m_stopping = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };

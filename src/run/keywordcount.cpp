@@ -136,7 +136,25 @@ std::size_t foldCaseInto(std::string_view s, char* out, PositionMap* map)
     char* o = out;
     std::size_t i = 0;
     while (i < s.size()) {
-        // Plain ASCII eight bytes at a time: 0x20 added to each of A..Z.
+#ifdef __SSE2__
+        // Plain ASCII sixteen bytes at a time: 0x20 added to each of A..Z.
+        const __m128i beforeA = _mm_set1_epi8('A' - 1);
+        const __m128i afterZ = _mm_set1_epi8('Z' + 1);
+        const __m128i toLower = _mm_set1_epi8(0x20);
+        while (s.size() - i >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+            if (_mm_movemask_epi8(bytes) != 0)
+                break;
+            // Signed comparisons hold: no byte here is above 127.
+            const __m128i upper =
+                _mm_and_si128(_mm_cmpgt_epi8(bytes, beforeA), _mm_cmplt_epi8(bytes, afterZ));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                             _mm_or_si128(bytes, _mm_and_si128(upper, toLower)));
+            o += 16;
+            i += 16;
+        }
+#endif
+        // The same eight bytes at a time.
         while (s.size() - i >= 8) {
             std::uint64_t word;
             std::memcpy(&word, s.data() + i, 8);

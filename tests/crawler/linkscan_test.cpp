@@ -1,7 +1,14 @@
+#include "eventpump.h"
 #include "linkscan.h"
 #include "pagescan.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
 
 #include <ostream>
 #include <tuple>
@@ -309,6 +316,34 @@ TEST(ScanPageLinksTest, DecomposesEveryLinkAsTheAddressParserDoes)
         EXPECT_EQ(capped.Links.back().Address, expected[4].Address) << base;
         EXPECT_EQ(scanned.OverCap, 0) << base;
     }
+}
+
+TEST(PageScannerTest, HandsJobsBackInTheOrderPosted)
+{
+    // A long page first, short ones after: on a second thread the short
+    // ones finish first, and still come back behind it.
+    QTimer receiver; // its slot "stop" is the harmless announcement
+    const auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::vector<std::shared_ptr<TPageJob>> taken;
+    {
+        TPageScanner scanner(&receiver, "stop");
+        for (int i = 0; i < 8; ++i) {
+            auto job = std::make_shared<TPageJob>();
+            job->Url = std::to_string(i);
+            job->Base = "http://h/d/p.htm";
+            for (int n = i == 0 ? 20000 : 1; n > 0; --n)
+                job->Body += "<a href='x" + std::to_string(n) + ".htm'>x</a>";
+            scanner.Post(std::move(job), cancelled, nullptr);
+        }
+        ASSERT_TRUE(nqtest::PumpUntil([&] {
+            for (auto& job : scanner.TakeDone())
+                taken.push_back(std::move(job));
+            return taken.size() == 8;
+        }));
+    }
+    for (std::size_t i = 0; i < taken.size(); ++i)
+        EXPECT_EQ(taken[i]->Url, std::to_string(i));
+    EXPECT_EQ(taken[0]->Scan.Links.size(), 20000U);
 }
 
 TEST(ResolveLinkTest, CombinesWithPageDirectory)
