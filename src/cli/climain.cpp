@@ -837,6 +837,11 @@ int main(int argc, char* argv[])
             return kFileError;
         }
     }
+    // Files are named as the user gave them, before the working folder moves.
+    for (String* path : {&options.saveFile, &options.fromFile, &options.compareFile}) {
+        if (!path->empty())
+            *path = ToUtf8(QFileInfo(DecodeWebText(*path)).absoluteFilePath());
+    }
     // The run works in a folder of its own, removed on every exit.
     const QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
@@ -844,22 +849,17 @@ int main(int argc, char* argv[])
         return kFileError;
     }
 
-    // Files are named as the user gave them, before the working folder moves.
-    const auto absolute = [](const String& path) {
-        return path.empty() ? path : ToUtf8(QFileInfo(DecodeWebText(path)).absoluteFilePath());
-    };
     std::unique_ptr<CrawlFile> saved;
     if (!options.fromFile.empty())
-        saved = openCrawl(absolute(options.fromFile), CrawlFile::Mode::Read);
+        saved = openCrawl(options.fromFile, CrawlFile::Mode::Read);
     std::unique_ptr<CrawlFile> older;
     if (!options.compareFile.empty())
-        older = openCrawl(absolute(options.compareFile), CrawlFile::Mode::Read);
+        older = openCrawl(options.compareFile, CrawlFile::Mode::Read);
     std::unique_ptr<CrawlWriter> writer;
     TCrawlRecorder::Held held;
     if (!options.saveFile.empty() && options.saveKind != TCrawlRecorder::Kind::New) {
         // The crawl goes on where the file's left off: its address, depth and hosts.
-        std::unique_ptr<CrawlFile> file =
-            openCrawl(absolute(options.saveFile), CrawlFile::Mode::Continue);
+        std::unique_ptr<CrawlFile> file = openCrawl(options.saveFile, CrawlFile::Mode::Continue);
         const CrawlSettings crawl = file->Settings();
         file->ForEachPage([&held](const PageRecord& page) { held.emplace(page.Address, page); });
         if (file->Error()) {
@@ -868,7 +868,7 @@ int main(int argc, char* argv[])
         }
         if (crawl.Address.empty()) {
             std::fprintf(stderr, "%s: %s: the crawl file holds no crawl to continue\n", kProgram,
-                         absolute(options.saveFile).c_str());
+                         options.saveFile.c_str());
             return kFileError;
         }
         options.settings.address = crawl.Address;
@@ -876,8 +876,8 @@ int main(int argc, char* argv[])
         options.settings.spanHosts = crawl.SpanHosts;
         writer = std::make_unique<CrawlWriter>(std::move(file));
     } else if (!options.saveFile.empty()) {
-        writer = std::make_unique<CrawlWriter>(
-            openCrawl(absolute(options.saveFile), CrawlFile::Mode::Create));
+        writer =
+            std::make_unique<CrawlWriter>(openCrawl(options.saveFile, CrawlFile::Mode::Create));
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -936,12 +936,9 @@ int main(int argc, char* argv[])
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH})
             std::signal(signal, SIG_DFL);
         view.FinishProgress();
-        if (writer) {
-            const StoreError error = writer->Finish();
-            if (error && !storeFailed)
-                std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
-            storeFailed = storeFailed || error;
-        }
+        // The file's last commit and close go on beside the report.
+        if (writer)
+            writer->Close();
         if (saved && saved->Error()) {
             std::fprintf(stderr, "%s: %s\n", kProgram, saved->Error().Message().c_str());
             storeFailed = true;
@@ -1000,6 +997,12 @@ int main(int argc, char* argv[])
                 if (!options.quiet)
                     std::fprintf(stderr, "%s\n", account.SummaryLine().c_str());
             }
+        }
+        if (writer) {
+            const StoreError error = writer->Finish();
+            if (error && !storeFailed)
+                std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
+            storeFailed = storeFailed || error;
         }
         if (storeFailed && exitCode == kSuccess)
             exitCode = kFileError;

@@ -256,12 +256,15 @@ std::unique_ptr<CrawlFile> CrawlFile::Open(const String& path, Mode mode, StoreE
 
 bool CrawlFile::createSchema()
 {
-    // WAL with NORMAL syncing: a killed process loses nothing committed.
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL"))
-        return false;
+    // Made without a sync: a new file holds nothing to lose, and the syncs
+    // would hold up the crawl's start. From then on WAL with NORMAL syncing:
+    // a killed process loses nothing committed, and after a power loss the
+    // file holds the commits that reached the disk in order.
     const String version = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
     const String id = "PRAGMA application_id=" + std::to_string(kApplicationId);
-    return Begin() && exec(kSchema) && exec(version.c_str()) && exec(id.c_str()) && Commit();
+    return exec("PRAGMA synchronous=OFF") && exec("PRAGMA journal_mode=WAL") && Begin() &&
+           exec(kSchema) && exec(version.c_str()) && exec(id.c_str()) && Commit() &&
+           exec("PRAGMA synchronous=NORMAL");
 }
 
 bool CrawlFile::checkSchema(Mode mode)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <iterator>
 
 namespace {
 
@@ -11,6 +12,9 @@ namespace {
 // per page.
 constexpr int kBatch = 256;
 constexpr std::chrono::milliseconds kCommitDelay{250};
+// The writer is woken for this many writes at once, not for each: every
+// wake costs the posting thread a system call and both a task switch.
+constexpr std::size_t kWakeAt = 32;
 
 } // namespace
 
@@ -26,15 +30,24 @@ CrawlWriter::~CrawlWriter()
     Finish();
 }
 
-void CrawlWriter::post(Work work)
+void CrawlWriter::post(Work work, bool urgent)
 {
-    if (m_finished)
+    if (m_closing)
         return;
+    std::vector<Work> spent;
+    bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
         m_queue.push_back(std::move(work));
+        m_urgent = m_urgent || urgent;
+        wake = urgent || m_queue.size() >= kWakeAt || (m_idle && m_queue.size() == 1);
+        spent.swap(m_spent);
     }
-    m_wake.notify_one();
+    if (wake)
+        m_wake.notify_one();
+    // Freed here, on the thread that made them, rather than on the writer's,
+    // where each free would contend for this thread's heap.
+    spent.clear();
 }
 
 void CrawlWriter::run()
@@ -46,38 +59,49 @@ void CrawlWriter::run()
         if (!m_file->Commit())
             fail();
     };
+    const auto ready = [this] { return m_queue.size() >= kWakeAt || m_urgent || m_stopping; };
     auto batchDue = std::chrono::steady_clock::now();
+    std::deque<Work> taken;
+    std::vector<Work> done;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        const auto ready = [this] { return !m_queue.empty() || m_stopping; };
-        if (m_pending > 0) {
-            if (!m_wake.wait_until(lock, batchDue, ready)) {
-                lock.unlock();
-                commit();
-                lock.lock();
-                continue;
+        if (m_pending == 0) {
+            if (m_queue.empty()) {
+                m_idle = true;
+                m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+                m_idle = false;
+                if (m_queue.empty())
+                    break; // stopping, and everything before the stop is written
             }
-        } else {
-            m_wake.wait(lock, ready);
+            // The first write of a batch came: it is committed by then.
+            batchDue = std::chrono::steady_clock::now() + kCommitDelay;
         }
-        if (m_queue.empty())
-            break; // stopping, and everything before the stop is written
-        Work work = std::move(m_queue.front());
-        m_queue.pop_front();
+        const bool due = !m_wake.wait_until(lock, batchDue, ready);
+        const bool stopping = m_stopping;
+        taken.swap(m_queue);
+        m_urgent = false;
         lock.unlock();
-        if (!m_writeFailed) {
-            if (m_pending == 0) {
-                if (m_file->Begin())
-                    batchDue = std::chrono::steady_clock::now() + kCommitDelay;
-                else
+        for (Work& work : taken) {
+            if (!m_writeFailed) {
+                if (m_pending == 0 && !m_file->Begin())
                     fail();
+                if (!m_writeFailed && !work(*m_file))
+                    fail();
+                else if (!m_writeFailed && ++m_pending >= kBatch)
+                    commit();
             }
-            if (!m_writeFailed && !work(*m_file))
-                fail();
-            else if (!m_writeFailed && ++m_pending >= kBatch)
-                commit();
+            done.push_back(std::move(work));
         }
+        taken.clear();
+        if (due || stopping)
+            commit();
         lock.lock();
+        // Handed back at once: a backlog after a slow sync is freed while
+        // the next one gathers.
+        std::move(done.begin(), done.end(), std::back_inserter(m_spent));
+        done.clear();
+        if (stopping && m_queue.empty())
+            break;
     }
     lock.unlock();
     commit();
@@ -144,11 +168,13 @@ std::optional<PageRecord> CrawlWriter::Page(const String& address)
     auto answer = std::make_shared<std::promise<std::optional<PageRecord>>>();
     std::future<std::optional<PageRecord>> page = answer->get_future();
     // The work holds the only reference: dropping it breaks the promise.
-    post([answer = std::move(answer), address](CrawlFile& file) {
-        std::optional<PageRecord> found = file.Page(address);
-        answer->set_value(std::move(found));
-        return !file.Error();
-    });
+    post(
+        [answer = std::move(answer), address](CrawlFile& file) {
+            std::optional<PageRecord> found = file.Page(address);
+            answer->set_value(std::move(found));
+            return !file.Error();
+        },
+        true);
     try {
         return page.get();
     } catch (const std::future_error&) {
@@ -156,16 +182,24 @@ std::optional<PageRecord> CrawlWriter::Page(const String& address)
     }
 }
 
-StoreError CrawlWriter::Finish()
+void CrawlWriter::Close()
 {
-    if (m_finished)
-        return m_result;
-    m_finished = true;
+    if (m_closing)
+        return;
+    m_closing = true;
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_wake.notify_one();
+}
+
+StoreError CrawlWriter::Finish()
+{
+    if (m_finished)
+        return m_result;
+    m_finished = true;
+    Close();
     if (m_thread.joinable())
         m_thread.join();
     const std::lock_guard lock(m_mutex);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // Writes a crawl file on a worker thread, so that compressing bodies and
 // syncing the file never hold up the thread that schedules transfers. Calls
@@ -36,10 +37,12 @@ public:
     void MarkGone(const String& address);
     // Reads a stored page with its body, after every write posted before;
     // waits for the writer's thread. Nothing once writing has failed or
-    // finished.
+    // the writer is closed.
     std::optional<PageRecord> Page(const String& address);
-    // Commits what is pending and ends the thread; the first error, if any.
-    // Nothing is written after it.
+    // Nothing is written after it: the writer commits what is pending and
+    // closes the file on its own thread while the caller goes on.
+    void Close();
+    // Closes and waits for the thread; the first error, if any.
     StoreError Finish();
 
 signals:
@@ -51,7 +54,8 @@ private slots:
 private:
     using Work = std::function<bool(CrawlFile&)>;
 
-    void post(Work work);
+    // urgent: wake the writer now, for a caller that waits on it.
+    void post(Work work, bool urgent = false);
     void run();
     void fail();
 
@@ -65,9 +69,13 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Work> m_queue;
+    std::vector<Work> m_spent; // written, to be freed by the posting thread
     bool m_stopping = false;
-    StoreError m_error; // the first failure, under m_mutex
+    bool m_urgent = false;
+    bool m_idle = false; // the writer waits with nothing to commit
+    StoreError m_error;  // the first failure, under m_mutex
 
+    bool m_closing = false; // Close was called
     bool m_finished = false;
     StoreError m_result;
     std::thread m_thread;

@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -1136,16 +1137,21 @@ TEST_F(Cli, ASavedCrawlSearchedAgainListsWhatALiveSearchLists)
     int n = 0;
     for (const auto& mode : modes) {
         SCOPED_TRACE(mode.options.join(' ').toStdString());
-        const QString file = dir.filePath(QString("crawl%1.nqcrawl").arg(++n));
+        // One file is named from the folder the command runs in.
+        const QString name = QString("crawl%1.nqcrawl").arg(++n);
+        const QString file = n == 2 ? name : dir.filePath(name);
         const QStringList keywords{"quarry", "aa"};
         const Outcome live = runCli(mode.options + QStringList{url("/index.htm")} + keywords);
         const Outcome saving =
-            runCli(mode.options + QStringList{"--save=" + file, url("/index.htm")} + keywords);
+            runCli(mode.options + QStringList{"--save=" + file, url("/index.htm")} + keywords, {},
+                   dir.path());
         EXPECT_EQ(saving.exitCode, 0) << saving.err;
         EXPECT_NE(live.out.find("a.htm"), std::string::npos) << live.out;
         EXPECT_EQ(saving.out, live.out);
+        EXPECT_TRUE(QFileInfo::exists(dir.filePath(name)));
         const std::size_t asked = server.requestCount();
-        const Outcome again = runCli(mode.options + QStringList{"--from", file} + keywords);
+        const Outcome again =
+            runCli(mode.options + QStringList{"--from", file} + keywords, {}, dir.path());
         EXPECT_EQ(again.exitCode, 0) << again.err;
         EXPECT_EQ(again.out, live.out);
         EXPECT_EQ(again.err, live.err);
@@ -1153,7 +1159,8 @@ TEST_F(Cli, ASavedCrawlSearchedAgainListsWhatALiveSearchLists)
         // Other keywords need no new crawl.
         const Outcome otherLive =
             runCli(mode.options + QStringList{url("/index.htm")} + mode.keywords);
-        const Outcome other = runCli(mode.options + QStringList{"--from=" + file} + mode.keywords);
+        const Outcome other =
+            runCli(mode.options + QStringList{"--from=" + file} + mode.keywords, {}, dir.path());
         EXPECT_EQ(other.out, otherLive.out);
     }
 }

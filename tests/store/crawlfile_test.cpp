@@ -349,6 +349,9 @@ TEST_F(CrawlFileTest, TheWriterKeepsEveryWriteInOrder)
         ASSERT_TRUE(last);
         EXPECT_EQ(last->Body, "body 999");
         writer.MarkGone("http://a/998");
+        // Closing keeps what came before it and nothing after.
+        writer.Close();
+        writer.PutPage(page("http://a/late", "late"));
         EXPECT_FALSE(writer.Finish());
         EXPECT_EQ(failed, 0);
         // Nothing is read once the writer is done; the read does not wait.
@@ -363,6 +366,7 @@ TEST_F(CrawlFileTest, TheWriterKeepsEveryWriteInOrder)
     EXPECT_EQ(next, 1000);
     EXPECT_EQ(read->Page("http://a/999")->Body, "body 999");
     EXPECT_FALSE(read->Page("http://a/999")->Gone);
+    EXPECT_FALSE(read->Page("http://a/late"));
     const auto gone = read->Page("http://a/998");
     EXPECT_TRUE(gone->Gone);
     EXPECT_EQ(gone->Body, "body 998") << "a gone page keeps its body";
