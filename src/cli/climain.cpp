@@ -705,15 +705,14 @@ public:
     void RowFilled(Integer, const TPageEntry&) override {}
 };
 
-// Opens a crawl file or says why not; exits with the file error code.
+// Opens a crawl file or says why not. The caller returns rather than exits,
+// so that the run's working folder is removed.
 std::unique_ptr<CrawlFile> openCrawl(const String& path, CrawlFile::Mode mode)
 {
     StoreError error;
     auto file = CrawlFile::Open(path, mode, &error);
-    if (!file) {
+    if (!file)
         std::fprintf(stderr, "%s: %s\n", kProgram, error.Message().c_str());
-        std::exit(kFileError);
-    }
     return file;
 }
 
@@ -850,16 +849,19 @@ int main(int argc, char* argv[])
     }
 
     std::unique_ptr<CrawlFile> saved;
-    if (!options.fromFile.empty())
-        saved = openCrawl(options.fromFile, CrawlFile::Mode::Read);
+    if (!options.fromFile.empty() && !(saved = openCrawl(options.fromFile, CrawlFile::Mode::Read)))
+        return kFileError;
     std::unique_ptr<CrawlFile> older;
-    if (!options.compareFile.empty())
-        older = openCrawl(options.compareFile, CrawlFile::Mode::Read);
+    if (!options.compareFile.empty() &&
+        !(older = openCrawl(options.compareFile, CrawlFile::Mode::Read)))
+        return kFileError;
     std::unique_ptr<CrawlWriter> writer;
     TCrawlRecorder::Held held;
     if (!options.saveFile.empty() && options.saveKind != TCrawlRecorder::Kind::New) {
         // The crawl goes on where the file's left off: its address, depth and hosts.
         std::unique_ptr<CrawlFile> file = openCrawl(options.saveFile, CrawlFile::Mode::Continue);
+        if (!file)
+            return kFileError;
         const CrawlSettings crawl = file->Settings();
         file->ForEachPage([&held](const PageRecord& page) { held.emplace(page.Address, page); });
         if (file->Error()) {
@@ -876,8 +878,10 @@ int main(int argc, char* argv[])
         options.settings.spanHosts = crawl.SpanHosts;
         writer = std::make_unique<CrawlWriter>(std::move(file));
     } else if (!options.saveFile.empty()) {
-        writer =
-            std::make_unique<CrawlWriter>(openCrawl(options.saveFile, CrawlFile::Mode::Create));
+        std::unique_ptr<CrawlFile> file = openCrawl(options.saveFile, CrawlFile::Mode::Create);
+        if (!file)
+            return kFileError;
+        writer = std::make_unique<CrawlWriter>(std::move(file));
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;

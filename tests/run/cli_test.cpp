@@ -1195,13 +1195,22 @@ TEST_F(Cli, CrawlFilesThatCannotBeUsedAreNamedAndLeftAlone)
     };
     const QByteArray before = readAll(saved);
     const std::size_t asked = server.requestCount();
+    // The command's working folder goes too, however it ends.
+    const QTemporaryDir scratch;
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", scratch.path().toUtf8());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         const Outcome r = runCli(c.args);
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(QDir(scratch.path()).isEmpty()) << "a working folder is left behind";
     }
+    if (tmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmp);
     EXPECT_EQ(readAll(saved), before);
     EXPECT_EQ(readAll(readOnly), before);
     EXPECT_EQ(readAll(dir.filePath("garbage.nqcrawl")), "not a crawl at all, just words\n");
