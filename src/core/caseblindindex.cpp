@@ -1,5 +1,7 @@
 #include "caseblindindex.h"
 
+#include "hashslots.h"
+
 #include <algorithm>
 
 namespace {
@@ -69,17 +71,7 @@ bool TCaseBlindIndex::Add(const String& text, List& list)
 
 void TCaseBlindIndex::grow()
 {
-    std::vector<Slot> old(std::max<std::size_t>(16, m_slots.size() * 2));
-    old.swap(m_slots);
-    const std::size_t mask = m_slots.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.position == kFree)
-            continue;
-        std::size_t i = slot.hash & mask;
-        while (m_slots[i].position != kFree)
-            i = (i + 1) & mask;
-        m_slots[i] = slot;
-    }
+    GrowHashSlots<Slot, &Slot::position>(m_slots, kFree);
 }
 
 void TCaseBlindIndex::Rebuild(const List& list)

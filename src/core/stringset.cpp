@@ -1,5 +1,7 @@
 #include "stringset.h"
 
+#include "hashslots.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -79,17 +81,7 @@ bool TStringSet::Insert(std::string_view text)
 
 void TStringSet::grow()
 {
-    std::vector<Slot> old(std::max<std::size_t>(16, m_slots.size() * 2));
-    old.swap(m_slots);
-    const std::size_t mask = m_slots.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.offset == kFree)
-            continue;
-        std::size_t i = slot.hash & mask;
-        while (m_slots[i].offset != kFree)
-            i = (i + 1) & mask;
-        m_slots[i] = slot;
-    }
+    GrowHashSlots<Slot, &Slot::offset>(m_slots, kFree);
 }
 
 void TStringSet::Clear()
