@@ -4,7 +4,8 @@
 // to search a saved 20,000-page crawl again. A search from the file that
 // lists other rows than the live one is printed loudly and makes the exit
 // code 2. "--quick" makes one round, "--rounds=N" N of them; "--keep=FILE"
-// keeps the saved 20,000-page crawl in FILE, for a profiler.
+// keeps the saved 20,000-page crawl in FILE, for a profiler. NQ_BENCH_CLI
+// names another netquarry-cli to run (an older build, or a profiler's wrapper).
 
 #include "childprocess.h"
 #include "nginxserver.h"
@@ -59,9 +60,15 @@ double mib(long kib)
     return static_cast<double>(kib) / 1024.0;
 }
 
+const char* cli()
+{
+    const char* other = std::getenv("NQ_BENCH_CLI");
+    return other && *other ? other : NQ_CLI;
+}
+
 std::vector<std::string> search(const std::vector<std::string>& options)
 {
-    std::vector<std::string> argv = {NQ_CLI, "-q", "-f", "csv", "--depth", std::to_string(kDepth)};
+    std::vector<std::string> argv = {cli(), "-q", "-f", "csv", "--depth", std::to_string(kDepth)};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("quarry");
     argv.push_back("granite");
@@ -211,7 +218,7 @@ int main(int argc, char** argv)
         long peak = 0;
         for (int round = 0; round < rounds; ++round) {
             std::vector<std::string> again = {
-                NQ_CLI, "-q", "-f", "csv", "--from=" + file.string(), "quarry", "granite"};
+                cli(), "-q", "-f", "csv", "--from=" + file.string(), "quarry", "granite"};
             const Run from = run(again, out, seconds(300));
             times.push_back(from.child.seconds);
             cpus.push_back(from.cpu);
