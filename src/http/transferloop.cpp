@@ -8,8 +8,13 @@
 #include "stringhelpers.h"
 #include "transfer.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -151,6 +156,8 @@ void TransferLoop::shutdown()
     m_queue.clear();
     m_multi.reset();
     m_cookiesOf.reset();
+    m_netrcOf.reset();
+    m_netrcFile.clear();
     m_share.reset();
     m_running = false;
     m_stopping = false;
@@ -241,6 +248,39 @@ void TransferLoop::syncCookies(const std::shared_ptr<const SiteAccess>& access)
     m_cookiesOf = access;
 }
 
+// libcurl would look for the file at every transfer: an open that fails on
+// every page of a crawl when the user has none.
+const std::string& TransferLoop::netrcOf(const std::shared_ptr<const SiteAccess>& access)
+{
+    if (access == m_netrcOf)
+        return m_netrcFile;
+    m_netrcOf = access;
+    m_netrcFile.clear();
+    if (!access || !access->netrc)
+        return m_netrcFile;
+    std::string file = access->netrcFile;
+    if (file.empty()) {
+        // Where libcurl looks: $HOME, else the user's home in the password database.
+        if (const char* home = std::getenv("HOME"); home && *home) {
+            file = home;
+        } else {
+            passwd entry{};
+            passwd* found = nullptr;
+            std::array<char, 4096> buffer{};
+            if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+                found->pw_dir)
+                file = found->pw_dir;
+        }
+        if (file.empty())
+            return m_netrcFile;
+        file += "/.netrc";
+    }
+    // One that cannot be read gives libcurl no credentials either.
+    if (::access(file.c_str(), R_OK) == 0)
+        m_netrcFile = std::move(file);
+    return m_netrcFile;
+}
+
 void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
                           std::shared_ptr<const SiteAccess> access, Hop hop)
 {
@@ -315,10 +355,9 @@ void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
             curl_easy_setopt(easy, CURLOPT_USERNAME, site->userName.c_str());
         if (!site->password.empty())
             curl_easy_setopt(easy, CURLOPT_PASSWORD, site->password.c_str());
-        if (site->netrc) {
+        if (const std::string& netrc = netrcOf(active->access); !netrc.empty()) {
             curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-            if (!site->netrcFile.empty())
-                curl_easy_setopt(easy, CURLOPT_NETRC_FILE, site->netrcFile.c_str());
+            curl_easy_setopt(easy, CURLOPT_NETRC_FILE, netrc.c_str());
         }
         curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
         // The user's header replaces ours of the same name.

@@ -77,6 +77,9 @@ private:
     // The cookie store holds the user's cookies for the access's host, and
     // forgets the sites' cookies of an earlier run.
     void syncCookies(const std::shared_ptr<const SiteAccess>& access);
+    // The netrc file the access's transfers read, looked for once per access;
+    // empty when it has none or there is no such file.
+    const std::string& netrcOf(const std::shared_ptr<const SiteAccess>& access);
     void remove(Transfer* transfer);
     void collectFinished();
     // Fails, as timed out, each transfer whose headers are overdue.
@@ -94,6 +97,8 @@ private:
     // Touched only by the transfer thread.
     std::unordered_map<Transfer*, std::unique_ptr<Active>> m_active;
     std::shared_ptr<const SiteAccess> m_cookiesOf; // whose cookies the store holds
+    std::shared_ptr<const SiteAccess> m_netrcOf;   // whose netrc file m_netrcFile is
+    std::string m_netrcFile;
 };
 
 } // namespace inet
