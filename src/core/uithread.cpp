@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -87,15 +88,21 @@ public:
 };
 
 std::mutex g_mutex;
-UiDispatcher* g_dispatcher = nullptr;      // guarded by g_mutex
+// Taken with g_mutex to set or clear the dispatcher; alone, to wake it.
+std::mutex g_wakeMutex;
+UiDispatcher* g_dispatcher = nullptr;      // guarded by g_mutex and g_wakeMutex
 std::deque<std::shared_ptr<Call>> g_calls; // guarded by g_mutex
+// A drain is queued that has not looked at the calls yet: it takes the
+// ones queued meanwhile, which need not wake another.
+bool g_drainDue = false; // guarded by g_mutex
 
 UiDispatcher::~UiDispatcher()
 {
     std::deque<std::shared_ptr<Call>> unrun;
     {
-        const std::lock_guard lock(g_mutex);
+        const std::scoped_lock lock(g_mutex, g_wakeMutex);
         g_dispatcher = nullptr;
+        g_drainDue = false;
         unrun.swap(g_calls);
     }
     // The application is going away: the waiting workers go on unserved.
@@ -109,6 +116,9 @@ void UiDispatcher::drain()
         std::shared_ptr<Call> call;
         {
             const std::lock_guard lock(g_mutex);
+            // Calls queued from here on wake another drain: this one may be
+            // inside a call that waits for one of them in a loop of its own.
+            g_drainDue = false;
             if (g_calls.empty())
                 return;
             call = std::move(g_calls.front());
@@ -121,11 +131,21 @@ void UiDispatcher::drain()
 // Queues fn for the dispatcher; false when there is none.
 bool post(const std::shared_ptr<Call>& call)
 {
-    const std::lock_guard lock(g_mutex);
-    if (!g_dispatcher)
-        return false;
-    g_calls.push_back(call);
-    QMetaObject::invokeMethod(g_dispatcher, "drain", Qt::QueuedConnection);
+    bool wake = false;
+    {
+        const std::lock_guard lock(g_mutex);
+        if (!g_dispatcher)
+            return false;
+        g_calls.push_back(call);
+        wake = !std::exchange(g_drainDue, true);
+    }
+    // Woken outside the queue's lock, which the UI thread wants as soon as
+    // it wakes; and only when no drain is due, which would take this call too.
+    if (wake) {
+        const std::lock_guard lock(g_wakeMutex);
+        if (g_dispatcher)
+            QMetaObject::invokeMethod(g_dispatcher, "drain", Qt::QueuedConnection);
+    }
     return true;
 }
 
@@ -136,7 +156,7 @@ void PrepareUiThreadCalls()
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || !IsUiThread())
         return;
-    const std::lock_guard lock(g_mutex);
+    const std::scoped_lock lock(g_mutex, g_wakeMutex);
     if (!g_dispatcher)
         g_dispatcher = new UiDispatcher(app); // destroyed with the application
 }
