@@ -2,12 +2,13 @@
 
 #include "workerthread.h"
 
-#include "scopeexit.h"
 #include "uithread.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+
+#include <memory>
 
 namespace {
 std::atomic<int> g_liveWorkers{0};
@@ -60,8 +61,10 @@ void TWorkerThread::Complete(std::function<void()> fn)
     if (m_completed.exchange(true))
         return;
     PostToUiThread([this, fn = std::move(fn)] {
-        // Freed however the handlers end.
-        const ScopeExit free([this] { deleteLater(); });
+        // Freed however the handlers end, and at once: nothing refers to it
+        // after them, and a deferred delete would cost the UI thread another
+        // turn of its loop, two when posted from a nested one.
+        const std::unique_ptr<TWorkerThread> owned(this);
         if (fn)
             fn();
         Fire(OnTerminate, this);
