@@ -251,6 +251,11 @@ void TRuziZidu::requestTick()
         m_promptTimer.start();
 }
 
+bool TRuziZidu::offerTurn()
+{
+    return GetTickCount() - m_lastPump < kScanSlice || pumpMessages();
+}
+
 bool TRuziZidu::pumpMessages()
 {
     const QPointer<TRuziZidu> alive(this);
@@ -268,6 +273,8 @@ void TRuziZidu::TimerTick()
         return;
     }
     m_tickBusy = true;
+    // The event loop has just had its turn, which started this tick.
+    m_lastPump = GetTickCount();
     std::exception_ptr firstError;
     // Runs one step of the tick; its error is kept for the end of the tick.
     const auto step = [&firstError](const auto& work) {
@@ -297,7 +304,7 @@ void TRuziZidu::TimerTick()
         if (!alive || !self)
             return;
         step([this] { UpdateStats(); });
-        if (!pumpMessages())
+        if (!offerTurn())
             return;
     }
     bool alive = true;
@@ -314,7 +321,7 @@ void TRuziZidu::TimerTick()
     if (!alive || !self)
         return;
     step([this] { UpdateStats(); });
-    if (!pumpMessages())
+    if (!offerTurn())
         return;
 
     step([this] {
@@ -795,7 +802,7 @@ bool TRuziZidu::fileScannedPages()
             if (!alive)
                 return false;
             // The UI gets a turn now and then on a page of many links.
-            if (GetTickCount() - m_lastPump >= kScanSlice && !pumpMessages())
+            if (!offerTurn())
                 return false;
         }
     }

@@ -195,6 +195,10 @@ private:
     // False when the crawler was destroyed by something processed meanwhile.
     [[nodiscard]] bool processController(TKsHttpGet* Fetcher);
     [[nodiscard]] bool pumpMessages();
+    // Lets the UI have a turn when it had none for a while: a turn per step
+    // of a tick would be a poll of the event loop per controller and tick.
+    // False when the crawler was destroyed meanwhile.
+    [[nodiscard]] bool offerTurn();
     void requestTick();
     void onTimer();
     void writeResultLine(const String& line);
