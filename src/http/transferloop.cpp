@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace inet {
 
@@ -89,10 +90,11 @@ TransferLoop::~TransferLoop()
 
 bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
 {
-    const std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (m_stopping)
         return Fail({TransferError::Kind::Cancelled, 0, "The transfers are shutting down"});
     if (!m_running) {
+        const std::lock_guard wakeLock(m_wakeMutex);
         m_multi.reset(curl_multi_init());
         if (!m_multi)
             return Fail(ERROR_INTERNET_INTERNAL_ERROR, "Out of memory");
@@ -117,7 +119,10 @@ bool TransferLoop::start(const std::shared_ptr<Transfer>& transfer)
     // Queued under the same lock as the check, so a shutdown either finds it
     // queued or refuses it above.
     m_queue.push_back({Op::Add, transfer});
-    curl_multi_wakeup(m_multi.get());
+    const bool asleep = std::exchange(m_idle, false);
+    lock.unlock();
+    if (asleep)
+        wake();
     return true;
 }
 
@@ -133,13 +138,24 @@ void TransferLoop::resume(const std::shared_ptr<Transfer>& transfer)
 
 void TransferLoop::post(Op op, const std::shared_ptr<Transfer>& transfer)
 {
-    const std::lock_guard lock(m_mutex);
-    // The multi lives while the thread runs and is never woken after the
-    // stop is asked for.
-    if (!m_running || m_stopping)
-        return;
-    m_queue.push_back({op, transfer});
-    curl_multi_wakeup(m_multi.get());
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_running || m_stopping)
+            return;
+        m_queue.push_back({op, transfer});
+        if (!std::exchange(m_idle, false))
+            return;
+    }
+    wake();
+}
+
+// Outside the queue's lock, which the woken thread wants at once. The multi
+// is made and freed under both locks.
+void TransferLoop::wake()
+{
+    const std::lock_guard lock(m_wakeMutex);
+    if (m_multi)
+        curl_multi_wakeup(m_multi.get());
 }
 
 void TransferLoop::shutdown()
@@ -152,8 +168,9 @@ void TransferLoop::shutdown()
         curl_multi_wakeup(m_multi.get());
     }
     m_thread.join();
-    const std::lock_guard lock(m_mutex);
+    const std::scoped_lock lock(m_mutex, m_wakeMutex);
     m_queue.clear();
+    m_idle = false;
     m_multi.reset();
     m_cookiesOf.reset();
     m_netrcOf.reset();
@@ -173,6 +190,7 @@ void TransferLoop::run()
             if (m_stopping)
                 break;
             work.swap(m_queue);
+            m_idle = false;
         }
         for (const Command& command : work)
             apply(command);
@@ -180,6 +198,14 @@ void TransferLoop::run()
         curl_multi_perform(multi, &running);
         collectFinished();
         expireLateHeaders();
+        {
+            // Work queued while the thread was busy is taken without a wake;
+            // from here on a caller wakes it.
+            const std::lock_guard lock(m_mutex);
+            if (m_stopping || !m_queue.empty())
+                continue;
+            m_idle = true;
+        }
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
     // Queued additions were never started; running ones end here.

@@ -67,6 +67,8 @@ private:
 
     TransferLoop() = default;
     void post(Op op, const std::shared_ptr<Transfer>& transfer);
+    // Ends the thread's wait for sockets.
+    void wake();
     void run();
     void apply(const Command& command);
     void add(const std::shared_ptr<Transfer>& transfer);
@@ -89,6 +91,11 @@ private:
     std::vector<Command> m_queue;
     bool m_running = false;
     bool m_stopping = false;
+    // The thread found nothing queued and waits for its sockets: the next
+    // command wakes it. Unset, the thread looks at the queue before it waits.
+    bool m_idle = false;
+    // Held to wake the multi, and with m_mutex to make or free it.
+    std::mutex m_wakeMutex;
     CurlMulti m_multi;
     // The cookies of every transfer, the sites' and the user's.
     CurlShare m_share;
