@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ namespace inet {
 namespace {
 
 constexpr long kIdleConnections = 32;
+// Easy handles kept for the next transfers.
+constexpr std::size_t kSpareHandles = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -175,6 +178,8 @@ void TransferLoop::shutdown()
     m_cookiesOf.reset();
     m_netrcOf.reset();
     m_netrcFile.clear();
+    // They use the share, which cannot go while they are there.
+    m_spareEasy.clear();
     m_share.reset();
     m_running = false;
     m_stopping = false;
@@ -315,7 +320,12 @@ void TransferLoop::addHop(const std::shared_ptr<Transfer>& transfer,
     active->transfer = transfer;
     active->access = std::move(access);
     active->hop = std::move(hop);
-    active->easy.reset(curl_easy_init());
+    if (m_spareEasy.empty()) {
+        active->easy.reset(curl_easy_init());
+    } else {
+        active->easy = std::move(m_spareEasy.back());
+        m_spareEasy.pop_back();
+    }
     CURL* easy = active->easy.get();
     if (!easy) {
         transfer->finish(CURLE_OUT_OF_MEMORY, nullptr);
@@ -464,7 +474,14 @@ void TransferLoop::remove(Transfer* transfer)
     const auto it = m_active.find(transfer);
     if (it == m_active.end())
         return;
-    curl_multi_remove_handle(m_multi.get(), it->second->easy.get());
+    CurlEasy& easy = it->second->easy;
+    curl_multi_remove_handle(m_multi.get(), easy.get());
+    // The next transfer takes the handle with every option back at its
+    // default, instead of making and freeing one per request.
+    if (m_spareEasy.size() < kSpareHandles) {
+        curl_easy_reset(easy.get());
+        m_spareEasy.push_back(std::move(easy));
+    }
     m_active.erase(it);
 }
 

@@ -103,6 +103,8 @@ private:
 
     // Touched only by the transfer thread.
     std::unordered_map<Transfer*, std::unique_ptr<Active>> m_active;
+    // Handles of finished transfers, reset, for the next ones.
+    std::vector<CurlEasy> m_spareEasy;
     std::shared_ptr<const SiteAccess> m_cookiesOf; // whose cookies the store holds
     std::shared_ptr<const SiteAccess> m_netrcOf;   // whose netrc file m_netrcFile is
     std::string m_netrcFile;
