@@ -629,7 +629,7 @@ void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) con
         return;
     }
     entry.KeywordHits = counts.hits;
-    entry.Snippets = counts.snippets;
+    entry.SetSnippets(counts.snippets);
     entry.Hits = counts.total;
     entry.State = TPageState::Searched;
 }
@@ -821,7 +821,7 @@ void TSearchRun::setPageNames()
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         entry.Name = m_data.PageList[static_cast<std::size_t>(i)];
-        entry.Address = entry.Name;
+        entry.SetAddress(entry.Name);
     }
 }
 
@@ -888,38 +888,38 @@ void TSearchRun::applyCrawlCounts()
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         if (entry.State == TPageState::NotSearched) {
-            const auto rule = m_keptOut.find(AsciiLower(entry.Address));
+            const auto rule = m_keptOut.find(AsciiLower(entry.Address()));
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
-                entry.Rule = rule->second;
+                entry.SetRule(rule->second);
                 if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
-                    entry.Location = to->second;
+                    entry.SetLocation(to->second);
                 continue;
             }
         }
         if (entry.State != TPageState::NotSearched)
             continue;
-        const TKeywordCounts* known = crawlCountsOf(static_cast<std::size_t>(i), entry.Address);
+        const TKeywordCounts* known = crawlCountsOf(static_cast<std::size_t>(i), entry.Address());
         // A page the crawl listed and did not fetch is held to its host's rules too.
         if (!known && m_policy) {
-            const auto verdict = m_policy->Check(entry.Address);
+            const auto verdict = m_policy->Check(entry.Address());
             if (verdict == THostPolicy::Verdict::Robots ||
                 verdict == THostPolicy::Verdict::RobotsUnavailable) {
                 entry.State = TPageState::Skipped;
-                entry.Rule =
-                    verdict == THostPolicy::Verdict::Robots ? "robots" : "robots-unavailable";
+                entry.SetRule(verdict == THostPolicy::Verdict::Robots ? "robots"
+                                                                      : "robots-unavailable");
                 continue;
             }
         }
         if (known) {
             takeCounts(entry, *known);
-            entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address);
-        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+            entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address());
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address());
                    late != m_crawlTimeouts.end()) {
             entry.State = TPageState::Failed;
-            entry.Failure = late->second;
+            entry.SetFailure(late->second);
             if (m_recorder && !m_saved && !m_data.Cancelled)
-                m_recorder->Failed(entry.Address, entry.Failure);
+                m_recorder->Failed(entry.Address(), entry.Failure());
         }
     }
     m_listedCounts.clear();
@@ -1044,21 +1044,21 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     TSavedReply kept;
     const bool notModified = ok && fetcher->StatusCode() == 304;
     TransferError failure = fetcher->Error();
-    if (notModified && !(m_recorder && m_recorder->SavedPage(entry.Address, kept))) {
+    if (notModified && !(m_recorder && m_recorder->SavedPage(entry.Address(), kept))) {
         ok = false;
         failure = {TransferError::Kind::HttpStatus, 304, "Not modified, and no copy is kept"};
     }
     const String& text = notModified ? kept.Body : body;
     if (ok && !fetcher->RedirectTarget().empty()) {
         entry.State = TPageState::Skipped;
-        entry.Rule = "redirect";
-        entry.Location = fetcher->RedirectTarget();
+        entry.SetRule("redirect");
+        entry.SetLocation(fetcher->RedirectTarget());
         if (m_recorder)
-            m_recorder->Failed(entry.Address, {TransferError::Kind::Redirect, fetcher->StatusCode(),
-                                               entry.Location});
+            m_recorder->Failed(entry.Address(), {TransferError::Kind::Redirect,
+                                                 fetcher->StatusCode(), entry.Location()});
         ok = false;
     } else if (ok && m_recorder) {
-        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), fetcher->Head(), text);
+        m_recorder->Received(entry.Address(), fetcher->EffectiveUrl(), fetcher->Head(), text);
     }
     if (ok) {
         try {
@@ -1072,9 +1072,9 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
-        entry.Failure = failure;
+        entry.SetFailure(failure);
         if (m_recorder)
-            m_recorder->Failed(entry.Address, entry.Failure);
+            m_recorder->Failed(entry.Address(), entry.Failure());
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -1115,7 +1115,7 @@ void TSearchRun::fillReadyRows()
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
         } else if (entry.State == TPageState::Failed) {
-            entry.Name = "Invalid URL";
+            entry.Rename("Invalid URL");
             entry.Hits = 0;
         }
         m_view.RowFilled(m_data.CurrentPage, entry);
@@ -1310,13 +1310,13 @@ void TSearchRun::readSavedPages()
                    page->Status >= 300) {
             // A redirect off the site, kept with its target.
             entry.State = TPageState::Skipped;
-            entry.Rule = "redirect";
-            entry.Location = page->Failure.detail;
+            entry.SetRule("redirect");
+            entry.SetLocation(page->Failure.detail);
         } else {
             entry.State = TPageState::Failed;
             // A page the saved crawl never came to was stopped before it.
-            entry.Failure =
-                page ? page->Failure : TransferError{TransferError::Kind::Cancelled, 0, String()};
+            entry.SetFailure(page ? page->Failure
+                                  : TransferError{TransferError::Kind::Cancelled, 0, String()});
         }
         m_ready[static_cast<std::size_t>(i)] = true;
     }
