@@ -27,6 +27,8 @@
 namespace {
 
 constexpr Integer kTableSize = 1001;
+// The total of a listed page the crawl has no count of.
+constexpr Integer kNoCount = -1;
 
 bool startsWithHttps(const String& text)
 {
@@ -556,7 +558,8 @@ void TSearchRun::ResetRun()
     m_data.KeywordList.clear();
     m_pageKeys.Clear();
     m_linkKeys.Clear();
-    m_listedCounts.clear();
+    m_listedHits.clear();
+    m_listedOther.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
     m_linksOverCap = 0;
@@ -622,14 +625,14 @@ bool TSearchRun::ParseKeywords()
     return m_counter.Error().empty();
 }
 
-void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const
+void TSearchRun::takeCounts(TPageEntry& entry, TKeywordCounts counts) const
 {
     if (counts.patternLimit) {
         entry.State = TPageState::PatternLimit;
         return;
     }
-    entry.KeywordHits = counts.hits;
-    entry.SetSnippets(counts.snippets);
+    entry.KeywordHits = std::move(counts.hits);
+    entry.SetSnippets(std::move(counts.snippets));
     entry.Hits = counts.total;
     entry.State = TPageState::Searched;
 }
@@ -732,20 +735,41 @@ void TSearchRun::keepCrawlCounts(const String& address, const TKeywordCounts& co
         m_crawlCounts[address] = counts;
         return;
     }
-    if (m_listedCounts.size() <= at)
-        m_listedCounts.resize(at + 1);
-    m_listedCounts[at] = counts;
+    const std::size_t stride = m_data.KeywordList.size() + 1;
+    if (m_listedHits.size() < (at + 1) * stride)
+        m_listedHits.resize((at + 1) * stride, kNoCount);
+    const auto row = m_listedHits.begin() + static_cast<std::ptrdiff_t>(at * stride);
+    if (counts.patternLimit || !counts.snippets.empty() || counts.hits.size() + 1 != stride) {
+        *row = kNoCount;
+        m_listedOther[at] = counts;
+    } else {
+        *row = counts.total;
+        std::copy(counts.hits.begin(), counts.hits.end(), row + 1);
+        if (!m_listedOther.empty())
+            m_listedOther.erase(at);
+    }
     if (!m_crawlCounts.empty())
         m_crawlCounts.erase(address);
 }
 
-const TKeywordCounts* TSearchRun::crawlCountsOf(std::size_t position, const String& address) const
+std::optional<TKeywordCounts> TSearchRun::crawlCountsOf(std::size_t position,
+                                                        const String& address) const
 {
-    if (position < m_listedCounts.size() && m_listedCounts[position] &&
-        position < m_data.PageList.size() && m_data.PageList[position] == address)
-        return &*m_listedCounts[position];
+    if (position < m_data.PageList.size() && m_data.PageList[position] == address) {
+        const std::size_t stride = m_data.KeywordList.size() + 1;
+        if ((position + 1) * stride <= m_listedHits.size() &&
+            m_listedHits[position * stride] != kNoCount) {
+            const auto row = m_listedHits.begin() + static_cast<std::ptrdiff_t>(position * stride);
+            TKeywordCounts counts;
+            counts.total = *row;
+            counts.hits.assign(row + 1, row + static_cast<std::ptrdiff_t>(stride));
+            return counts;
+        }
+        if (const auto other = m_listedOther.find(position); other != m_listedOther.end())
+            return other->second;
+    }
     const auto known = m_crawlCounts.find(address);
-    return known == m_crawlCounts.end() ? nullptr : &known->second;
+    return known == m_crawlCounts.end() ? std::nullopt : std::optional(known->second);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -899,7 +923,8 @@ void TSearchRun::applyCrawlCounts()
         }
         if (entry.State != TPageState::NotSearched)
             continue;
-        const TKeywordCounts* known = crawlCountsOf(static_cast<std::size_t>(i), entry.Address());
+        std::optional<TKeywordCounts> known =
+            crawlCountsOf(static_cast<std::size_t>(i), entry.Address());
         // A page the crawl listed and did not fetch is held to its host's rules too.
         if (!known && m_policy) {
             const auto verdict = m_policy->Check(entry.Address());
@@ -912,7 +937,7 @@ void TSearchRun::applyCrawlCounts()
             }
         }
         if (known) {
-            takeCounts(entry, *known);
+            takeCounts(entry, std::move(*known));
             entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address());
         } else if (const auto late = m_crawlTimeouts.find(entry.Address());
                    late != m_crawlTimeouts.end()) {
@@ -922,7 +947,8 @@ void TSearchRun::applyCrawlCounts()
                 m_recorder->Failed(entry.Address(), entry.Failure());
         }
     }
-    m_listedCounts.clear();
+    m_listedHits = {};
+    m_listedOther.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
 }
