@@ -18,7 +18,7 @@ enum class TPageState : std::uint8_t
     NotSearched,
     Searched,
     Failed,       // asked for, and no page came: Failure says why
-    Skipped,      // never asked for: a rule kept it out, Failure names it
+    Skipped,      // never asked for: a rule kept it out, Rule names it
     PatternLimit, // fetched, but a pattern gave up on it: no count
 };
 
