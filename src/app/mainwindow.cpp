@@ -751,13 +751,13 @@ void TForm1::RowFilled(Integer row, const TPageEntry& entry)
     GridRow& shown = m_rows[index];
     shown.name = DecodeWebText(MaskPasswords(entry.Name));
     shown.hits = entry.Hits;
-    shown.address =
-        DecodeWebText(MaskPasswords(entry.Address.empty() ? entry.Name : entry.Address));
+    shown.address = DecodeWebText(MaskPasswords(entry.Address()));
     // A page not searched has no count, which is not a count of 0.
     shown.counted = entry.State == TPageState::Searched || entry.State == TPageState::Failed;
-    shown.tip = entry.State == TPageState::Searched
-                    ? QString()
-                    : DecodeWebText(MaskPasswords(entry.Address) + " (" + PageStatus(entry) + ")");
+    shown.tip =
+        entry.State == TPageState::Searched
+            ? QString()
+            : DecodeWebText(MaskPasswords(entry.Address()) + " (" + PageStatus(entry) + ")");
     if (m_sortColumn >= 0) {
         // Rows come one after another: sort once they are all in.
         if (!std::exchange(m_resortPending, true))

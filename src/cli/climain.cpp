@@ -512,9 +512,9 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
             const String cell = KeywordCell(entry, k);
             counts += String(counts.empty() ? "" : ", ") + jsonString(keywords[k]) + ": " +
                       (cell.empty() ? String("null") : cell);
-            if (k < entry.Snippets.size()) {
+            if (k < entry.Snippets().size()) {
                 std::vector<String> items;
-                for (const String& snippet : entry.Snippets[k])
+                for (const String& snippet : entry.Snippets()[k])
                     items.push_back(jsonString(snippet));
                 snippets += String(snippets.empty() ? "" : ", ") + jsonString(keywords[k]) + ": [" +
                             joined(items, ", ") + "]";
@@ -524,11 +524,12 @@ void printJsonRows(std::span<const TPageEntry> rows, const std::vector<String>& 
             options.settings.snippets > 0 ? ", \"snippets\": {" + snippets + "}" : String();
         // A redirect that was not followed names where it leads.
         const String locationPart =
-            entry.Location.empty() ? String()
-                                   : ", \"location\": " + jsonString(MaskPasswords(entry.Location));
+            entry.Location().empty()
+                ? String()
+                : ", \"location\": " + jsonString(MaskPasswords(entry.Location()));
         std::printf("%s\n%s  {\"address\": %s, \"status\": %s%s, \"hits\": %s, \"keywords\": "
                     "{%s}%s}",
-                    first ? "" : ",", indent, jsonString(MaskPasswords(entry.Address)).c_str(),
+                    first ? "" : ",", indent, jsonString(MaskPasswords(entry.Address())).c_str(),
                     jsonString(PageStatus(entry)).c_str(), locationPart.c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "null",
                     counts.c_str(), snippetPart.c_str());
@@ -565,7 +566,7 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     const std::vector<std::size_t> columns = all.size() > 1 ? all : std::vector<std::size_t>{};
     std::size_t width = 7;
     for (const TPageEntry& row : rows)
-        width = std::max(width, MaskPasswords(row.Address).size());
+        width = std::max(width, MaskPasswords(row.Address()).size());
     std::printf("%-*s  %6s", static_cast<int>(width), "Address", "Hits");
     for (const std::size_t k : columns)
         std::printf("  %6s", keywords[k].c_str());
@@ -573,7 +574,7 @@ void printTable(std::span<const TPageEntry> rows, const std::vector<String>& key
     for (const TPageEntry& entry : rows) {
         if (!listedUnder(options.listing, entry))
             continue;
-        std::printf("%-*s  %6s", static_cast<int>(width), MaskPasswords(entry.Address).c_str(),
+        std::printf("%-*s  %6s", static_cast<int>(width), MaskPasswords(entry.Address()).c_str(),
                     PageCounted(entry) ? std::to_string(entry.Hits).c_str() : "-");
         for (const std::size_t k : columns) {
             const String cell = KeywordCell(entry, k);
@@ -635,7 +636,7 @@ std::vector<Change> changesBetween(std::span<const TPageEntry> before,
 {
     std::unordered_map<String, std::optional<Integer>> old;
     for (const TPageEntry& entry : before)
-        old.emplace(entry.Address, PageCounted(entry) ? std::optional(entry.Hits) : std::nullopt);
+        old.emplace(entry.Address(), PageCounted(entry) ? std::optional(entry.Hits) : std::nullopt);
     std::vector<Change> changes;
     const auto add = [&changes](const String& address, std::optional<Integer> was,
                                 std::optional<Integer> now) {
@@ -646,14 +647,14 @@ std::vector<Change> changesBetween(std::span<const TPageEntry> before,
     };
     std::unordered_set<String> seen;
     for (const TPageEntry& entry : after) {
-        const auto found = old.find(entry.Address);
-        add(entry.Address, found == old.end() ? std::nullopt : found->second,
+        const auto found = old.find(entry.Address());
+        add(entry.Address(), found == old.end() ? std::nullopt : found->second,
             PageCounted(entry) ? std::optional(entry.Hits) : std::nullopt);
-        seen.insert(entry.Address);
+        seen.insert(entry.Address());
     }
     for (const TPageEntry& entry : before) {
-        if (!seen.contains(entry.Address))
-            add(entry.Address, old[entry.Address], std::nullopt);
+        if (!seen.contains(entry.Address()))
+            add(entry.Address(), old[entry.Address()], std::nullopt);
     }
     return changes;
 }

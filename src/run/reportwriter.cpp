@@ -286,14 +286,14 @@ void writeResults(ReportFile& f, const TRunData& data, const String& address,
     for (Integer i = 0; i < data.PageCount && i < static_cast<Integer>(data.PageTable.size());
          ++i) {
         const TPageEntry& entry = data.PageTable[static_cast<std::size_t>(i)];
-        if (entry.State != TPageState::Searched && !entry.Address.empty())
+        if (entry.State != TPageState::Searched && !entry.Address().empty())
             notSearched.push_back(&entry);
     }
     // A run that searched for nothing has nothing to account for.
     if (!notSearched.empty() && !keywords.empty()) {
         f.Block(kNotSearched, {{"count", std::to_string(notSearched.size())}});
         for (const TPageEntry* entry : notSearched) {
-            const String page = TReportWriter::EscapeHtml(MaskPasswords(entry->Address));
+            const String page = TReportWriter::EscapeHtml(MaskPasswords(entry->Address()));
             writeItem(f, page, page + " (" + TReportWriter::EscapeHtml(PageStatus(*entry)) + ")");
         }
     }
@@ -316,6 +316,75 @@ void writeList(ReportFile& f, const String& address, const String& count,
 }
 
 } // namespace
+
+TPageEntry::TPageEntry(const TPageEntry& other)
+    : Name(other.Name), Hits(other.Hits), State(other.State), NotModified(other.NotModified),
+      KeywordHits(other.KeywordHits),
+      m_details(other.m_details ? std::make_unique<TPageDetails>(*other.m_details) : nullptr)
+{}
+
+TPageEntry& TPageEntry::operator=(const TPageEntry& other)
+{
+    if (this != &other)
+        *this = TPageEntry(other);
+    return *this;
+}
+
+TPageEntry::~TPageEntry() = default;
+
+void TPageEntry::SetAddress(const String& address)
+{
+    if (address != Name)
+        editDetails().Address = address;
+    else if (m_details)
+        m_details->Address.clear();
+}
+
+void TPageEntry::Rename(String name)
+{
+    if (name == Name)
+        return;
+    if (!m_details || m_details->Address.empty())
+        editDetails().Address = std::move(Name);
+    Name = std::move(name);
+}
+
+void TPageEntry::SetFailure(const TransferError& failure)
+{
+    if (failure.failed() || failure.status != 0 || !failure.detail.empty() || m_details)
+        editDetails().Failure = failure;
+}
+
+void TPageEntry::SetRule(const String& rule)
+{
+    if (!rule.empty() || m_details)
+        editDetails().Rule = rule;
+}
+
+void TPageEntry::SetLocation(const String& location)
+{
+    if (!location.empty() || m_details)
+        editDetails().Location = location;
+}
+
+void TPageEntry::SetSnippets(std::vector<std::vector<String>> snippets)
+{
+    if (!snippets.empty() || m_details)
+        editDetails().Snippets = std::move(snippets);
+}
+
+const TPageDetails& TPageEntry::details() const
+{
+    static const TPageDetails none;
+    return m_details ? *m_details : none;
+}
+
+TPageDetails& TPageEntry::editDetails()
+{
+    if (!m_details)
+        m_details = std::make_unique<TPageDetails>();
+    return *m_details;
+}
 
 void TReportWriter::WriteLogo(const QString& folder)
 {

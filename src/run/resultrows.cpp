@@ -49,8 +49,8 @@ std::vector<std::size_t> KeywordColumns(const std::vector<String>& keywords)
 String SnippetLine(const TPageEntry& entry, const std::vector<String>& keywords)
 {
     String line;
-    for (std::size_t k = 0; k < entry.Snippets.size() && k < keywords.size(); ++k) {
-        for (const String& snippet : entry.Snippets[k])
+    for (std::size_t k = 0; k < entry.Snippets().size() && k < keywords.size(); ++k) {
+        for (const String& snippet : entry.Snippets()[k])
             line += (line.empty() ? "" : " | ") + keywords[k] + ": " + snippet;
     }
     return line;
@@ -67,7 +67,7 @@ void WriteResultsCsv(std::span<const TPageEntry> rows, const std::vector<String>
     for (const TPageEntry& entry : rows) {
         if (columns.listed && !columns.listed(entry))
             continue;
-        line = csvField(MaskPasswords(entry.Address)) + "," + csvField(PageStatus(entry)) + "," +
+        line = csvField(MaskPasswords(entry.Address())) + "," + csvField(PageStatus(entry)) + "," +
                (PageCounted(entry) ? std::to_string(entry.Hits) : String());
         for (const std::size_t k : counted)
             line += "," + KeywordCell(entry, k);

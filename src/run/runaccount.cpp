@@ -24,9 +24,9 @@ String PageStatus(const TPageEntry& entry)
     case TPageState::Searched:
         return entry.NotModified ? "not-modified" : "ok";
     case TPageState::Failed:
-        return FailureWord(entry.Failure);
+        return FailureWord(entry.Failure());
     case TPageState::Skipped:
-        return entry.Rule;
+        return entry.Rule();
     case TPageState::PatternLimit:
         return "pattern-limit";
     case TPageState::NotSearched:
@@ -40,7 +40,7 @@ TRunAccount TRunAccount::Of(std::span<const TPageEntry> rows, Integer otherHost)
     TRunAccount account;
     std::map<String, Integer> reasons;
     for (const TPageEntry& entry : rows) {
-        if (entry.Address.empty() && entry.Name.empty())
+        if (entry.Name.empty() && entry.Address().empty())
             break;
         ++account.Pages;
         if (entry.State == TPageState::Searched) {

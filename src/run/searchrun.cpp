@@ -27,6 +27,8 @@
 namespace {
 
 constexpr Integer kTableSize = 1001;
+// The total of a listed page the crawl has no count of.
+constexpr Integer kNoCount = -1;
 
 bool startsWithHttps(const String& text)
 {
@@ -556,7 +558,8 @@ void TSearchRun::ResetRun()
     m_data.KeywordList.clear();
     m_pageKeys.Clear();
     m_linkKeys.Clear();
-    m_listedCounts.clear();
+    m_listedHits.clear();
+    m_listedOther.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
     m_linksOverCap = 0;
@@ -622,14 +625,14 @@ bool TSearchRun::ParseKeywords()
     return m_counter.Error().empty();
 }
 
-void TSearchRun::takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const
+void TSearchRun::takeCounts(TPageEntry& entry, TKeywordCounts counts) const
 {
     if (counts.patternLimit) {
         entry.State = TPageState::PatternLimit;
         return;
     }
-    entry.KeywordHits = counts.hits;
-    entry.Snippets = counts.snippets;
+    entry.KeywordHits = std::move(counts.hits);
+    entry.SetSnippets(std::move(counts.snippets));
     entry.Hits = counts.total;
     entry.State = TPageState::Searched;
 }
@@ -732,20 +735,41 @@ void TSearchRun::keepCrawlCounts(const String& address, const TKeywordCounts& co
         m_crawlCounts[address] = counts;
         return;
     }
-    if (m_listedCounts.size() <= at)
-        m_listedCounts.resize(at + 1);
-    m_listedCounts[at] = counts;
+    const std::size_t stride = m_data.KeywordList.size() + 1;
+    if (m_listedHits.size() < (at + 1) * stride)
+        m_listedHits.resize((at + 1) * stride, kNoCount);
+    const auto row = m_listedHits.begin() + static_cast<std::ptrdiff_t>(at * stride);
+    if (counts.patternLimit || !counts.snippets.empty() || counts.hits.size() + 1 != stride) {
+        *row = kNoCount;
+        m_listedOther[at] = counts;
+    } else {
+        *row = counts.total;
+        std::copy(counts.hits.begin(), counts.hits.end(), row + 1);
+        if (!m_listedOther.empty())
+            m_listedOther.erase(at);
+    }
     if (!m_crawlCounts.empty())
         m_crawlCounts.erase(address);
 }
 
-const TKeywordCounts* TSearchRun::crawlCountsOf(std::size_t position, const String& address) const
+std::optional<TKeywordCounts> TSearchRun::crawlCountsOf(std::size_t position,
+                                                        const String& address) const
 {
-    if (position < m_listedCounts.size() && m_listedCounts[position] &&
-        position < m_data.PageList.size() && m_data.PageList[position] == address)
-        return &*m_listedCounts[position];
+    if (position < m_data.PageList.size() && m_data.PageList[position] == address) {
+        const std::size_t stride = m_data.KeywordList.size() + 1;
+        if ((position + 1) * stride <= m_listedHits.size() &&
+            m_listedHits[position * stride] != kNoCount) {
+            const auto row = m_listedHits.begin() + static_cast<std::ptrdiff_t>(position * stride);
+            TKeywordCounts counts;
+            counts.total = *row;
+            counts.hits.assign(row + 1, row + static_cast<std::ptrdiff_t>(stride));
+            return counts;
+        }
+        if (const auto other = m_listedOther.find(position); other != m_listedOther.end())
+            return other->second;
+    }
     const auto known = m_crawlCounts.find(address);
-    return known == m_crawlCounts.end() ? nullptr : &known->second;
+    return known == m_crawlCounts.end() ? std::nullopt : std::optional(known->second);
 }
 
 void TSearchRun::CrawlerUpdatedStats(TObject* sender, Integer InQueue, Integer Downloading,
@@ -821,7 +845,7 @@ void TSearchRun::setPageNames()
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         entry.Name = m_data.PageList[static_cast<std::size_t>(i)];
-        entry.Address = entry.Name;
+        entry.SetAddress(entry.Name);
     }
 }
 
@@ -888,41 +912,43 @@ void TSearchRun::applyCrawlCounts()
     for (Integer i = 0; i < m_data.PageCount; ++i) {
         TPageEntry& entry = m_data.PageTable[static_cast<std::size_t>(i)];
         if (entry.State == TPageState::NotSearched) {
-            const auto rule = m_keptOut.find(AsciiLower(entry.Address));
+            const auto rule = m_keptOut.find(AsciiLower(entry.Address()));
             if (rule != m_keptOut.end()) {
                 entry.State = TPageState::Skipped;
-                entry.Rule = rule->second;
+                entry.SetRule(rule->second);
                 if (const auto to = m_redirects.find(rule->first); to != m_redirects.end())
-                    entry.Location = to->second;
+                    entry.SetLocation(to->second);
                 continue;
             }
         }
         if (entry.State != TPageState::NotSearched)
             continue;
-        const TKeywordCounts* known = crawlCountsOf(static_cast<std::size_t>(i), entry.Address);
+        std::optional<TKeywordCounts> known =
+            crawlCountsOf(static_cast<std::size_t>(i), entry.Address());
         // A page the crawl listed and did not fetch is held to its host's rules too.
         if (!known && m_policy) {
-            const auto verdict = m_policy->Check(entry.Address);
+            const auto verdict = m_policy->Check(entry.Address());
             if (verdict == THostPolicy::Verdict::Robots ||
                 verdict == THostPolicy::Verdict::RobotsUnavailable) {
                 entry.State = TPageState::Skipped;
-                entry.Rule =
-                    verdict == THostPolicy::Verdict::Robots ? "robots" : "robots-unavailable";
+                entry.SetRule(verdict == THostPolicy::Verdict::Robots ? "robots"
+                                                                      : "robots-unavailable");
                 continue;
             }
         }
         if (known) {
-            takeCounts(entry, *known);
-            entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address);
-        } else if (const auto late = m_crawlTimeouts.find(entry.Address);
+            takeCounts(entry, std::move(*known));
+            entry.NotModified = m_recorder && m_recorder->NotModified(entry.Address());
+        } else if (const auto late = m_crawlTimeouts.find(entry.Address());
                    late != m_crawlTimeouts.end()) {
             entry.State = TPageState::Failed;
-            entry.Failure = late->second;
+            entry.SetFailure(late->second);
             if (m_recorder && !m_saved && !m_data.Cancelled)
-                m_recorder->Failed(entry.Address, entry.Failure);
+                m_recorder->Failed(entry.Address(), entry.Failure());
         }
     }
-    m_listedCounts.clear();
+    m_listedHits = {};
+    m_listedOther.clear();
     m_crawlCounts.clear();
     m_crawlTimeouts.clear();
 }
@@ -1044,21 +1070,21 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     TSavedReply kept;
     const bool notModified = ok && fetcher->StatusCode() == 304;
     TransferError failure = fetcher->Error();
-    if (notModified && !(m_recorder && m_recorder->SavedPage(entry.Address, kept))) {
+    if (notModified && !(m_recorder && m_recorder->SavedPage(entry.Address(), kept))) {
         ok = false;
         failure = {TransferError::Kind::HttpStatus, 304, "Not modified, and no copy is kept"};
     }
     const String& text = notModified ? kept.Body : body;
     if (ok && !fetcher->RedirectTarget().empty()) {
         entry.State = TPageState::Skipped;
-        entry.Rule = "redirect";
-        entry.Location = fetcher->RedirectTarget();
+        entry.SetRule("redirect");
+        entry.SetLocation(fetcher->RedirectTarget());
         if (m_recorder)
-            m_recorder->Failed(entry.Address, {TransferError::Kind::Redirect, fetcher->StatusCode(),
-                                               entry.Location});
+            m_recorder->Failed(entry.Address(), {TransferError::Kind::Redirect,
+                                                 fetcher->StatusCode(), entry.Location()});
         ok = false;
     } else if (ok && m_recorder) {
-        m_recorder->Received(entry.Address, fetcher->EffectiveUrl(), fetcher->Head(), text);
+        m_recorder->Received(entry.Address(), fetcher->EffectiveUrl(), fetcher->Head(), text);
     }
     if (ok) {
         try {
@@ -1072,9 +1098,9 @@ void TSearchRun::downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integ
     }
     if (!ok && entry.State != TPageState::Skipped) {
         entry.State = TPageState::Failed;
-        entry.Failure = failure;
+        entry.SetFailure(failure);
         if (m_recorder)
-            m_recorder->Failed(entry.Address, entry.Failure);
+            m_recorder->Failed(entry.Address(), entry.Failure());
     }
     m_ready[static_cast<std::size_t>(page)] = true;
     fillReadyRows();
@@ -1115,7 +1141,7 @@ void TSearchRun::fillReadyRows()
             m_statusPrefix = " " + std::to_string(m_data.CurrentPage) + " pages analyzed.";
             m_view.StatusChanged(m_statusPrefix + " Working...");
         } else if (entry.State == TPageState::Failed) {
-            entry.Name = "Invalid URL";
+            entry.Rename("Invalid URL");
             entry.Hits = 0;
         }
         m_view.RowFilled(m_data.CurrentPage, entry);
@@ -1310,13 +1336,13 @@ void TSearchRun::readSavedPages()
                    page->Status >= 300) {
             // A redirect off the site, kept with its target.
             entry.State = TPageState::Skipped;
-            entry.Rule = "redirect";
-            entry.Location = page->Failure.detail;
+            entry.SetRule("redirect");
+            entry.SetLocation(page->Failure.detail);
         } else {
             entry.State = TPageState::Failed;
             // A page the saved crawl never came to was stopped before it.
-            entry.Failure =
-                page ? page->Failure : TransferError{TransferError::Kind::Cancelled, 0, String()};
+            entry.SetFailure(page ? page->Failure
+                                  : TransferError{TransferError::Kind::Cancelled, 0, String()});
         }
         m_ready[static_cast<std::size_t>(i)] = true;
     }

@@ -182,9 +182,9 @@ private:
     void downloadDone(THTTPGet* fetcher, std::uint64_t generation, Integer page, bool ok,
                       const String& body);
     void fillReadyRows();
-    void takeCounts(TPageEntry& entry, const TKeywordCounts& counts) const;
+    void takeCounts(TPageEntry& entry, TKeywordCounts counts) const;
     void keepCrawlCounts(const String& address, const TKeywordCounts& counts);
-    const TKeywordCounts* crawlCountsOf(std::size_t position, const String& address) const;
+    std::optional<TKeywordCounts> crawlCountsOf(std::size_t position, const String& address) const;
     void setPageNames();
     const String& pageName(Integer index) const;
     void playSound(Integer index);
@@ -216,10 +216,13 @@ private:
     std::deque<Integer> m_toDownload; // pages still to download, in order
     std::vector<int> m_tries;         // per page: downloads asked so far
     std::vector<bool> m_ready;        // per table entry: its result is in
-    // Hits of the pages the crawl received, by address.
-    // Counts the crawl made, by the place of their page in the page list;
-    // those of an address not listed as it is, by the address.
-    std::deque<std::optional<TKeywordCounts>> m_listedCounts;
+    // Counts the crawl made, by the place of their page in the page list:
+    // a row of the total and the hits per keyword, the total -1 while the
+    // page has none; flat, as a big site has tens of thousands of them.
+    // Those with snippets or without a count are kept whole beside them,
+    // and those of an address not listed as it is, by the address.
+    std::vector<Integer> m_listedHits;
+    std::unordered_map<std::size_t, TKeywordCounts> m_listedOther;
     std::unordered_map<String, TKeywordCounts> m_crawlCounts;
     // Pages whose last crawl try timed out, by address: fetching them again
     // would only wait as long once more.

@@ -126,7 +126,7 @@ void TTerminalView::RowFilled(Integer row, const TPageEntry& entry)
 {
     if (m_phase == Phase::Searching) {
         m_searched = row;
-        m_address = MaskPasswords(entry.Address);
+        m_address = MaskPasswords(entry.Address());
         showProgress(row == m_toSearch);
     }
 }

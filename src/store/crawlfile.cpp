@@ -18,9 +18,11 @@ namespace {
 // "NQCR" in the header's application id: what tells our files from other
 // programs' SQLite databases.
 constexpr int kApplicationId = 0x4E514352;
-// The fastest level: HTML still shrinks to about a fifth, and a crawl
-// is not held up.
+// The fastest level: HTML still shrinks to about a fifth. Matches of at
+// least 7 bytes cost a fifth fewer instructions on pages of a few KiB, at
+// 2 % of the size, and compressing is most of what saving a crawl costs.
 constexpr int kCompressionLevel = 1;
+constexpr int kMinMatch = 7;
 
 const char* const kSchema = R"sql(
 CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -505,15 +507,19 @@ void CrawlFile::ForEachFound(const std::function<void(const FoundLink&)>& visit)
 
 bool CrawlFile::pack(const String& bytes)
 {
-    if (!m_compressor)
-        m_compressor.reset(ZSTD_createCCtx());
     if (!m_compressor) {
-        m_error = {StoreError::Io, m_path, "out of memory"};
-        return false;
+        m_compressor.reset(ZSTD_createCCtx());
+        if (!m_compressor) {
+            m_error = {StoreError::Io, m_path, "out of memory"};
+            return false;
+        }
+        // The parameters stay with the context for every later frame.
+        ZSTD_CCtx_setParameter(m_compressor.get(), ZSTD_c_compressionLevel, kCompressionLevel);
+        ZSTD_CCtx_setParameter(m_compressor.get(), ZSTD_c_minMatch, kMinMatch);
     }
     m_packed.resize(ZSTD_compressBound(bytes.size()));
-    m_packedSize = ZSTD_compressCCtx(m_compressor.get(), m_packed.data(), m_packed.size(),
-                                     bytes.data(), bytes.size(), kCompressionLevel);
+    m_packedSize = ZSTD_compress2(m_compressor.get(), m_packed.data(), m_packed.size(),
+                                  bytes.data(), bytes.size());
     if (ZSTD_isError(m_packedSize)) {
         m_error = {StoreError::Io, m_path, ZSTD_getErrorName(m_packedSize)};
         return false;

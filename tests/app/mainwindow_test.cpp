@@ -596,12 +596,13 @@ TEST_F(MainWindow, GridSortsOpensAndCopiesRows)
     // status: the failed page's reply status, 0 for a page searched.
     const auto page = [](const String& address, Integer hits, int status) {
         TPageEntry entry;
-        entry.Name = status == 0 ? address : "Invalid URL";
-        entry.Address = address;
+        entry.Name = address;
+        if (status != 0)
+            entry.Rename("Invalid URL");
         entry.Hits = hits;
         entry.State = status == 0 ? TPageState::Searched : TPageState::Failed;
         if (status != 0)
-            entry.Failure = {TransferError::Kind::HttpStatus, status, String()};
+            entry.SetFailure({TransferError::Kind::HttpStatus, status, String()});
         return entry;
     };
     const TPageEntry pages[] = {page(a, 2, 0), page(b, 0, 0), page(c, 0, 404), page(d, 5, 0)};

@@ -135,7 +135,7 @@ TEST_F(Run, WholeRunListsPagesHitsAndStatus)
     EXPECT_EQ(view.history, std::vector<String>{url("/index.htm")});
     EXPECT_EQ(view.entries[2].KeywordHits, (std::vector<Integer>{2, 2}));
     EXPECT_EQ(view.entries[4].State, TPageState::Failed);
-    EXPECT_EQ(view.entries[4].Address, url("/broken.htm"));
+    EXPECT_EQ(view.entries[4].Address(), url("/broken.htm"));
     EXPECT_TRUE(messages.messages().empty());
 }
 
@@ -511,11 +511,12 @@ TEST_F(Run, PagesTheCrawlGaveUpOnAfterATimeoutAreNotFetchedAgain)
     for (const char* path : {"/stall.htm", "/drip.htm"}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(fetches(path), 3) << "the crawl's three tries, and no fetch in the search";
-        const auto row = std::find_if(view.entries.begin(), view.entries.end(),
-                                      [&](const auto& e) { return e.second.Address == url(path); });
+        const auto row = std::find_if(view.entries.begin(), view.entries.end(), [&](const auto& e) {
+            return e.second.Address() == url(path);
+        });
         ASSERT_NE(row, view.entries.end());
         EXPECT_EQ(row->second.State, TPageState::Failed);
-        EXPECT_EQ(row->second.Failure.kind, TransferError::Kind::Timeout);
+        EXPECT_EQ(row->second.Failure().kind, TransferError::Kind::Timeout);
     }
     EXPECT_EQ(fetches("/a.htm"), 1);
     EXPECT_EQ(view.status, " 2 pages analyzed, 2 not searched. Ready.");
@@ -540,14 +541,14 @@ TEST(RunAccount, SummaryLineCountsEveryPageOnceByReason)
 {
     const auto page = [](TPageState state, const char* why, Integer hits) {
         TPageEntry entry;
-        entry.Address = entry.Name = "http://h/p";
+        entry.Name = "http://h/p";
         entry.State = state;
         const String word = why;
         if (word == "timeout")
-            entry.Failure.kind = TransferError::Kind::Timeout;
+            entry.SetFailure({TransferError::Kind::Timeout, 0, ""});
         else if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0])))
-            entry.Failure = {TransferError::Kind::HttpStatus, std::stoi(word), ""};
-        entry.Rule = word;
+            entry.SetFailure({TransferError::Kind::HttpStatus, std::stoi(word), ""});
+        entry.SetRule(word);
         entry.Hits = hits;
         return entry;
     };
