@@ -13,7 +13,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <utility>
 
 namespace {
 
@@ -92,9 +91,6 @@ std::mutex g_mutex;
 std::mutex g_wakeMutex;
 UiDispatcher* g_dispatcher = nullptr;      // guarded by g_mutex and g_wakeMutex
 std::deque<std::shared_ptr<Call>> g_calls; // guarded by g_mutex
-// A drain is queued that has not looked at the calls yet: it takes the
-// ones queued meanwhile, which need not wake another.
-bool g_drainDue = false; // guarded by g_mutex
 
 UiDispatcher::~UiDispatcher()
 {
@@ -102,12 +98,20 @@ UiDispatcher::~UiDispatcher()
     {
         const std::scoped_lock lock(g_mutex, g_wakeMutex);
         g_dispatcher = nullptr;
-        g_drainDue = false;
         unrun.swap(g_calls);
     }
     // The application is going away: the waiting workers go on unserved.
     for (const auto& call : unrun)
         call->release();
+}
+
+// Queues a drain, outside the queue's lock, which the UI thread wants as
+// soon as it wakes.
+void wakeDispatcher()
+{
+    const std::lock_guard lock(g_wakeMutex);
+    if (g_dispatcher)
+        QMetaObject::invokeMethod(g_dispatcher, "drain", Qt::QueuedConnection);
 }
 
 void UiDispatcher::drain()
@@ -116,9 +120,6 @@ void UiDispatcher::drain()
         std::shared_ptr<Call> call;
         {
             const std::lock_guard lock(g_mutex);
-            // Calls queued from here on wake another drain: this one may be
-            // inside a call that waits for one of them in a loop of its own.
-            g_drainDue = false;
             if (g_calls.empty())
                 return;
             call = std::move(g_calls.front());
@@ -131,21 +132,15 @@ void UiDispatcher::drain()
 // Queues fn for the dispatcher; false when there is none.
 bool post(const std::shared_ptr<Call>& call)
 {
-    bool wake = false;
     {
         const std::lock_guard lock(g_mutex);
         if (!g_dispatcher)
             return false;
         g_calls.push_back(call);
-        wake = !std::exchange(g_drainDue, true);
     }
-    // Woken outside the queue's lock, which the UI thread wants as soon as
-    // it wakes; and only when no drain is due, which would take this call too.
-    if (wake) {
-        const std::lock_guard lock(g_wakeMutex);
-        if (g_dispatcher)
-            QMetaObject::invokeMethod(g_dispatcher, "drain", Qt::QueuedConnection);
-    }
+    // A drain per call, though one may take several: a call that waits in a
+    // loop of its own for a later one needs a drain queued for that one.
+    wakeDispatcher();
     return true;
 }
 
