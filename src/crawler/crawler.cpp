@@ -757,10 +757,12 @@ void TRuziZidu::scanPage(TKsHttpGet& Page, const String& Base)
     job->MaxLinks = static_cast<std::size_t>(std::max<Integer>(MaxPageLinks, 0));
     ++m_pagesPending;
     job->Crawl = m_scanCancel;
-    // A small page with none ahead of it is scanned here, and filed in this
-    // tick as it would have been after them: handing it to a scanning thread
-    // and being told back costs two thread wake-ups, more than its scan.
-    if (m_pagesPending == 1 && job->Body.size() <= kInlineScanBytes) {
+    // A small page with none ahead of it at the scanning threads is scanned
+    // here, and filed after the pages already scanned, in the order it would
+    // have had: handing it over and being told back costs two thread
+    // wake-ups, more than its scan.
+    const auto atScanner = m_pagesPending - 1 - static_cast<Integer>(m_scanned.size());
+    if (atScanner == 0 && job->Body.size() <= kInlineScanBytes) {
         const ScopeExit file([this, &job] { m_scanned.push_back(std::move(job)); });
         job->Scan = ScanPageLinks(job->Body, job->Base, nullptr, job->MaxLinks, &m_marked);
         if (AnalysePage)
