@@ -25,8 +25,6 @@ namespace {
 constexpr int kTickInterval = 350; // ms
 // The scan offers the UI a turn at least this often, in ms.
 constexpr std::uint32_t kScanSlice = 4;
-// The largest page scanned on the UI thread, when no page is ahead of it.
-constexpr std::size_t kInlineScanBytes = std::size_t{32} << 10;
 
 // Deadlines are tick counts that wrap every 49.7 days; compare the distance.
 bool tickPassed(std::uint32_t now, std::uint32_t deadline)
@@ -757,19 +755,6 @@ void TRuziZidu::scanPage(TKsHttpGet& Page, const String& Base)
     job->MaxLinks = static_cast<std::size_t>(std::max<Integer>(MaxPageLinks, 0));
     ++m_pagesPending;
     job->Crawl = m_scanCancel;
-    // A small page with none ahead of it at the scanning threads is scanned
-    // here, and filed after the pages already scanned, in the order it would
-    // have had: handing it over and being told back costs two thread
-    // wake-ups, more than its scan.
-    const auto atScanner = m_pagesPending - 1 - static_cast<Integer>(m_scanned.size());
-    if (atScanner == 0 && job->Body.size() <= kInlineScanBytes) {
-        const ScopeExit file([this, &job] { m_scanned.push_back(std::move(job)); });
-        job->Scan = ScanPageLinks(job->Body, job->Base, nullptr, job->MaxLinks, &m_marked);
-        if (AnalysePage)
-            job->Analysis = AnalysePage(job->Body);
-        job->Body = String();
-        return;
-    }
     m_scanner->Post(std::move(job), m_scanCancel, AnalysePage);
 }
 

@@ -232,7 +232,6 @@ private:
     // Set by Stop: the scans of this crawl are of no more use.
     std::shared_ptr<std::atomic<bool>> m_scanCancel = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<TPageScanner> m_scanner;
-    String m_marked; // the marked text of the pages scanned here, at most 32 KiB's
     std::vector<TKsHttpGet*> m_fetchers; // owned as children
     Integer m_doneCount = 0;
     Integer m_errorCount = 0;
