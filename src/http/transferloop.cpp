@@ -479,6 +479,9 @@ void TransferLoop::remove(Transfer* transfer)
     // The next transfer takes the handle with every option back at its
     // default, instead of making and freeing one per request.
     if (m_spareEasy.size() < kSpareHandles) {
+        // A reset does not free the cookie file list; a null file does
+        // (the shared cookies stay).
+        curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, nullptr);
         curl_easy_reset(easy.get());
         m_spareEasy.push_back(std::move(easy));
     }
