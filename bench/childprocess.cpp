@@ -134,3 +134,9 @@ bool OnPath(const std::string& program)
     }
     return false;
 }
+
+const char* CliUnderTest(const char* built)
+{
+    const char* other = std::getenv("NQ_BENCH_CLI");
+    return other && *other ? other : built;
+}

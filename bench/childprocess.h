@@ -27,3 +27,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& ou
 
 // True when a program of that name is on PATH.
 bool OnPath(const std::string& program);
+
+// The netquarry-cli to time: the one NQ_BENCH_CLI names (an older build, or
+// a profiler's wrapper), else built.
+const char* CliUnderTest(const char* built);

@@ -45,8 +45,7 @@ std::vector<std::string> g_cliArgs;
 
 const char* cli()
 {
-    const char* other = std::getenv("NQ_BENCH_CLI");
-    return other && *other ? other : NQ_CLI;
+    return CliUnderTest(NQ_CLI);
 }
 
 // Non-overlapping occurrences, ignoring ASCII letter case.

@@ -63,8 +63,7 @@ double mib(long kib)
 
 const char* cli()
 {
-    const char* other = std::getenv("NQ_BENCH_CLI");
-    return other && *other ? other : NQ_CLI;
+    return CliUnderTest(NQ_CLI);
 }
 
 std::vector<std::string> search(const std::vector<std::string>& options)
